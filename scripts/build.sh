@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Configures and builds one build tree. Usage: scripts/build.sh [DIR] [extra cmake args...]
+set -euo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+dir=${1:-build}; shift || true
+case "$dir" in /*) ;; *) dir="$here/$dir" ;; esac
+generator=()
+command -v ninja >/dev/null && generator=(-G Ninja)
+if [ ! -f "$dir/CMakeCache.txt" ]; then
+  cmake -S "$here" -B "$dir" "${generator[@]}" "$@" >/dev/null
+else
+  cmake -S "$here" -B "$dir" "$@" >/dev/null
+fi
+cmake --build "$dir" -j"$(nproc)"

@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Installs every Debian package the build, the tests and the run command need.
+# Idempotent: packages already present are left alone. Needs root or sudo.
+set -euo pipefail
+
+packages=(
+  # toolchain
+  build-essential cmake ninja-build pkg-config git
+  # core libraries
+  libsimpleini-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+  # windows
+  qt6-base-dev qt6-base-dev-tools qt6-charts-dev libqt6opengl6-dev qt6-svg-dev
+  qt6-translations-l10n libqt6svg6 qt6-qpa-plugins
+  libxlsxwriter-dev
+  # display for the run command and screenshots, tools the tests use
+  xvfb xauth x11-apps x11-utils imagemagick poppler-utils python3-openpyxl iproute2
+  fonts-dejavu-core
+  # fuzzing and sanitizer runtimes
+  clang libclang-rt-14-dev
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && { echo "install-deps: all packages present"; exit 0; }
+
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "acquisition/measurement_memory.h"
+#include "app/settings.h"
+#include "app/uitext.h"
+
+namespace tarvelo::app {
+
+// The values several windows and threads share. One object per program run
+// (tests make their own), passed to whoever needs it.
+struct ProcessValues {
+    Settings settings;
+    std::atomic<int32_t> socketTimeoutMs{1000};
+    // The folder of the executable, without a trailing separator.
+    std::string programDirectory;
+    std::atomic<bool> deviceReady{false};
+    acquisition::MeasurementMemory memory;
+    UiText uiText;
+
+    std::string settingsFilePath() const { return programDirectory + "/" + kSettingsFileName; }
+};
+
+}  // namespace tarvelo::app

@@ -1,0 +1,76 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace tarvelo::app {
+
+inline constexpr const char* kDefaultIpServer = "192.168.100.2";
+inline constexpr int32_t kDefaultPort = 4000;
+inline constexpr int32_t kDefaultLanguage = 1;
+inline constexpr int32_t kDefaultSampleRate = 6;
+inline constexpr const char* kSettingsFileName = "473config.ini";
+inline constexpr const char* kSettingsSection = "Config";
+
+// The four process-wide settings values. The user-interface thread writes
+// them; the worker threads read address, port and sample rate while they run,
+// so each read is race-free.
+class Settings {
+public:
+    std::string ipServer() const;
+    void setIpServer(std::string address);
+
+    std::atomic<int32_t> port{kDefaultPort};
+    std::atomic<int32_t> language{kDefaultLanguage};
+    std::atomic<int32_t> sampleRate{kDefaultSampleRate};
+
+private:
+    mutable std::mutex mutex_;
+    std::string ipServer_{kDefaultIpServer};
+};
+
+// Records averaged per sample for a SampleRate index; an index outside 0..12
+// counts as the default 6.
+int32_t recordsPerSample(int32_t sampleRateIndex);
+// The labels of the sample interval list, "1 ms" .. "10 s".
+const char* sampleRateLabel(int32_t sampleRateIndex);
+inline constexpr int kSampleRateCount = 13;
+
+// Access to the settings file, section "Config". Every call opens the file,
+// reads or writes and closes it again; nothing is cached. Keys are used
+// exactly as given ("Color 1" keeps its space). Texts in the file are
+// Windows-1252; the interface is UTF-8.
+class SettingsFile {
+public:
+    explicit SettingsFile(std::string path);
+    const std::string& path() const { return path_; }
+
+    std::string readString(const std::string& key, const std::string& fallback) const;
+    // A missing key or a value that is not a decimal integer gives the fallback.
+    int32_t readInt(const std::string& key, int32_t fallback) const;
+    // Any integer other than 0 is true; a value that is not an integer gives the fallback.
+    bool readBool(const std::string& key, bool fallback) const;
+
+    // Writing keeps every other key and section. The file is replaced
+    // atomically (a temporary file beside it, then a rename), so it is never
+    // left truncated. Returns false when the file could not be written.
+    bool writeString(const std::string& key, const std::string& value);
+    bool writeInt(const std::string& key, int32_t value);
+    bool writeBool(const std::string& key, bool value);
+    // Several keys in the given order, in one replacement of the file.
+    bool writeStrings(const std::vector<std::pair<std::string, std::string>>& values);
+
+private:
+    std::string path_;
+};
+
+// Reads "IP-Server", "Port", "Language" and "SampleRate" with their defaults.
+void readStartupSettings(const SettingsFile& file, Settings& settings);
+// Writes the same four keys in that order (one replacement of the file).
+bool writeSetupSettings(SettingsFile& file, const Settings& settings);
+
+}  // namespace tarvelo::app

@@ -1,0 +1,91 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace tarvelo::app {
+class Settings;
+}
+
+namespace tarvelo::device {
+
+// Status texts of the link, as UiText entries.
+enum LinkStatus : int {
+    kStatusConnecting = 0,    // "Connecting to Device"
+    kStatusFailed = 1,        // "Connection to Device failed"
+    kStatusTerminated = 2,    // "Connection to Device terminated"
+    kStatusReceived = 4,      // "Data from Device received"
+};
+
+// What the user-interface link reports; the main window implements it, the
+// tests record it. The link never depends on a window.
+class LinkObserver {
+public:
+    virtual ~LinkObserver() = default;
+    virtual void showStatus(int uiTextEntry) = 0;
+    // Message box "Send error", empty caption, OK button.
+    virtual void showSendError() = 0;
+};
+
+// The fixed wait after a send and the time-outs. The program always uses the
+// defaults; tests of long sequences shorten them.
+struct LinkTiming {
+    std::chrono::milliseconds replyWait{100};
+    // Receive time-out of the worker threads' sockets (the user-interface
+    // socket uses SocketTimeoutMs).
+    std::chrono::milliseconds workerReceiveTimeout{1000};
+};
+
+inline constexpr std::size_t kMaxCommandLength = 1023;
+inline constexpr std::size_t kReceiveChunk = 4000;
+// A reply text is cut at this size, so an instrument that never sends the end
+// mark cannot exhaust memory; the exchange still ends by the usual rules.
+inline constexpr std::size_t kMaxReplyLength = 64 * 1024;
+
+// Creates an IPv4 stream socket connected to address:port with the given
+// receive (and, if > 0, send) time-outs; -1 on any failure, with the socket
+// closed. `address` must be dotted-decimal; no name lookup is made.
+int connectTo(const std::string& address, int port, int receiveTimeoutMs, int sendTimeoutMs);
+// Shuts a socket down in both directions and closes it.
+void closeSocket(int fd);
+
+// One command/reply exchange on `fd`: the frame (command, 0x00, 0xA7), the
+// wait, the chunked receive up to the end rule. Returns the reply text as
+// received (Windows-1252 bytes). `sendFailed` is set when the send failed.
+// This is the worker threads' copy: it shows nothing.
+std::string exchange(int fd, std::string_view command, const LinkTiming& timing,
+                     bool* sendFailed = nullptr, bool* endMarkSeen = nullptr);
+
+// The user-interface thread's command connection: ConnectServer,
+// SendReceive, DisconnectServer. The address and port are read from the
+// settings at every connect.
+class DeviceLink {
+public:
+    DeviceLink(const app::Settings& settings, const std::atomic<int32_t>& socketTimeoutMs,
+               LinkObserver* observer, LinkTiming timing = {});
+    ~DeviceLink();
+    DeviceLink(const DeviceLink&) = delete;
+    DeviceLink& operator=(const DeviceLink&) = delete;
+
+    // 0 = connected, -1 = failed.
+    int ConnectServer();
+    // Reply text (Windows-1252 bytes), empty when nothing arrived or the send
+    // failed.
+    std::string SendReceive(std::string_view command);
+    void DisconnectServer();
+
+    bool connected() const { return fd_ >= 0; }
+    const LinkTiming& timing() const { return timing_; }
+
+private:
+    const app::Settings& settings_;
+    const std::atomic<int32_t>& socketTimeoutMs_;
+    LinkObserver* observer_;
+    LinkTiming timing_;
+    int fd_ = -1;
+};
+
+}  // namespace tarvelo::device
