@@ -1,0 +1,213 @@
+#include "device/mtrans.h"
+
+#include <arpa/inet.h>
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <thread>
+#include <unistd.h>
+
+#include "app/settings.h"
+#include "device/socket_steps.h"
+
+namespace tarvelo::device {
+
+namespace detail {
+
+namespace {
+
+bool setTimeout(int fd, int option, int milliseconds) {
+    if (milliseconds < 0)
+        return false;
+    timeval tv{};
+    tv.tv_sec = milliseconds / 1000;
+    tv.tv_usec = static_cast<suseconds_t>(milliseconds % 1000) * 1000;
+    return ::setsockopt(fd, SOL_SOCKET, option, &tv, sizeof tv) == 0;
+}
+
+}  // namespace
+
+int openStreamSocket() {
+    return ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+}
+
+bool setReceiveTimeout(int fd, int milliseconds) {
+    return setTimeout(fd, SO_RCVTIMEO, milliseconds);
+}
+
+bool setSendTimeout(int fd, int milliseconds) {
+    return setTimeout(fd, SO_SNDTIMEO, milliseconds);
+}
+
+bool connectSocket(int fd, const std::string& address, int port) {
+    if (port < 0 || port > 65535)
+        return false;
+    sockaddr_in peer{};
+    peer.sin_family = AF_INET;
+    peer.sin_port = htons(static_cast<uint16_t>(port));
+    // Dotted-decimal with four parts only: no host names, no short forms.
+    if (::inet_pton(AF_INET, address.c_str(), &peer.sin_addr) != 1)
+        return false;
+    return ::connect(fd, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) == 0;
+}
+
+}  // namespace detail
+
+int connectTo(const std::string& address, int port, int receiveTimeoutMs, int sendTimeoutMs) {
+    const int fd = detail::openStreamSocket();
+    if (fd < 0)
+        return -1;
+    const bool ok = detail::setReceiveTimeout(fd, receiveTimeoutMs) &&
+                    (sendTimeoutMs <= 0 || detail::setSendTimeout(fd, sendTimeoutMs)) &&
+                    detail::connectSocket(fd, address, port);
+    if (!ok) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+void closeSocket(int fd) {
+    if (fd < 0)
+        return;
+    ::shutdown(fd, SHUT_RDWR);
+    ::close(fd);
+}
+
+std::string exchange(int fd, std::string_view command, const LinkTiming& timing, bool* sendFailed,
+                     bool* endMarkSeen) {
+    if (sendFailed)
+        *sendFailed = false;
+    if (endMarkSeen)
+        *endMarkSeen = false;
+
+    // The frame: command text, 0x00, the end mark 0xA7. It must fit the
+    // 1025-byte send buffer; a longer command counts as a failed send.
+    if (command.size() > kMaxCommandLength) {
+        if (sendFailed)
+            *sendFailed = true;
+        return {};
+    }
+    char frame[kMaxCommandLength + 2];
+    std::memcpy(frame, command.data(), command.size());
+    frame[command.size()] = '\0';
+    frame[command.size() + 1] = '\xA7';
+    const std::size_t frameLength = command.size() + 2;
+
+    // One send call of the whole frame. MSG_NOSIGNAL: a peer that has closed
+    // the connection gives an error here instead of SIGPIPE.
+    ssize_t sent;
+    do {
+        sent = fd < 0 ? -1 : ::send(fd, frame, frameLength, MSG_NOSIGNAL);
+    } while (sent < 0 && errno == EINTR);
+    if (sent != static_cast<ssize_t>(frameLength)) {
+        if (sendFailed)
+            *sendFailed = true;
+        return {};
+    }
+
+    // The instrument needs time to answer; the caller's thread does nothing
+    // else meanwhile.
+    const auto until = std::chrono::steady_clock::now() + timing.replyWait;
+    while (std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_until(until);
+
+    std::string reply;
+    char chunk[kReceiveChunk];
+    for (;;) {
+        ssize_t n;
+        do {
+            n = ::recv(fd, chunk, kReceiveChunk, 0);
+        } while (n < 0 && errno == EINTR);
+        // Closed, error or time-out: what has arrived is the reply.
+        if (n <= 0)
+            return reply;
+
+        // Of each chunk only the bytes before its first 0x00 belong to the
+        // text; past kMaxReplyLength nothing more is kept.
+        const auto* zero = static_cast<const char*>(std::memchr(chunk, '\0', n));
+        std::size_t textLength = zero ? static_cast<std::size_t>(zero - chunk) : n;
+        if (reply.size() < kMaxReplyLength)
+            reply.append(chunk, std::min(textLength, kMaxReplyLength - reply.size()));
+
+        // A full chunk means more is coming, and a short one (fewer than five
+        // bytes) is never taken as the end; otherwise the end mark as the
+        // chunk's last byte ends the reply.
+        if (static_cast<std::size_t>(n) == kReceiveChunk)
+            continue;
+        if (n < 5)
+            continue;
+        if (static_cast<unsigned char>(chunk[n - 1]) == 0xA7) {
+            if (endMarkSeen)
+                *endMarkSeen = true;
+            return reply;
+        }
+    }
+}
+
+DeviceLink::DeviceLink(const app::Settings& settings, const std::atomic<int32_t>& socketTimeoutMs,
+                       LinkObserver* observer, LinkTiming timing)
+    : settings_(settings),
+      socketTimeoutMs_(socketTimeoutMs),
+      observer_(observer),
+      timing_(timing) {}
+
+DeviceLink::~DeviceLink() {
+    closeSocket(fd_);
+}
+
+int DeviceLink::ConnectServer() {
+    // A connection left open by a caller is not leaked.
+    closeSocket(fd_);
+    fd_ = -1;
+
+    const int fd = detail::openStreamSocket();
+    if (fd < 0)
+        return -1;
+
+    const int timeoutMs = socketTimeoutMs_.load();
+    if (!detail::setReceiveTimeout(fd, timeoutMs) || !detail::setSendTimeout(fd, timeoutMs)) {
+        ::close(fd);
+        if (observer_)
+            observer_->showStatus(kStatusFailed);
+        return -1;
+    }
+
+    if (observer_)
+        observer_->showStatus(kStatusConnecting);
+    if (!detail::connectSocket(fd, settings_.ipServer(), settings_.port.load())) {
+        ::close(fd);
+        if (observer_)
+            observer_->showStatus(kStatusFailed);
+        return -1;
+    }
+    fd_ = fd;
+    return 0;
+}
+
+std::string DeviceLink::SendReceive(std::string_view command) {
+    bool sendFailed = false;
+    bool endMarkSeen = false;
+    // Without a connection the send fails like any other.
+    std::string reply = exchange(fd_, command, timing_, &sendFailed, &endMarkSeen);
+    if (sendFailed) {
+        if (observer_)
+            observer_->showSendError();
+        return {};
+    }
+    if (endMarkSeen && observer_)
+        observer_->showStatus(kStatusReceived);
+    return reply;
+}
+
+void DeviceLink::DisconnectServer() {
+    closeSocket(fd_);
+    fd_ = -1;
+    if (observer_)
+        observer_->showStatus(kStatusTerminated);
+}
+
+}  // namespace tarvelo::device
