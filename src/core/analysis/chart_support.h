@@ -1,0 +1,60 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "acquisition/sample_row.h"
+
+namespace tarvelo::analysis {
+
+// The preferred distance between Y labels for an axis range r = |max - min|:
+// 0.1 below 10, 0.01 below 1, ... 0.00001 below 0.001; none (automatic) from
+// 10 upwards and for a range that is not a number.
+std::optional<double> preferredYStep(double range);
+
+// Y axis label in the form "#,##0.######": groups of three integer digits
+// separated by groupSep, at least one integer digit, up to six decimals with
+// trailing zeros dropped. A value that rounds to zero shows as "0".
+std::string formatAxisLabel(double value, char decimalSep, char groupSep);
+
+// The axis limit edits: "%f" with exactly two decimals.
+std::string formatLimit(double value, char decimalSep);
+
+struct Point {
+    double x = 0.0;
+    double y = 0.0;
+};
+
+// Reduces the series (X = index 0..n-1, Y = y[i]) for drawing the visible X
+// range [xMin, xMax] on pixelColumns columns: for every column the first, the
+// lowest, the highest and the last point in X order, plus the nearest point
+// outside the range on each side, so that lines running to the plot's edges
+// are drawn as with all points. When n <= 4 * pixelColumns, or the range or
+// column count is unusable, `out` receives all points unchanged.
+void reduceMinMax(const double* y, std::size_t n, double xMin, double xMax, int pixelColumns,
+                  std::vector<Point>& out);
+
+// The extents of the full data of the attached series (for automatic scaling,
+// which must not depend on the reduction). X runs 0..n-1; values that are not
+// numbers are skipped.
+struct Extents {
+    bool empty = true;
+    double xMin = 0.0;
+    double xMax = 0.0;
+    double yMin = 0.0;
+    double yMax = 0.0;
+
+    void add(const double* y, std::size_t n);
+};
+
+Extents seriesExtents(const std::array<std::vector<double>, 4>& values,
+                      const std::array<bool, 4>& attached);
+
+// Splits chronological rows into the four channels' values (reusing storage).
+void splitChannels(const std::vector<acquisition::SampleRow>& rows,
+                   std::array<std::vector<double>, 4>& values);
+
+}  // namespace tarvelo::analysis
