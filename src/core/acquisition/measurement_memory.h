@@ -42,6 +42,13 @@ public:
     // wrap: the next append then wraps first and writes row 0, so the appended
     // row is the newest and nothing outside the ring is written.
     int32_t AppendSample(const SampleRow& row);
+    // Appends rows[0..n-1] in order under one lock, with the effect of n
+    // AppendSample calls; the sampling thread stores a whole receive at once.
+    // Returns the count the first of those calls would have returned (the
+    // next ones follow as count % 10240 + 1), 0 when n <= 0. With
+    // `refuseWhenFullUnwrapped` nothing is written and 0 is returned when the
+    // memory is full without the wrap.
+    int32_t AppendSamples(const SampleRow* rows, int32_t n, bool refuseWhenFullUnwrapped);
 
     MemoryState state() const;
     int32_t RowCount() const { return state().rowCount(); }
