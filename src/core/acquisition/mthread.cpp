@@ -1,0 +1,346 @@
+#include "acquisition/mthread.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstddef>
+#include <cstring>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <string>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "acquisition/measurement_memory.h"
+#include "acquisition/sample_row.h"
+#include "app/settings.h"
+#include "device/replies.h"
+#include "device/socket_steps.h"
+
+namespace tarvelo::acquisition {
+
+namespace {
+
+// A connect in progress is looked at this often, so that a request to end is
+// seen even while the platform's connect time-out runs.
+constexpr int kConnectPollMs = 50;
+
+bool fullUnwrapped(const MemoryState& state) {
+    return !state.wrapped && state.writePosition >= kMemoryCapacity;
+}
+
+// Connects `fd` to address:port without blocking in connect(): the attempt is
+// polled in short slices and given up as soon as `stop` is set. The socket is
+// blocking again on success.
+bool connectInterruptibly(int fd, const std::string& address, int port,
+                          const std::atomic<bool>& stop) {
+    if (port < 0 || port > 65535)
+        return false;
+    sockaddr_in peer{};
+    peer.sin_family = AF_INET;
+    peer.sin_port = htons(static_cast<uint16_t>(port));
+    // Dotted-decimal only: no host-name lookup.
+    if (::inet_pton(AF_INET, address.c_str(), &peer.sin_addr) != 1)
+        return false;
+
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) < 0)
+        return false;
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) != 0) {
+        if (errno != EINPROGRESS && errno != EINTR)
+            return false;
+        for (;;) {
+            if (stop.load())
+                return false;
+            pollfd p{fd, POLLOUT, 0};
+            const int ready = ::poll(&p, 1, kConnectPollMs);
+            if (ready < 0 && errno != EINTR)
+                return false;
+            if (ready > 0)
+                break;
+        }
+        int error = 0;
+        socklen_t length = sizeof error;
+        if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error != 0)
+            return false;
+    }
+    return ::fcntl(fd, F_SETFL, flags) == 0;
+}
+
+}  // namespace
+
+Check::Check(const app::Settings& settings, MeasurementMemory& memory, SamplingObserver* observer,
+             device::LinkTiming timing)
+    : settings_(settings),
+      memory_(memory),
+      observer_(observer),
+      timing_(timing),
+      buffer_(std::make_unique_for_overwrite<unsigned char[]>(kReceiveBufferSize)),
+      pending_(std::make_unique<SampleRow[]>(kReceiveBufferSize / kRecordSize + 1)) {}
+
+Check::~Check() {
+    shutdown();
+    if (thread_.joinable())
+        thread_.join();
+}
+
+void Check::start() {
+    if (started_.exchange(true))
+        return;
+    thread_ = std::thread([this] { run(); });
+}
+
+void Check::shutdown() {
+    {
+        std::lock_guard lock(mutex_);
+        stop_.store(true);
+        // Wakes a blocked recv at once; the thread closes the sockets itself.
+        if (streamFd_ >= 0)
+            ::shutdown(streamFd_, SHUT_RDWR);
+        if (commandFd_ >= 0)
+            ::shutdown(commandFd_, SHUT_RDWR);
+    }
+    wake_.notify_all();
+}
+
+int Check::connectPublished(int& slot, int port) {
+    const std::string address = settings_.ipServer();
+    const int fd = device::detail::openStreamSocket();
+    if (fd < 0)
+        return -1;
+    if (!device::detail::setReceiveTimeout(
+            fd, static_cast<int>(timing_.workerReceiveTimeout.count()))) {
+        ::close(fd);
+        return -1;
+    }
+    {
+        std::lock_guard lock(mutex_);
+        if (stop_.load()) {
+            ::close(fd);
+            return -1;
+        }
+        slot = fd;
+    }
+    if (!connectInterruptibly(fd, address, port, stop_)) {
+        closePublished(slot);
+        return -1;
+    }
+    return fd;
+}
+
+void Check::closePublished(int& slot) {
+    int fd;
+    {
+        std::lock_guard lock(mutex_);
+        fd = slot;
+        slot = -1;
+    }
+    device::closeSocket(fd);
+}
+
+bool Check::waitBeforeReconnect() {
+    std::unique_lock lock(mutex_);
+    return !wake_.wait_for(lock, kReconnectInterval, [this] { return stop_.load(); });
+}
+
+void Check::resetSample() {
+    k_ = 0;
+    sums_ = {};
+}
+
+void Check::publishCounters() {
+    recordsConsumed_.store(consumedLocal_, std::memory_order_relaxed);
+    recordsDiscarded_.store(discardedLocal_, std::memory_order_relaxed);
+    samplesStored_.store(storedLocal_, std::memory_order_relaxed);
+}
+
+Check::Receive Check::receive() {
+    for (;;) {
+        if (stopRequested())
+            return Receive::Stopping;
+        const ssize_t n = ::recv(streamFd_, buffer_.get() + held_, kReceiveBufferSize - held_, 0);
+        if (n > 0) {
+            held_ += static_cast<std::size_t>(n);
+            return Receive::Data;
+        }
+        if (stopRequested())
+            return Receive::Stopping;
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            return Receive::TimedOut;
+        // Closed by the instrument, or an error that leaves the connection unusable.
+        return Receive::Closed;
+    }
+}
+
+void Check::takeRecords(const unsigned char* bytes, std::size_t count) {
+    // Worked on in locals: the stores into the rows would otherwise force
+    // every member back to memory on each record.
+    int32_t k = k_;
+    double sums[4] = {sums_[0], sums_[1], sums_[2], sums_[3]};
+    SampleRow* row = pending_.get() + pendingCount_;
+    for (std::size_t i = 0; i < count; ++i, bytes += kRecordSize) {
+        // Read for every record: a change in the setup dialog applies at once.
+        const int32_t index = settings_.sampleRate.load(std::memory_order_relaxed);
+        if (index != lastIndex_) {
+            lastIndex_ = index;
+            lastCount_ = app::recordsPerSample(index);
+        }
+        const int32_t n = lastCount_;
+        double value[4];
+        std::memcpy(value, bytes, sizeof value);
+        if (++k < n) {
+            for (int c = 0; c < 4; ++c)
+                sums[c] += value[c];
+            continue;
+        }
+
+        // The record completes the sample. When the index was changed in the
+        // middle of a sample, k may exceed N: the sum is still divided by the
+        // N read for this record.
+        if (n == 1) {
+            std::memcpy(row->channel, value, sizeof value);
+        } else {
+            for (int c = 0; c < 4; ++c)
+                row->channel[c] = (sums[c] + value[c]) / n;
+        }
+        // Time stamp and flag of the last record; the padding is not taken over.
+        std::memcpy(&row->timeMs, bytes + offsetof(SampleRow, timeMs), sizeof row->timeMs);
+        row->deviceFlag = bytes[offsetof(SampleRow, deviceFlag)];
+        std::memset(row->padding, 0, sizeof row->padding);
+        ++row;
+        k = 0;
+        for (double& sum : sums)
+            sum = 0;
+    }
+    k_ = k;
+    for (int c = 0; c < 4; ++c)
+        sums_[c] = sums[c];
+    pendingCount_ = static_cast<std::size_t>(row - pending_.get());
+}
+
+bool Check::storePending() {
+    const auto n = static_cast<int32_t>(pendingCount_);
+    pendingCount_ = 0;
+    if (n == 0)
+        return true;
+    // One lock for the whole receive. Refused when a load has filled the
+    // memory since it was looked at: these samples then belong to the tail
+    // of the stream that the memory-full procedure discards.
+    int32_t count = memory_.AppendSamples(pending_.get(), n, !fullHandled_);
+    if (count == 0)
+        return false;
+    storedLocal_ += static_cast<uint64_t>(n);
+    if (observer_) {
+        for (int32_t i = 0; i < n; ++i) {
+            observer_->samplesStored(count);
+            count = count % kMemoryCapacity + 1;
+        }
+    }
+    return true;
+}
+
+Check::Receive Check::memoryFullProcedure() {
+    memoryFullRuns_.fetch_add(1);
+    fullHandled_ = true;
+    if (observer_)
+        observer_->memoryFull();
+
+    // Stop the instrument's stream on a command connection of our own; the
+    // reply is not examined.
+    const int fd = connectPublished(commandFd_, settings_.port.load());
+    if (fd >= 0) {
+        device::exchange(fd, device::kCmdStreamStop, timing_);
+        closePublished(commandFd_);
+    }
+
+    // Drain: discard whole records until the stream has been quiet for one
+    // receive time-out. A partial record stays, so the records after the
+    // drain are still cut at the right place.
+    for (;;) {
+        const Receive result = receive();
+        if (result == Receive::TimedOut) {
+            if (observer_)
+                observer_->samplesStored(memory_.WritePosition());
+            return result;
+        }
+        if (result != Receive::Data)
+            return result;
+        const std::size_t records = held_ / kRecordSize;
+        const std::size_t used = records * kRecordSize;
+        consumedLocal_ += records;
+        discardedLocal_ += records;
+        std::memmove(buffer_.get(), buffer_.get() + used, held_ - used);
+        held_ -= used;
+        publishCounters();
+    }
+}
+
+void Check::run() {
+    // The memory is reset by the start-up sequence before this thread is
+    // created; resetting it here as well would race with the user interface.
+    while (!stopRequested()) {
+        if (connectPublished(streamFd_, settings_.port.load() + 2) < 0) {
+            if (!waitBeforeReconnect())
+                break;
+            continue;
+        }
+        connected_.store(true);
+        streamConnects_.fetch_add(1);
+        // A sample is the mean of consecutive records: nothing of a partial
+        // record or sample survives a lost connection.
+        held_ = 0;
+        resetSample();
+
+        Receive result;
+        for (;;) {
+            result = receive();
+            if (result == Receive::TimedOut) {
+                if (observer_)
+                    observer_->samplesStored(memory_.WritePosition());
+                continue;
+            }
+            if (result != Receive::Data)
+                break;
+
+            // A load of exactly 10240 rows leaves the memory full without the
+            // wrap. The records that find it so are discarded with the rest of
+            // the stream's tail, which keeps the loaded rows intact. The
+            // procedure runs once per such load; after it the records are
+            // stored again and the ring wraps over the oldest rows.
+            const std::size_t records = held_ / kRecordSize;
+            bool full = false;
+            if (!fullUnwrapped(memory_.state()))
+                fullHandled_ = false;
+            else if (!fullHandled_)
+                full = true;
+            if (!full) {
+                takeRecords(buffer_.get(), records);
+                full = !storePending();
+            }
+            consumedLocal_ += records;
+            if (full)
+                discardedLocal_ += records;
+            const std::size_t used = records * kRecordSize;
+            std::memmove(buffer_.get(), buffer_.get() + used, held_ - used);
+            held_ -= used;
+            publishCounters();
+
+            if (full) {
+                result = memoryFullProcedure();
+                if (result != Receive::TimedOut)
+                    break;
+            }
+        }
+
+        connected_.store(false);
+        closePublished(streamFd_);
+        publishCounters();
+        if (result == Receive::Stopping || !waitBeforeReconnect())
+            break;
+    }
+    publishCounters();
+}
+
+}  // namespace tarvelo::acquisition

@@ -1,0 +1,153 @@
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "acquisition/sample_row.h"
+#include "device/mtrans.h"
+
+namespace tarvelo::app {
+class Settings;
+}
+
+namespace tarvelo::acquisition {
+
+class MeasurementMemory;
+
+// What the sampling thread reports. Both calls are made ON THE SAMPLING
+// THREAD and must return at once: an implementation only posts the news to
+// its own thread (the window coalesces the counts to the latest one). A call
+// that waits for the user interface would stall the stream.
+class SamplingObserver {
+public:
+    virtual ~SamplingObserver() = default;
+    // After every stored sample with WritePosition after the advance and
+    // before the wrap (the 10240th sample reports 10240), and after every
+    // receive time-out with the current WritePosition. The text shown is
+    // "%d data sets received".
+    virtual void samplesStored(int32_t count) = 0;
+    // A record arrived while the memory was full from a load and not wrapped:
+    // the thread stops the instrument's stream itself. The window resets the
+    // caption to "Start Data sampling" and clears its sampling flag; the
+    // controls disabled by the start stay disabled.
+    virtual void memoryFull() = 0;
+};
+
+// The continuous sampling thread. It holds a connection to the instrument's
+// stream port (Port + 2) for the whole run, assembles the 48-byte records
+// however the bytes arrive, averages N records per sample (N from the
+// SampleRate index, read anew for every record) and appends each sample to
+// the memory. Start and stop of the instrument's stream ("#L01"/"#L02") are
+// the window's business; this thread stores whatever arrives.
+//
+// When the stream connection fails or is closed by the instrument, nothing is
+// stored and the thread tries the configured address again once a second.
+class Check {
+public:
+    Check(const app::Settings& settings, MeasurementMemory& memory, SamplingObserver* observer,
+          device::LinkTiming timing = {});
+    // shutdown() and join: every wait of the thread is woken by shutdown(), so
+    // the join returns promptly.
+    ~Check();
+    Check(const Check&) = delete;
+    Check& operator=(const Check&) = delete;
+
+    // Starts the thread (once; later calls do nothing).
+    void start();
+    // Asks the thread to end and wakes it wherever it waits: the stream and
+    // command sockets are shut down and the reconnect wait is interrupted.
+    // Returns at once; safe from any thread and more than once.
+    void shutdown();
+
+    // Pause between two connect attempts on the stream port.
+    static constexpr std::chrono::milliseconds kReconnectInterval{1000};
+    // Receive buffer: whole records are consumed from it, a partial record
+    // stays for the next receive.
+    static constexpr std::size_t kReceiveBufferSize = 64 * 1024;
+
+    // Counters for tests and benchmarks (updated once per receive).
+    // Whole records taken from the stream, the discarded ones included.
+    uint64_t recordsConsumed() const { return recordsConsumed_.load(std::memory_order_relaxed); }
+    // Records thrown away by the memory-full procedure.
+    uint64_t recordsDiscarded() const { return recordsDiscarded_.load(std::memory_order_relaxed); }
+    uint64_t samplesStored() const { return samplesStored_.load(std::memory_order_relaxed); }
+    bool connected() const { return connected_.load(); }
+    // Successful connects to the stream port so far.
+    int streamConnects() const { return streamConnects_.load(); }
+    // Runs of the memory-full procedure so far.
+    int memoryFullRuns() const { return memoryFullRuns_.load(); }
+
+private:
+    // What a receive on the stream gave.
+    enum class Receive { Data, TimedOut, Closed, Stopping };
+
+    void run();
+    bool stopRequested() const { return stop_.load(); }
+    // Opens a socket with the worker receive time-out and connects it,
+    // publishing it in `slot` first so that shutdown() can wake the connect.
+    // -1 on failure or when the thread is asked to end.
+    int connectPublished(int& slot, int port);
+    void closePublished(int& slot);
+    // Interruptible pause; false when the thread is asked to end.
+    bool waitBeforeReconnect();
+    // Receives into the buffer after the partial record already held.
+    Receive receive();
+    // Takes whole records into the current sample; completed samples wait in
+    // the pending rows.
+    void takeRecords(const unsigned char* bytes, std::size_t count);
+    // Appends the pending rows to the memory and reports them; false when the
+    // memory refused them because a load has filled it.
+    bool storePending();
+    // "#L02" on a command connection of the thread's own, then the drain.
+    // TimedOut when the stream has gone quiet, else Closed or Stopping.
+    Receive memoryFullProcedure();
+    void publishCounters();
+    void resetSample();
+
+    const app::Settings& settings_;
+    MeasurementMemory& memory_;
+    SamplingObserver* observer_;
+    device::LinkTiming timing_;
+
+    std::thread thread_;
+    std::atomic<bool> started_{false};
+    std::atomic<bool> stop_{false};
+
+    // Sockets the thread owns; published under the lock so that shutdown()
+    // never touches a descriptor that has been closed (and maybe reused).
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    int streamFd_ = -1;
+    int commandFd_ = -1;
+
+    // Thread-only state: the receive buffer and the rows completed from one
+    // receive (both allocated once), the bytes held in the buffer, and the
+    // sample being averaged.
+    std::unique_ptr<unsigned char[]> buffer_;
+    std::unique_ptr<SampleRow[]> pending_;
+    std::size_t held_ = 0;
+    std::size_t pendingCount_ = 0;
+    int32_t lastIndex_ = -1;
+    int32_t lastCount_ = 0;
+    int32_t k_ = 0;
+    std::array<double, 4> sums_{};
+    bool fullHandled_ = false;
+    uint64_t consumedLocal_ = 0;
+    uint64_t discardedLocal_ = 0;
+    uint64_t storedLocal_ = 0;
+
+    std::atomic<uint64_t> recordsConsumed_{0};
+    std::atomic<uint64_t> recordsDiscarded_{0};
+    std::atomic<uint64_t> samplesStored_{0};
+    std::atomic<bool> connected_{false};
+    std::atomic<int> streamConnects_{0};
+    std::atomic<int> memoryFullRuns_{0};
+};
+
+}  // namespace tarvelo::acquisition
