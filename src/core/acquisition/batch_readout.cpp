@@ -1,0 +1,181 @@
+#include "acquisition/batch_readout.h"
+
+#include <algorithm>
+#include <climits>
+#include <optional>
+#include <vector>
+
+#include "common/atomic_file.h"
+#include "common/encoding.h"
+#include "device/mtrans.h"
+#include "device/replies.h"
+
+namespace tarvelo::acquisition {
+
+const char* const kBatchFileHeader =
+    "Nr.\tDate/Time\tCh1\tCh2\tCh3\tCh4\tBatch\tiBatch\tUpper Peak 1\tUpper Peak 2\t"
+    "Upper Peak 3\tUpper Peak 4\tLower Peak 1\tLower Peak 2\tLower Peak 3\tLower Peak 4\t"
+    "Unit 1\tUnit 2\tUnit 3\tUnit 4\tSerial 1\tSerial 2\tSerial 3\tSerial 4";
+
+namespace {
+
+// One query on a connection of its own. nullopt when the connection could
+// not be opened: the query then does nothing and shows nothing (the link has
+// put its status text up).
+std::optional<std::string> query(device::DeviceLink& link, const std::string& command) {
+    if (link.ConnectServer() != 0)
+        return std::nullopt;
+    std::string reply = link.SendReceive(command);
+    link.DisconnectServer();
+    return reply;
+}
+
+// "#M01": N, or nullopt after the connection failed or the message was shown.
+std::optional<int32_t> readCount(device::DeviceLink& link, BatchUi& ui) {
+    const auto reply = query(link, device::kCmdBatchCount);
+    if (!reply)
+        return std::nullopt;
+    const auto count = device::parseBatchCount(*reply);
+    if (!count)
+        ui.error(device::kErrM01);
+    return count;
+}
+
+// The four texts of "#M11", "#M21" or "#M31" (decimal comma); nullopt when
+// the query did nothing or failed (its message is then shown).
+std::optional<std::array<std::string, 4>> fourFields(device::DeviceLink& link,
+                                                     const std::string& command,
+                                                     const char* message, BatchUi& ui) {
+    const auto reply = query(link, command);
+    if (!reply)
+        return std::nullopt;
+    auto fields = device::parseFourFields(*reply, command.substr(0, 4));
+    if (!fields)
+        ui.error(message);
+    return fields;
+}
+
+std::optional<device::BatchTime> batchTime(device::DeviceLink& link, int32_t record, BatchUi& ui) {
+    const auto reply = query(link, device::batchTimeCommand(record));
+    if (!reply)
+        return std::nullopt;
+    auto time = device::parseBatchTime(*reply);
+    if (!time)
+        ui.error(device::kErrM40);
+    return time;
+}
+
+std::string recordLine(device::DeviceLink& link, int32_t record, BatchUi& ui) {
+    // A failed time query leaves time, batch and iBatch empty, so no text of
+    // another record can end up in this line.
+    std::string timeText, batch, batchIndex;
+    if (const auto time = batchTime(link, record, ui)) {
+        timeText = FormatSampleTime(time->timeMs);
+        batch = time->batch;
+        batchIndex = time->batchIndex;
+    }
+
+    std::string line = std::to_string(static_cast<int64_t>(record) + 1);
+    line += '\t';
+    line += timeText;
+
+    // A failed value, peak, unit or serial query leaves its fields out.
+    auto appendFields = [&](const std::optional<std::array<std::string, 4>>& fields) {
+        if (!fields)
+            return;
+        for (const auto& field : *fields) {
+            line += '\t';
+            line += field;
+        }
+    };
+    appendFields(fourFields(link, device::batchValuesCommand(record), device::kErrM11, ui));
+    line += '\t';
+    line += batch;
+    line += '\t';
+    line += batchIndex;
+    appendFields(fourFields(link, device::batchUpperPeaksCommand(record), device::kErrM21, ui));
+    appendFields(fourFields(link, device::batchLowerPeaksCommand(record), device::kErrM31, ui));
+
+    if (!batch.empty()) {
+        auto appendSensorText = [&](const std::string& command, const char* prefix, int sensor,
+                                    const char* message) {
+            const auto reply = query(link, command);
+            if (!reply)
+                return;
+            const auto text = device::parseSensorText(*reply, prefix, sensor);
+            if (!text) {
+                ui.error(message);
+                return;
+            }
+            line += '\t';
+            line += *text;
+        };
+        for (int sensor = 1; sensor <= 4; ++sensor)
+            appendSensorText(device::batchUnitCommand(sensor, record), "#M5", sensor,
+                             device::kErrM5);
+        for (int sensor = 1; sensor <= 4; ++sensor)
+            appendSensorText(device::batchSerialCommand(sensor, record), "#M6", sensor,
+                             device::kErrM6);
+    }
+    return line;
+}
+
+}  // namespace
+
+bool batchToMemory(device::DeviceLink& link, MeasurementMemory& memory, SampleList& list,
+                   BatchUi& ui) {
+    const auto count = readCount(link, ui);
+    if (!count)
+        return false;
+
+    bool appended = false;
+    // Records 0..N; int64 so that a count of INT32_MAX cannot overflow.
+    for (int64_t i = 0; i <= *count; ++i) {
+        const auto record = static_cast<int32_t>(i);
+        // A fresh row: a failed query leaves its fields zero instead of
+        // whatever an earlier row held.
+        SampleRow row{};
+        if (const auto values =
+                fourFields(link, device::batchValuesCommand(record), device::kErrM11, ui)) {
+            for (int channel = 0; channel < 4; ++channel)
+                row.channel[channel] = device::ParseDeviceNumber((*values)[channel]);
+        }
+        if (const auto time = batchTime(link, record, ui))
+            row.timeMs = time->timeMs;
+        row.deviceFlag = 0;
+        memory.AppendSample(row);
+        list.addRow(row);
+        appended = true;
+    }
+    return appended;
+}
+
+BatchFileResult batchToFile(device::DeviceLink& link, const std::string& path, BatchUi& ui,
+                            std::string* error) {
+    const auto reply = query(link, device::kCmdBatchCount);
+    if (!reply)
+        return BatchFileResult::NoConnection;
+    const auto count = device::parseBatchCount(*reply);
+    if (!count) {
+        ui.error(device::kErrM01);
+        return BatchFileResult::CountError;
+    }
+
+    const int64_t records = std::max<int64_t>(0, static_cast<int64_t>(*count) + 1);
+    ui.progressStart(static_cast<int>(std::min<int64_t>(records, INT_MAX)));
+
+    std::string text = kBatchFileHeader;
+    text += "\r\n";
+    for (int64_t i = 0; i < records; ++i) {
+        text += recordLine(link, static_cast<int32_t>(i), ui);
+        text += "\r\n";
+        ui.progress(static_cast<int>(std::min<int64_t>(i + 1, INT_MAX)));
+    }
+    link.DisconnectServer();
+
+    const bool written = common::writeFileAtomically(path, common::utf8ToCp1252(text), error);
+    ui.progressFinish();
+    return written ? BatchFileResult::Written : BatchFileResult::WriteFailed;
+}
+
+}  // namespace tarvelo::acquisition

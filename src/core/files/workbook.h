@@ -1,0 +1,25 @@
+#pragma once
+
+#include <string>
+
+#include "acquisition/sample_list.h"
+
+namespace tarvelo::files {
+
+inline constexpr const char* kWorksheetName = "Tabelle1";
+
+// Writes a new workbook (.xlsx) at `path` with one worksheet "Tabelle1":
+//   A1 empty, B1..F1 the list's captions of columns 1..5;
+//   for list row k = 1, 2, ...: A(k+1) = k, B..F(k+1) = the row's texts of
+//   columns 1..5 with the decimal point "." (every "," replaced by ".").
+// Every cell is a text cell. Columns A..F are as wide as their longest text.
+// An empty text writes no cell: the spreadsheet shows it as empty, as it
+// does when an empty text is typed in. False with a reason on failure.
+bool writeWorkbook(const std::string& path, const acquisition::SampleList& list,
+                   std::string* error = nullptr);
+
+// The width, in the spreadsheet's character units, of a column whose longest
+// text is `characters` long.
+double columnWidthFor(std::size_t characters);
+
+}  // namespace tarvelo::files

@@ -1,0 +1,279 @@
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "acquisition/batch_readout.h"
+#include "acquisition/measurement_memory.h"
+#include "acquisition/sample_list.h"
+#include "app/settings.h"
+#include "device/mtrans.h"
+#include "device/replies.h"
+#include "sim/instrument.h"
+#include "support.h"
+
+using namespace tarvelo;
+using acquisition::BatchFileResult;
+using acquisition::kMemoryCapacity;
+
+namespace {
+
+struct RecordingUi : acquisition::BatchUi {
+    void error(const char* text) override { errors.emplace_back(text); }
+    void progressStart(int maximum) override { maximums.push_back(maximum); }
+    void progress(int position) override { positions.push_back(position); }
+    void progressFinish() override { ++finished; }
+    std::vector<std::string> errors;
+    std::vector<int> maximums;
+    std::vector<int> positions;
+    int finished = 0;
+};
+
+sim::BatchRecord record(std::array<double, 4> value, double timeMs, std::string batch,
+                        std::string batchIndex) {
+    sim::BatchRecord r;
+    r.value = value;
+    for (int c = 0; c < 4; ++c) {
+        r.upperPeak[c] = value[c] + 0.5;
+        r.lowerPeak[c] = value[c] - 0.25;
+    }
+    r.timeMs = timeMs;
+    r.batch = std::move(batch);
+    r.batchIndex = std::move(batchIndex);
+    return r;
+}
+
+// Three records: 0 and 2 with a batch name, 1 without.
+sim::InstrumentConfig threeRecords() {
+    sim::InstrumentConfig config;
+    config.batchRecords = {
+        record({12.5, -0.003, 0, 1000}, 1700000000123, "Lot \xC4", "1"),
+        record({1, 2, 3, 4}, 1700000060000, "", ""),
+        record({0.125, 0, 0, 7.75}, 1700000120999, "B", "7"),
+    };
+    return config;
+}
+
+class BatchTest : public ::testing::Test {
+protected:
+    void startInstrument(sim::InstrumentConfig config, std::chrono::milliseconds replyWait) {
+        instrument = std::make_unique<sim::Instrument>(std::move(config));
+        ASSERT_TRUE(instrument->start());
+        settings.setIpServer("127.0.0.1");
+        settings.port = instrument->commandPort();
+        device::LinkTiming timing;
+        timing.replyWait = replyWait;
+        link = std::make_unique<device::DeviceLink>(settings, socketTimeoutMs, &observer, timing);
+    }
+    void SetUp() override { startInstrument(threeRecords(), std::chrono::milliseconds(1)); }
+
+    app::Settings settings;
+    std::atomic<int32_t> socketTimeoutMs{300};
+    test::RecordingObserver observer;
+    std::unique_ptr<sim::Instrument> instrument;
+    std::unique_ptr<device::DeviceLink> link;
+    RecordingUi ui;
+    test::TempDir dir;
+};
+
+std::vector<std::string> fullRecordCommands(int i) {
+    const std::string n = std::to_string(i);
+    std::vector<std::string> commands{"#M40" + n, "#M11" + n, "#M21" + n, "#M31" + n};
+    for (const char* kind : {"#M5", "#M6"})
+        for (int c = 1; c <= 4; ++c)
+            commands.push_back(kind + std::to_string(c) + n);
+    return commands;
+}
+
+const std::string kHeaderLine =
+    "Nr.\tDate/Time\tCh1\tCh2\tCh3\tCh4\tBatch\tiBatch\tUpper Peak 1\tUpper Peak 2\t"
+    "Upper Peak 3\tUpper Peak 4\tLower Peak 1\tLower Peak 2\tLower Peak 3\tLower Peak 4\t"
+    "Unit 1\tUnit 2\tUnit 3\tUnit 4\tSerial 1\tSerial 2\tSerial 3\tSerial 4\r\n";
+
+}  // namespace
+
+TEST_F(BatchTest, ToFileReadsRecordsZeroToCountWithTheirQueriesInOrder) {
+    const std::string path = dir.file("batch.txt");
+    test::writeFile(path, "old content");
+    ASSERT_EQ(BatchFileResult::Written, acquisition::batchToFile(*link, path, ui));
+
+    // "#M01" answers 2: records 0, 1 and 2; record 1 has no batch name, so
+    // no unit or serial query is sent for it.
+    std::vector<std::string> expected{"#M01"};
+    for (int i = 0; i < 3; ++i) {
+        auto commands = fullRecordCommands(i);
+        if (i == 1)
+            commands.resize(4);
+        expected.insert(expected.end(), commands.begin(), commands.end());
+    }
+    EXPECT_EQ(expected, instrument->commandLog());
+
+    EXPECT_EQ(std::vector<int>{3}, ui.maximums);
+    EXPECT_EQ((std::vector<int>{1, 2, 3}), ui.positions);
+    EXPECT_EQ(1, ui.finished);
+    EXPECT_TRUE(ui.errors.empty());
+
+    // Windows-1252 bytes (0xC4, 0xB0), decimal commas as sent, CR LF after
+    // every line; channel 3 of the simulator has an empty unit.
+    const std::string line1 =
+        "1\t14.11.2023 22.13.20.123\t12,5\t-0,003\t0\t1000\tLot \xC4\t1\t13\t0,497\t0,5\t1000,5"
+        "\t12,25\t-0,253\t-0,25\t999,75\tN\tmm\t\t\xB0"
+        "C\tSN-1001\tSN-1002\tSN-1003\tSN-1004"
+        "\r\n";
+    const std::string line2 =
+        "2\t14.11.2023 22.14.20.000\t1\t2\t3\t4\t\t\t1,5\t2,5\t3,5\t4,5"
+        "\t0,75\t1,75\t2,75\t3,75\r\n";
+    const std::string content = test::readFile(path);
+    EXPECT_EQ(kHeaderLine + line1 + line2,
+              content.substr(0, kHeaderLine.size() + line1.size() + line2.size()));
+    std::vector<std::string> lines;
+    for (std::size_t start = 0, end; (end = content.find("\r\n", start)) != std::string::npos;
+         start = end + 2)
+        lines.push_back(content.substr(start, end - start));
+    ASSERT_EQ(4u, lines.size());
+    auto fieldCount = [](const std::string& line) {
+        return 1 + std::count(line.begin(), line.end(), '\t');
+    };
+    EXPECT_EQ(24, fieldCount(lines[0]));
+    EXPECT_EQ(24, fieldCount(lines[1]));
+    EXPECT_EQ(16, fieldCount(lines[2]));
+    EXPECT_EQ(24, fieldCount(lines[3]));
+    EXPECT_EQ(0u, lines[3].rfind("3\t14.11.2023 22.15.20.999\t0,125\t0\t0\t7,75\tB\t7\t", 0))
+        << lines[3];
+}
+
+TEST_F(BatchTest, ToFileWithCountMinusOneWritesTheHeaderAlone) {
+    instrument->overrideReply("#M01", "#M01-1");
+    const std::string path = dir.file("empty.txt");
+    ASSERT_EQ(BatchFileResult::Written, acquisition::batchToFile(*link, path, ui));
+    EXPECT_EQ(kHeaderLine, test::readFile(path));
+    EXPECT_EQ(std::vector<int>{0}, ui.maximums);
+    EXPECT_TRUE(ui.positions.empty());
+    EXPECT_EQ(std::vector<std::string>{"#M01"}, instrument->commandLog());
+}
+
+TEST_F(BatchTest, ToFileFailedQueriesShowTheirMessageAndLeaveNoForeignText) {
+    instrument->overrideReply("#M401", "#ERR");  // time of record 1
+    instrument->overrideReply("#M212", "#ERR");  // upper peaks of record 2
+    instrument->overrideReply("#M532", "");      // unit 3 of record 2: empty reply
+    instrument->overrideReply("#M640", "#M6");   // serial 4 of record 0: wrong echo
+    const std::string path = dir.file("failed.txt");
+    ASSERT_EQ(BatchFileResult::Written, acquisition::batchToFile(*link, path, ui));
+    EXPECT_EQ((std::vector<std::string>{device::kErrM6, device::kErrM40, device::kErrM21,
+                                        device::kErrM5}),
+              ui.errors);
+
+    const std::string content = test::readFile(path);
+    // Record 1: time, batch and iBatch empty, not record 0's texts.
+    EXPECT_NE(
+        std::string::npos,
+        content.find("\r\n2\t\t1\t2\t3\t4\t\t\t1,5\t2,5\t3,5\t4,5\t0,75\t1,75\t2,75\t3,75\r\n"));
+    // Record 2: no upper peaks, three units.
+    EXPECT_NE(std::string::npos,
+              content.find("\r\n3\t14.11.2023 22.15.20.999\t0,125\t0\t0\t7,75\tB\t7\t-0,125\t-0,25"
+                           "\t-0,25\t7,5\tN\tmm\t\xB0"
+                           "C\tSN-1001"));
+    // Record 0: three serials.
+    EXPECT_NE(std::string::npos, content.find("\tSN-1001\tSN-1002\tSN-1003\r\n2\t"));
+}
+
+TEST_F(BatchTest, ToFileStopsOnABadCountAndReportsAFailedWrite) {
+    instrument->overrideReply("#M01", "#ERR");
+    const std::string path = dir.file("never.txt");
+    EXPECT_EQ(BatchFileResult::CountError, acquisition::batchToFile(*link, path, ui));
+    EXPECT_EQ(std::vector<std::string>{device::kErrM01}, ui.errors);
+    EXPECT_TRUE(ui.maximums.empty());
+    EXPECT_TRUE(test::readFile(path).empty());
+
+    instrument->clearReplyOverrides();
+    std::string error;
+    EXPECT_EQ(BatchFileResult::WriteFailed,
+              acquisition::batchToFile(*link, dir.file("missing/batch.txt"), ui, &error));
+    EXPECT_FALSE(error.empty());
+    EXPECT_EQ(1, ui.finished);
+
+    instrument->setCommandFault(sim::CommandFault::RefuseConnections);
+    ui = RecordingUi{};
+    EXPECT_EQ(BatchFileResult::NoConnection, acquisition::batchToFile(*link, path, ui));
+    EXPECT_TRUE(ui.errors.empty());
+    EXPECT_TRUE(ui.maximums.empty());
+}
+
+TEST_F(BatchTest, ToMemoryAppendsOneRowPerRecordWithFailedFieldsZero) {
+    acquisition::MeasurementMemory memory;
+    acquisition::SampleList list;
+    instrument->overrideReply("#M111", "#ERR");
+    instrument->overrideReply("#M402", "#M4");
+    ASSERT_TRUE(acquisition::batchToMemory(*link, memory, list, ui));
+
+    EXPECT_EQ(
+        (std::vector<std::string>{"#M01", "#M110", "#M400", "#M111", "#M401", "#M112", "#M402"}),
+        instrument->commandLog());
+    EXPECT_EQ((std::vector<std::string>{device::kErrM11, device::kErrM40}), ui.errors);
+    EXPECT_TRUE(ui.maximums.empty());
+
+    ASSERT_EQ(3, memory.RowCount());
+    ASSERT_EQ(3, list.size());
+    const auto r0 = memory.row(0);
+    EXPECT_EQ(12.5, r0.channel[0]);
+    EXPECT_EQ(-0.003, r0.channel[1]);
+    EXPECT_EQ(1000.0, r0.channel[3]);
+    EXPECT_EQ(1700000000123.0, r0.timeMs);
+    EXPECT_EQ(0, r0.deviceFlag);
+    // Record 1's values failed: zero, not record 0's.
+    const auto r1 = memory.row(1);
+    for (double v : r1.channel)
+        EXPECT_EQ(0.0, v);
+    EXPECT_EQ(1700000060000.0, r1.timeMs);
+    // Record 2's time failed: zero, values kept.
+    EXPECT_EQ(0.0, memory.row(2).timeMs);
+    EXPECT_EQ(7.75, memory.row(2).channel[3]);
+    EXPECT_EQ("3", list.cellText(2, 0, ','));
+    EXPECT_EQ("7,75000", list.cellText(2, 5, ','));
+}
+
+TEST_F(BatchTest, ToMemoryStopsWithoutCountOrConnection) {
+    acquisition::MeasurementMemory memory;
+    acquisition::SampleList list;
+    instrument->overrideReply("#M01", "#ERR");
+    EXPECT_FALSE(acquisition::batchToMemory(*link, memory, list, ui));
+    EXPECT_EQ(std::vector<std::string>{device::kErrM01}, ui.errors);
+
+    instrument->overrideReply("#M01", "#M01-1");
+    EXPECT_FALSE(acquisition::batchToMemory(*link, memory, list, ui));
+
+    instrument->setCommandFault(sim::CommandFault::RefuseConnections);
+    EXPECT_FALSE(acquisition::batchToMemory(*link, memory, list, ui));
+    EXPECT_EQ(1u, ui.errors.size());
+    EXPECT_EQ(0, memory.RowCount());
+    EXPECT_EQ(0, list.size());
+}
+
+TEST_F(BatchTest, ToMemoryOf10241RecordsWrapsTheMemory) {
+    sim::InstrumentConfig config;
+    config.batchCount = kMemoryCapacity + 1;
+    config.clockStartMs = 1700000000000;
+    startInstrument(config, std::chrono::milliseconds(0));
+
+    acquisition::MeasurementMemory memory;
+    acquisition::SampleList list;
+    const auto started = std::chrono::steady_clock::now();
+    ASSERT_TRUE(acquisition::batchToMemory(*link, memory, list, ui));
+    const auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started);
+    RecordProperty("seconds", std::to_string(seconds.count()));
+
+    EXPECT_TRUE(ui.errors.empty());
+    EXPECT_TRUE(memory.Wrapped());
+    EXPECT_EQ(1, memory.WritePosition());
+    EXPECT_EQ(kMemoryCapacity + 1, list.size());
+    // The oldest row (at WritePosition) is record 1, the newest (row 0)
+    // record 10240; the simulator's records are a minute apart.
+    const double first = 1700000000000.0 - (kMemoryCapacity + 1) * 60000.0;
+    EXPECT_EQ(first + 60000.0, memory.row(1).timeMs);
+    EXPECT_EQ(first + kMemoryCapacity * 60000.0, memory.row(0).timeMs);
+    EXPECT_EQ(10.0 + 2.5 + 1 * 0.25, memory.row(1).channel[0]);
+}

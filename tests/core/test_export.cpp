@@ -1,0 +1,256 @@
+#include <cstdio>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "acquisition/measurement_memory.h"
+#include "acquisition/sample_list.h"
+#include "files/export_text.h"
+#include "files/workbook.h"
+#include "support.h"
+
+using namespace tarvelo;
+using acquisition::kMemoryCapacity;
+using acquisition::MeasurementMemory;
+using acquisition::SampleList;
+using acquisition::SampleRow;
+
+namespace {
+
+SampleRow makeRow(double c1, double c2, double c3, double c4, double timeMs) {
+    SampleRow row{};
+    row.channel[0] = c1;
+    row.channel[1] = c2;
+    row.channel[2] = c3;
+    row.channel[3] = c4;
+    row.timeMs = timeMs;
+    return row;
+}
+
+void setUnitCaptions(SampleList& list) {
+    list.setCaption(2, "Channel 1 (N)");
+    list.setCaption(3, "Channel 2 (mm)");
+    list.setCaption(4, "Channel 3 (N.C.)");
+    list.setCaption(5, "Channel 4 (\u00B0C)");
+}
+
+std::vector<std::string> splitLines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    for (std::size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2)
+        lines.push_back(text.substr(start, end - start));
+    EXPECT_EQ(text.size(), start) << "text does not end with CR LF";
+    return lines;
+}
+
+const char kHeader[] =
+    "\tTime\tChannel 1 (N)\tChannel 2 (mm)\tChannel 3 (N.C.)\tChannel 4 (\u00B0C)";
+
+}  // namespace
+
+TEST(ExportText, HeaderAndThreeRowsWithEitherSeparator) {
+    MeasurementMemory memory;
+    SampleList list;
+    setUnitCaptions(list);
+    memory.AppendSample(makeRow(1.5, 2.5, 0, 0, 999));
+    memory.AppendSample(makeRow(-0.003, 12.345678, 100, 1e6, 86400123));
+    memory.AppendSample(makeRow(0, 0, 0, 0, 1000));
+
+    const std::string comma = files::exportText(memory, list, ',');
+    const auto lines = splitLines(comma);
+    ASSERT_EQ(4u, lines.size());
+    EXPECT_EQ(kHeader, lines[0]);
+    EXPECT_EQ("1\t01.01.1970 00.00.00.999\t1,50000\t2,50000\t0,00000\t0,00000\t", lines[1]);
+    EXPECT_EQ("2\t02.01.1970 00.00.00.123\t-0,00300\t12,34568\t100,00000\t1000000,00000\t",
+              lines[2]);
+    EXPECT_EQ("3\t01.01.1970 00.00.01.000\t0,00000\t0,00000\t0,00000\t0,00000\t", lines[3]);
+
+    const auto point = splitLines(files::exportText(memory, list, '.'));
+    ASSERT_EQ(4u, point.size());
+    EXPECT_EQ("1\t01.01.1970 00.00.00.999\t1.50000\t2.50000\t0.00000\t0.00000\t", point[1]);
+}
+
+TEST(ExportText, EmptyMemoryGivesTheHeaderAlone) {
+    MeasurementMemory memory;
+    SampleList list;
+    EXPECT_EQ("\tTime\tChannel 1\tChannel 2\tChannel 3\tChannel 4\r\n",
+              files::exportText(memory, list, ','));
+}
+
+TEST(ExportText, WrappedMemoryGives10240LinesFromTheOldest) {
+    MeasurementMemory memory;
+    SampleList list;
+    for (int n = 0; n < kMemoryCapacity + 7; ++n)
+        memory.AppendSample(makeRow(n, 0, 0, 0, 1000.0 * n));
+    const auto lines = splitLines(files::exportText(memory, list, ','));
+    ASSERT_EQ(1u + kMemoryCapacity, lines.size());
+    EXPECT_EQ(0u, lines[1].rfind("1\t01.01.1970 00.00.07.000\t7,00000\t", 0)) << lines[1];
+    EXPECT_EQ(0u, lines.back().rfind("10240\t", 0));
+    EXPECT_NE(std::string::npos, lines.back().find("\t10246,00000\t"));
+}
+
+TEST(ExportText, FileIsWindows1252AndReplacedAtomically) {
+    test::TempDir dir;
+    MeasurementMemory memory;
+    SampleList list;
+    setUnitCaptions(list);
+    const std::string text = files::exportText(memory, list, ',');
+    const std::string path = dir.file("out.asc");
+    test::writeFile(path, "old");
+    ASSERT_TRUE(files::saveExportFile(path, text));
+    const std::string bytes = test::readFile(path);
+    EXPECT_EQ(std::string("\tTime\tChannel 1 (N)\tChannel 2 (mm)\tChannel 3 (N.C.)\tChannel 4 "
+                          "(\xB0"
+                          "C)\r\n"),
+              bytes);
+
+    std::string error;
+    EXPECT_FALSE(files::saveExportFile(dir.file("missing/out.asc"), text, &error));
+    EXPECT_FALSE(error.empty());
+}
+
+// ---- workbook, read back by an independent reader -------------------------
+
+namespace {
+
+constexpr const char* kReader = R"PY(
+import sys
+import openpyxl
+book = openpyxl.load_workbook(sys.argv[1])
+print("sheets\t" + "\t".join(book.sheetnames))
+sheet = book["Tabelle1"]
+for letter in "ABCDEF":
+    print("width\t%s\t%s" % (letter, sheet.column_dimensions[letter].width))
+for row in sheet.iter_rows():
+    for cell in row:
+        if cell.value is not None:
+            print("cell\t%s\t%s\t%s" % (cell.coordinate, cell.data_type, cell.value))
+)PY";
+
+struct Workbook {
+    std::vector<std::string> sheets;
+    std::map<std::string, double> widths;
+    std::map<std::string, std::pair<std::string, std::string>> cells;  // type, value
+};
+
+std::vector<std::string> splitTabs(const std::string& line) {
+    std::vector<std::string> parts;
+    std::stringstream in(line);
+    for (std::string part; std::getline(in, part, '\t');)
+        parts.push_back(part);
+    return parts;
+}
+
+// Debian's own interpreter with its openpyxl, never whichever python3 comes
+// first on the PATH.
+Workbook readBack(const test::TempDir& dir, const std::string& path) {
+    const std::string script = dir.file("reader.py");
+    test::writeFile(script, kReader);
+    const std::string command = "/usr/bin/python3 '" + script + "' '" + path + "'";
+    Workbook book;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe) {
+        ADD_FAILURE() << "cannot run " << command;
+        return book;
+    }
+    std::string output;
+    char buffer[65536];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+        output.append(buffer, n);
+    EXPECT_EQ(0, ::pclose(pipe)) << "reader failed: " << command;
+
+    std::stringstream in(output);
+    for (std::string line; std::getline(in, line);) {
+        auto parts = splitTabs(line);
+        if (parts.empty())
+            continue;
+        if (parts[0] == "sheets")
+            book.sheets.assign(parts.begin() + 1, parts.end());
+        else if (parts[0] == "width" && parts.size() == 3)
+            book.widths[parts[1]] = std::stod(parts[2]);
+        else if (parts[0] == "cell" && parts.size() >= 3)
+            book.cells[parts[1]] = {parts[2], parts.size() > 3 ? parts[3] : ""};
+    }
+    return book;
+}
+
+}  // namespace
+
+TEST(ExportWorkbook, CellLayoutAllTextsWithDecimalPoint) {
+    test::TempDir dir;
+    SampleList list;
+    setUnitCaptions(list);
+    list.addRow(makeRow(1.5, 2.5, 0, 0, 999));
+    list.addRow(makeRow(-0.003, 12.345678, 100, 1e6, 86400123));
+
+    const std::string path = dir.file("book.xlsx");
+    std::string error;
+    ASSERT_TRUE(files::writeWorkbook(path, list, &error)) << error;
+    const Workbook book = readBack(dir, path);
+
+    EXPECT_EQ(std::vector<std::string>{"Tabelle1"}, book.sheets);
+    const std::map<std::string, std::string> expected{
+        {"B1", "Time"},
+        {"C1", "Channel 1 (N)"},
+        {"D1", "Channel 2 (mm)"},
+        {"E1", "Channel 3 (N.C.)"},
+        {"F1", "Channel 4 (\u00B0C)"},
+        {"A2", "1"},
+        {"B2", "01.01.1970 00.00.00.999"},
+        {"C2", "1.50000"},
+        {"D2", "2.50000"},
+        {"E2", "0.00000"},
+        {"F2", "0.00000"},
+        {"A3", "2"},
+        {"B3", "02.01.1970 00.00.00.123"},
+        {"C3", "-0.00300"},
+        {"D3", "12.34568"},
+        {"E3", "100.00000"},
+        {"F3", "1000000.00000"},
+    };
+    // A1 holds the empty text, which the spreadsheet keeps as an empty cell.
+    EXPECT_EQ(expected.size(), book.cells.size());
+    for (const auto& [cell, value] : expected) {
+        SCOPED_TRACE(cell);
+        const auto found = book.cells.find(cell);
+        ASSERT_NE(book.cells.end(), found);
+        EXPECT_EQ("s", found->second.first);  // a text cell, not a number
+        EXPECT_EQ(value, found->second.second);
+    }
+
+    // Widths follow the longest text of each column (the file adds the
+    // cell margins, under a character).
+    ASSERT_EQ(6u, book.widths.size());
+    EXPECT_NEAR(files::columnWidthFor(1), book.widths.at("A"), 0.75);
+    EXPECT_NEAR(files::columnWidthFor(23), book.widths.at("B"), 0.75);
+    EXPECT_NEAR(files::columnWidthFor(14), book.widths.at("F"), 0.75);  // "Channel 4 (°C)"
+    EXPECT_NEAR(files::columnWidthFor(16), book.widths.at("E"), 0.75);  // "Channel 3 (N.C.)"
+}
+
+TEST(ExportWorkbook, EmptyListGivesRowOneAndFullListEveryRow) {
+    test::TempDir dir;
+    SampleList empty;
+    const std::string emptyPath = dir.file("empty.xlsx");
+    ASSERT_TRUE(files::writeWorkbook(emptyPath, empty));
+    const Workbook emptyBook = readBack(dir, emptyPath);
+    EXPECT_EQ(5u, emptyBook.cells.size());
+    EXPECT_EQ("Channel 4", emptyBook.cells.at("F1").second);
+
+    SampleList full;
+    for (int n = 0; n < kMemoryCapacity; ++n)
+        full.addRow(makeRow(n * 0.5, 0, 0, 0, 1000.0 * n));
+    const std::string fullPath = dir.file("full.xlsx");
+    ASSERT_TRUE(files::writeWorkbook(fullPath, full));
+    const Workbook fullBook = readBack(dir, fullPath);
+    EXPECT_EQ(5u + 6u * kMemoryCapacity, fullBook.cells.size());
+    EXPECT_EQ("10240", fullBook.cells.at("A10241").second);
+    EXPECT_EQ("5119.50000", fullBook.cells.at("C10241").second);
+    EXPECT_NEAR(files::columnWidthFor(5), fullBook.widths.at("A"), 0.75);
+
+    std::string error;
+    EXPECT_FALSE(files::writeWorkbook(dir.file("missing/book.xlsx"), full, &error));
+    EXPECT_FALSE(error.empty());
+}
