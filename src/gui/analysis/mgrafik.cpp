@@ -1,0 +1,662 @@
+#include "analysis/mgrafik.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QDir>
+#include <QGraphicsLayout>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QPainter>
+#include <QPrintDialog>
+#include <QPrinter>
+#include <QPushButton>
+#include <QScreen>
+#include <QShowEvent>
+#include <QSplitter>
+#include <QStandardPaths>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <QtCharts/QCategoryAxis>
+#include <QtCharts/QChart>
+#include <QtCharts/QLegend>
+#include <QtCharts/QLineSeries>
+#include <QtCharts/QValueAxis>
+
+#include "acquisition/mmesswerte.h"
+#include "acquisition/sample_list.h"
+#include "acquisition/samplelistmodel.h"
+#include "analysis/chartview.h"
+#include "analysis/mlinecolor.h"
+#include "analysis/mprint.h"
+#include "analysis/standard_colours.h"
+#include "app/dialogs.h"
+#include "app/process_values.h"
+#include "app/settings.h"
+#include "common/numbers.h"
+#include "device/replies.h"
+
+namespace tarvelo::gui {
+
+namespace {
+
+constexpr int kClientWidth = 856;
+constexpr int kClientHeight = 690;
+constexpr int kPanelHeight = 106;
+constexpr int kRefreshMs = 500;
+constexpr int kLimitsDelayMs = 100;
+// Label spacing in pixels: automatic steps aim at about this distance, and a
+// preferred step is widened in 1-2-5 steps while labels would come closer
+// than the minimum.
+constexpr double kAutoLabelSpacing = 50.0;
+constexpr double kMinLabelSpacing = 18.0;
+
+char groupSeparator() {
+    const QString sep = QLocale().groupSeparator();
+    if (sep.isEmpty() || sep.at(0).unicode() > 0x7f)
+        return ',';
+    return static_cast<char>(sep.at(0).unicode());
+}
+
+QColor toQColor(const analysis::StandardColour& c) { return QColor(c.red, c.green, c.blue); }
+
+QColor colourForIndex(int channel, int index) {
+    if (auto c = analysis::standardColour(index))
+        return toQColor(*c);
+    // A hand-edited value outside the list: the channel's default colour.
+    return toQColor(*analysis::standardColour(analysis::kDefaultColourIndex[channel - 1]));
+}
+
+// The smallest of 1, 2, 5 times a power of ten that is at least `raw`.
+double niceStepAtLeast(double raw) {
+    if (!(raw > 0) || !std::isfinite(raw))
+        return 1.0;
+    const double power = std::pow(10.0, std::floor(std::log10(raw)));
+    for (double m : {1.0, 2.0, 5.0, 10.0}) {
+        if (m * power >= raw * (1 - 1e-12))
+            return m * power;
+    }
+    return 10 * power;
+}
+
+// An axis range for automatic scaling: the data's extents, widened by one
+// either way when they collapse to a single value.
+std::pair<double, double> autoRange(double lo, double hi) {
+    if (hi > lo)
+        return {lo, hi};
+    return {lo - 1.0, hi + 1.0};
+}
+
+QString limitText(double value) {
+    return QString::fromStdString(
+        analysis::formatLimit(value, SampleListModel::decimalSeparator()));
+}
+
+double parseEdit(const QLineEdit* edit) {
+    return device::ParseDeviceNumber(edit->text().toStdString());
+}
+
+}  // namespace
+
+TgraphView::TgraphView(app::ProcessValues& values, const acquisition::SampleList& captions,
+                       Dialogs& dialogs, QWidget* parent)
+    : QWidget(parent, Qt::Window),
+      values_(values),
+      captions_(captions),
+      dialogs_(dialogs),
+      printer_(std::make_unique<QPrinter>(QPrinter::HighResolution)) {
+    setObjectName(QStringLiteral("graphView"));
+    setWindowTitle(QStringLiteral("Graphic View"));
+    resize(kClientWidth, kClientHeight);
+
+    printerSetup_ = [](QPrinter& printer, QWidget* owner) {
+        QPrintDialog dialog(&printer, owner);
+        dialog.exec();  // a cancel keeps the earlier settings: printing goes on
+    };
+
+    chart_ = new QChart();
+    chart_->setAnimationOptions(QChart::NoAnimation);
+    axisX_ = new QValueAxis(chart_);
+    axisX_->setLabelFormat(QStringLiteral("%g"));
+    axisY_ = new QCategoryAxis(chart_);
+    axisY_->setLabelsPosition(QCategoryAxis::AxisLabelsPositionOnValue);
+    const QPen grid(QColor(160, 160, 160), 1, Qt::DotLine);
+    axisX_->setGridLinePen(grid);
+    axisY_->setGridLinePen(grid);
+    axisX_->setRange(0, 100);
+    axisY_->setRange(0, 100);
+    chart_->addAxis(axisX_, Qt::AlignBottom);
+    chart_->addAxis(axisY_, Qt::AlignLeft);
+    chart_->legend()->setAlignment(Qt::AlignRight);
+
+    for (int k = 1; k <= 4; ++k) {
+        auto* s = new QLineSeries(this);
+        s->setObjectName(QStringLiteral("ChannelSeries%1").arg(k));
+        colours_[k - 1] = colourForIndex(k, analysis::kDefaultColourIndex[k - 1]);
+        s->setPen(QPen(colours_[k - 1], 1));
+        series_[k - 1] = s;
+    }
+
+    createControls();
+
+    connect(axisY_, &QValueAxis::rangeChanged, this, [this] {
+        if (!reducing_)
+            rebuildYLabels();
+    });
+    connect(chart_, &QChart::plotAreaChanged, this, [this](const QRectF& area) {
+        if (static_cast<int>(std::ceil(area.width())) != reducedColumns_)
+            reduceSeries();
+        rebuildYLabels();
+    });
+    connect(chartView_, &GraphChartView::viewChanged, this, &TgraphView::Chart1Zoom);
+    connect(chartView_, &GraphChartView::panning, this, [this] { reduceSeries(); });
+}
+
+TgraphView::~TgraphView() {
+    // Series outside the chart are ours; those inside go with the chart.
+    for (auto* s : series_) {
+        if (s->chart() == nullptr)
+            delete s;
+    }
+}
+
+void TgraphView::createControls() {
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    splitter_ = new QSplitter(Qt::Vertical, this);
+    layout->addWidget(splitter_);
+
+    chartView_ = new GraphChartView(chart_, splitter_);
+    chartView_->setObjectName(QStringLiteral("Chart1"));
+    chartView_->setToolTip(QStringLiteral(
+        "Zoom: drag a rectangle with the left mouse button.\n"
+        "Pan: drag with the middle mouse button, or use the arrow keys.\n"
+        "Undo zoom and pan: click the right mouse button."));
+
+    panel_ = new QWidget(splitter_);
+    panel_->setObjectName(QStringLiteral("Panel1"));
+    panel_->setMinimumHeight(0);
+    splitter_->addWidget(chartView_);
+    splitter_->addWidget(panel_);
+    splitter_->setStretchFactor(0, 1);
+    splitter_->setStretchFactor(1, 0);
+    splitter_->setChildrenCollapsible(false);
+    const int chartHeight = kClientHeight - kPanelHeight - splitter_->handleWidth();
+    splitter_->setSizes({chartHeight, kPanelHeight});
+
+    auto box = [this](const char* name, int x, int y, int w) {
+        auto* b = new QCheckBox(panel_);
+        b->setObjectName(QString::fromLatin1(name));
+        b->setGeometry(x, y, w, 17);
+        return b;
+    };
+    auto edit = [this](const char* name, int x, int y) {
+        auto* label = new QLabel(QString::fromLatin1(name), panel_);
+        label->setGeometry(x, y - 16, 73, 14);
+        auto* e = new QLineEdit(panel_);
+        e->setObjectName(QString::fromLatin1(name));
+        e->setGeometry(x, y, 73, 21);
+        return e;
+    };
+    auto button = [this](const char* name, int x, int y) {
+        auto* b = new QPushButton(panel_);
+        b->setObjectName(QString::fromLatin1(name));
+        b->setGeometry(x, y, 100, 25);
+        return b;
+    };
+
+    xauto_ = box("xauto", 40, 16, 150);
+    minx_ = edit("minx", 40, 60);
+    maxx_ = edit("maxx", 120, 60);
+    yauto_ = box("yauto", 200, 16, 150);
+    miny_ = edit("miny", 200, 60);
+    maxy_ = edit("maxy", 280, 60);
+    showLegend_ = box("ShowLegend", 376, 16, 190);
+    gRefresh_ = box("GRefresh", 376, 40, 190);
+    doScale_ = button("doScale", 376, 64);
+    fPrint_ = button("fPrint", 488, 63);
+    graphConfig_ = button("GraphConfig", 600, 63);
+    ch_[0] = box("Ch1", 576, 16, 124);
+    ch_[1] = box("Ch2", 576, 40, 124);
+    ch_[2] = box("Ch3", 704, 16, 148);
+    ch_[3] = box("Ch4", 704, 40, 148);
+    largeValues_ = box("largeValues", 704, 63, 148);
+
+    timer1_ = new QTimer(this);
+    timer1_->setObjectName(QStringLiteral("Timer1"));
+    timer1_->setSingleShot(true);
+    timer1_->setInterval(kLimitsDelayMs);
+    timer2_ = new QTimer(this);
+    timer2_->setObjectName(QStringLiteral("Timer2"));
+    timer2_->setInterval(kRefreshMs);
+
+    // toggled, not clicked: a change made by the program runs the action too.
+    connect(xauto_, &QCheckBox::toggled, this, &TgraphView::xautoClick);
+    connect(yauto_, &QCheckBox::toggled, this, &TgraphView::yautoClick);
+    connect(showLegend_, &QCheckBox::toggled, this, &TgraphView::ShowLegendClick);
+    connect(gRefresh_, &QCheckBox::toggled, this, &TgraphView::GRefreshClick);
+    connect(largeValues_, &QCheckBox::toggled, this, &TgraphView::largeValuesClick);
+    for (int k = 1; k <= 4; ++k) {
+        connect(ch_[k - 1], &QCheckBox::toggled, this,
+                [this, k](bool checked) { ChClick(k, checked); });
+    }
+    connect(doScale_, &QPushButton::clicked, this, &TgraphView::doScaleClick);
+    connect(fPrint_, &QPushButton::clicked, this, &TgraphView::fPrintClick);
+    connect(graphConfig_, &QPushButton::clicked, this, &TgraphView::GraphConfigClick);
+    connect(timer1_, &QTimer::timeout, this, &TgraphView::Timer1Timer);
+    connect(timer2_, &QTimer::timeout, this, &TgraphView::Timer2Timer);
+}
+
+void TgraphView::setLiveValueWindow(Tmesswerte* window) {
+    live_ = window;
+    if (live_)
+        live_->setClosedHandler([this] { largeValues_->setChecked(false); });
+}
+
+void TgraphView::showGraph() {
+    if (isVisible()) {
+        raise();
+        activateWindow();
+        return;
+    }
+    show();
+}
+
+void TgraphView::setSeriesColour(int channel, const QColor& colour) {
+    colours_.at(channel - 1) = colour;
+    QLineSeries* s = series_.at(channel - 1);
+    QPen pen = s->pen();
+    pen.setColor(colour);
+    pen.setWidth(1);
+    s->setPen(pen);
+}
+
+QColor TgraphView::seriesColour(int channel) const { return series_.at(channel - 1)->pen().color(); }
+
+bool TgraphView::isAttached(int channel) const { return series_.at(channel - 1)->chart() != nullptr; }
+
+QStringList TgraphView::yAxisLabels() const { return axisY_->categoriesLabels(); }
+
+QString TgraphView::channelCaption(int channel) const {
+    return QString::fromStdString(captions_.channelCaption(channel));
+}
+
+void TgraphView::showEvent(QShowEvent* event) {
+    if (!centred_) {
+        centred_ = true;
+        if (QScreen* screen = QGuiApplication::primaryScreen()) {
+            QRect frame(QPoint(), size());
+            frame.moveCenter(screen->availableGeometry().center());
+            move(frame.topLeft());
+        }
+    }
+    QWidget::showEvent(event);
+    if (!event->spontaneous())
+        FormShow();
+}
+
+void TgraphView::closeEvent(QCloseEvent* event) {
+    FormClose();
+    QWidget::closeEvent(event);
+}
+
+void TgraphView::FormShow() {
+    timer2_->stop();
+    gRefresh_->setChecked(false);
+
+    limits_ = AxisLimits{};
+    writeLimitEdits(true, true);
+
+    app::SettingsFile settings(values_.settingsFilePath());
+    for (int k = 1; k <= 4; ++k)
+        ch_[k - 1]->setChecked(settings.readBool("Channel " + std::to_string(k), true));
+
+    for (int k = 1; k <= 4; ++k) {
+        const int index = settings.readInt("Color " + std::to_string(k),
+                                           analysis::kDefaultColourIndex[k - 1]);
+        if (lineColor_)
+            lineColor_->selectIndex(k, index);
+        std::optional<QColor> chosen = lineColor_ ? lineColor_->selectedColour(k) : std::nullopt;
+        setSeriesColour(k, chosen ? *chosen : colourForIndex(k, index));
+    }
+
+    syncAttachment();
+    fillChart();
+    yAutoScale_ = true;
+    applyAutoscale();
+    reduceSeries();
+
+    xauto_->setChecked(true);
+    yauto_->setChecked(true);
+    showLegend_->setChecked(true);
+    xAutoScale_ = yAutoScale_ = true;
+
+    ApplyLanguage();
+    timer1_->start();
+}
+
+void TgraphView::FormClose() {
+    if (live_ && live_->isVisible())
+        live_->close();
+}
+
+void TgraphView::ApplyLanguage() {
+    const app::UiText& text = values_.uiText;
+    auto t = [&text](int entry) { return QString::fromStdString(text[entry]); };
+    chart_->setTitle(t(36));
+    xauto_->setText(t(37));
+    yauto_->setText(t(38));
+    showLegend_->setText(t(39));
+    doScale_->setText(t(40));
+    fPrint_->setText(t(41));
+    graphConfig_->setText(t(47));
+    gRefresh_->setText(t(48));
+    largeValues_->setText(t(49));
+    for (int k = 1; k <= 4; ++k) {
+        series_[k - 1]->setName(channelCaption(k));
+        ch_[k - 1]->setText(channelCaption(k));
+    }
+}
+
+void TgraphView::fillChart() {
+    state_ = values_.memory.copyChronological(rows_);
+    analysis::splitChannels(rows_, channelValues_);
+    applyAutoscale();
+    reduceSeries();
+}
+
+void TgraphView::applyAutoscale() {
+    if (!xAutoScale_ && !yAutoScale_)
+        return;
+    std::array<bool, 4> attached{};
+    for (int k = 1; k <= 4; ++k)
+        attached[k - 1] = isAttached(k);
+    const analysis::Extents e = analysis::seriesExtents(channelValues_, attached);
+    // Nothing to scale to: the axes keep their limits.
+    if (e.empty)
+        return;
+    if (xAutoScale_) {
+        const auto [lo, hi] = autoRange(e.xMin, e.xMax);
+        setXRange(lo, hi);
+    }
+    if (yAutoScale_ && std::isfinite(e.yMin) && std::isfinite(e.yMax)) {
+        const auto [lo, hi] = autoRange(e.yMin, e.yMax);
+        setYRange(lo, hi);
+    }
+}
+
+void TgraphView::reduceSeries() {
+    const int columns = static_cast<int>(std::ceil(chart_->plotArea().width()));
+    reducedColumns_ = columns;
+    const double xMin = axisX_->min();
+    const double xMax = axisX_->max();
+    for (std::size_t k = 0; k < 4; ++k) {
+        const auto& y = channelValues_[k];
+        analysis::reduceMinMax(y.data(), y.size(), xMin, xMax, columns, reduced_);
+        points_.resize(static_cast<qsizetype>(reduced_.size()));
+        for (std::size_t i = 0; i < reduced_.size(); ++i)
+            points_[static_cast<qsizetype>(i)] = QPointF(reduced_[i].x, reduced_[i].y);
+        series_[k]->replace(points_);
+    }
+}
+
+void TgraphView::setXRange(double min, double max) { axisX_->setRange(min, max); }
+
+void TgraphView::setYRange(double min, double max) { axisY_->setRange(min, max); }
+
+void TgraphView::rebuildYLabels() {
+    const double lo = axisY_->min();
+    const double hi = axisY_->max();
+    const double range = hi - lo;
+    if (!std::isfinite(lo) || !std::isfinite(hi) || !(range > 0))
+        return;
+    const double height = std::max(1.0, chart_->plotArea().height());
+    const double maxLabels = std::max(2.0, std::floor(height / kMinLabelSpacing));
+    double step = 0;
+    if (yStep_) {
+        step = *yStep_;
+        // 1, 2, 5, 10 ... times the preferred step until the labels fit.
+        const std::array<double, 3> factors = {2.0, 2.5, 2.0};
+        for (std::size_t i = 0; range / step > maxLabels; i = (i + 1) % factors.size())
+            step *= factors[i];
+    } else {
+        step = niceStepAtLeast(range / std::max(2.0, std::floor(height / kAutoLabelSpacing)));
+    }
+
+    QList<double> ticks;
+    const double first = std::ceil(lo / step - 1e-9);
+    const double last = std::floor(hi / step + 1e-9);
+    for (double i = first; i <= last && ticks.size() < 1000; i += 1)
+        ticks.append(i * step);
+    if (ticks == yTicks_ && !axisY_->categoriesLabels().isEmpty())
+        return;
+    yTicks_ = ticks;
+
+    const char dec = SampleListModel::decimalSeparator();
+    const char group = groupSeparator();
+    for (const QString& label : axisY_->categoriesLabels())
+        axisY_->remove(label);
+    axisY_->setStartValue(ticks.isEmpty() ? lo : ticks.front() - step);
+    for (double v : ticks) {
+        const double shown = std::fabs(v) < step * 1e-6 ? 0.0 : v;
+        axisY_->append(QString::fromStdString(analysis::formatAxisLabel(shown, dec, group)), v);
+    }
+}
+
+void TgraphView::syncAttachment() {
+    bool same = true;
+    for (int k = 1; k <= 4; ++k)
+        same = same && isAttached(k) == ch_[k - 1]->isChecked();
+    if (same)
+        return;
+    // Re-adding in channel order keeps the legend in channel order.
+    for (auto* s : series_) {
+        if (s->chart()) {
+            chart_->removeSeries(s);
+            s->setParent(this);
+        }
+    }
+    for (int k = 1; k <= 4; ++k) {
+        if (!ch_[k - 1]->isChecked())
+            continue;
+        QLineSeries* s = series_[k - 1];
+        chart_->addSeries(s);
+        s->attachAxis(axisX_);
+        s->attachAxis(axisY_);
+        s->setPen(QPen(colours_[k - 1], 1));
+    }
+}
+
+void TgraphView::writeLimitEdits(bool x, bool y) {
+    if (x) {
+        minx_->setText(limitText(limits_.XMin));
+        maxx_->setText(limitText(limits_.XMax));
+    }
+    if (y) {
+        miny_->setText(limitText(limits_.YMin));
+        maxy_->setText(limitText(limits_.YMax));
+    }
+}
+
+void TgraphView::readAxisLimits(bool x, bool y) {
+    if (x) {
+        limits_.XMin = axisX_->min();
+        limits_.XMax = axisX_->max();
+    }
+    if (y) {
+        limits_.YMin = axisY_->min();
+        limits_.YMax = axisY_->max();
+    }
+    writeLimitEdits(x, y);
+}
+
+void TgraphView::Timer1Timer() {
+    timer1_->stop();
+    readAxisLimits(true, true);
+}
+
+void TgraphView::RefreshSeries() {
+    fillChart();
+
+    if (state_.writePosition > 0 && live_ && !rows_.empty()) {
+        // The chronological copy ends with the row at WritePosition - 1.
+        const acquisition::SampleRow& newest = rows_.back();
+        const char dec = SampleListModel::decimalSeparator();
+        for (int k = 1; k <= 4; ++k) {
+            if (ch_[k - 1]->isChecked()) {
+                live_->setValueText(
+                    k, QString::fromStdString(common::formatValue(newest.channel[k - 1], dec)));
+            }
+        }
+    }
+
+    yStep_ = analysis::preferredYStep(axisY_->max() - axisY_->min());
+    if (yStep_) {
+        axisY_->setTickType(QValueAxis::TicksDynamic);
+        axisY_->setTickAnchor(0.0);
+        axisY_->setTickInterval(*yStep_);
+    } else {
+        axisY_->setTickType(QValueAxis::TicksFixed);
+    }
+    rebuildYLabels();
+}
+
+void TgraphView::Chart1Zoom() {
+    reduceSeries();
+    readAxisLimits(true, true);
+    xauto_->setChecked(false);
+    yauto_->setChecked(false);
+}
+
+void TgraphView::xautoClick(bool checked) {
+    xAutoScale_ = checked;
+    if (!checked)
+        return;
+    applyAutoscale();
+    reduceSeries();
+    readAxisLimits(true, false);
+}
+
+void TgraphView::yautoClick(bool checked) {
+    yAutoScale_ = checked;
+    if (!checked)
+        return;
+    applyAutoscale();
+    reduceSeries();
+    readAxisLimits(false, true);
+}
+
+void TgraphView::ShowLegendClick(bool checked) { chart_->legend()->setVisible(checked); }
+
+void TgraphView::GRefreshClick(bool checked) {
+    if (checked)
+        timer2_->start();
+    else
+        timer2_->stop();
+}
+
+void TgraphView::doScaleClick() {
+    const QString caption = QString::fromStdString(values_.uiText[34]);
+    limits_.XMin = parseEdit(minx_);
+    limits_.XMax = parseEdit(maxx_);
+    writeLimitEdits(true, false);
+    // A limit that is not a finite number cannot make a range either.
+    if (!(limits_.XMin < limits_.XMax) || !std::isfinite(limits_.XMin) ||
+        !std::isfinite(limits_.XMax)) {
+        dialogs_.message(this, QString::fromStdString(values_.uiText[33]), caption,
+                         QMessageBox::Critical, QMessageBox::Ok);
+        return;
+    }
+    xauto_->setChecked(false);
+    setXRange(limits_.XMin, limits_.XMax);
+    reduceSeries();
+
+    limits_.YMin = parseEdit(miny_);
+    limits_.YMax = parseEdit(maxy_);
+    writeLimitEdits(false, true);
+    if (!(limits_.YMin < limits_.YMax) || !std::isfinite(limits_.YMin) ||
+        !std::isfinite(limits_.YMax)) {
+        dialogs_.message(this, QString::fromStdString(values_.uiText[35]), caption,
+                         QMessageBox::Critical, QMessageBox::Ok);
+        return;
+    }
+    yauto_->setChecked(false);
+    setYRange(limits_.YMin, limits_.YMax);
+}
+
+void TgraphView::ChClick(int channel, bool checked) {
+    syncAttachment();
+    applyAutoscale();
+    reduceSeries();
+    app::SettingsFile settings(values_.settingsFilePath());
+    settings.writeBool("Channel " + std::to_string(channel), checked);
+}
+
+void TgraphView::largeValuesClick(bool checked) {
+    if (!live_)
+        return;
+    if (checked) {
+        live_->show();
+        live_->raise();
+        gRefresh_->setChecked(true);
+    } else {
+        live_->hide();
+    }
+}
+
+void TgraphView::GraphConfigClick() {
+    if (lineColor_)
+        lineColor_->exec();
+}
+
+void TgraphView::renderChart(QPainter& painter, const QRectF& target) {
+    // Laid out anew at the band's aspect ratio with the view's width, so that
+    // texts and lines keep their proportions, then put back.
+    const QSizeF shown = chart_->size();
+    const qreal width = std::max<qreal>(1, shown.width());
+    const QSizeF page(width, std::max<qreal>(1, std::floor(width * target.height() /
+                                                           std::max<qreal>(1, target.width()))));
+    chart_->resize(page);
+    if (chart_->layout())
+        chart_->layout()->activate();
+    reduceSeries();
+    rebuildYLabels();
+    chart_->scene()->render(&painter, target, QRectF(chart_->pos(), page), Qt::IgnoreAspectRatio);
+    chart_->resize(shown);
+    if (chart_->layout())
+        chart_->layout()->activate();
+    reduceSeries();
+    rebuildYLabels();
+}
+
+void TgraphView::fPrintClick() {
+    PrintContent content;
+    content.statistics = analysis::ComputeStatistics(values_.memory);
+    for (int k = 1; k <= 4; ++k)
+        content.captions[k - 1] = channelCaption(k);
+    content.decimalSeparator = SampleListModel::decimalSeparator();
+
+    printer_->setPageOrientation(QPageLayout::Portrait);
+    printerSetup_(*printer_, this);
+    // A PDF target without a file name (no printer on this machine, and the
+    // dialog cancelled) still produces the page.
+    if (printer_->outputFormat() == QPrinter::PdfFormat && printer_->outputFileName().isEmpty()) {
+        QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+        if (folder.isEmpty())
+            folder = QDir::homePath();
+        printer_->setOutputFileName(QDir(folder).filePath(QStringLiteral("graph.pdf")));
+    }
+    const bool printed = printGraphPage(
+        *printer_, [this](QPainter& p, const QRectF& band) { renderChart(p, band); }, content);
+    if (!printed) {
+        dialogs_.message(this, QStringLiteral("The page could not be printed."),
+                         QStringLiteral("Error"), QMessageBox::Critical, QMessageBox::Ok);
+    }
+    chartView_->viewport()->update();
+}
+
+}  // namespace tarvelo::gui

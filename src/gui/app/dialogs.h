@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QMessageBox>
+#include <QString>
+#include <QUrl>
+
+class QWidget;
+
+namespace tarvelo::gui {
+
+// What a file dialog asks for. `filter` uses Qt's name filter form, several
+// filters separated by ";;" ("Sample files (*.dat);;All files (*)").
+struct FileRequest {
+    QString title;
+    QString folder;
+    QString filter;
+    QString defaultSuffix;         // without the dot; appended when the name has none
+    QString fileName;              // proposed name, may be empty
+    bool confirmOverwrite = true;  // save only: ask before replacing a file
+};
+
+// The modal message boxes, the file dialogs and the desktop's "open" action
+// go through this seam, so that tests can answer them and check what was
+// asked. The windows never call QMessageBox or QFileDialog directly.
+class Dialogs {
+public:
+    virtual ~Dialogs() = default;
+
+    // A modal message box; returns the button pressed (QMessageBox::NoButton
+    // when the box was closed otherwise).
+    virtual QMessageBox::StandardButton message(QWidget* owner, const QString& text,
+                                                const QString& caption, QMessageBox::Icon icon,
+                                                QMessageBox::StandardButtons buttons) = 0;
+    // The chosen file's path, or the empty text on cancel.
+    virtual QString saveFileName(QWidget* owner, const FileRequest& request) = 0;
+    virtual QString openFileName(QWidget* owner, const FileRequest& request) = 0;
+    // Hands a file, web address or mail address to the desktop's default
+    // application; failures are not reported.
+    virtual void openUrl(const QUrl& url) = 0;
+};
+
+// The real thing: Qt's message box, file dialogs and desktop services.
+class StandardDialogs : public Dialogs {
+public:
+    QMessageBox::StandardButton message(QWidget* owner, const QString& text, const QString& caption,
+                                        QMessageBox::Icon icon,
+                                        QMessageBox::StandardButtons buttons) override;
+    QString saveFileName(QWidget* owner, const FileRequest& request) override;
+    QString openFileName(QWidget* owner, const FileRequest& request) override;
+    void openUrl(const QUrl& url) override;
+};
+
+}  // namespace tarvelo::gui

@@ -1,0 +1,528 @@
+#include "app/mmain.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPainter>
+#include <QStatusBar>
+#include <QSvgRenderer>
+#include <QTimer>
+#include <QToolButton>
+#include <QTreeView>
+#include <QWindow>
+
+#include "acquisition/samplelistmodel.h"
+#include "app/dialogs.h"
+#include "app/resources.h"
+#include "app/mabout.h"
+#include "app/minitconn.h"
+#include "app/msetup.h"
+#include "app/process_values.h"
+#include "app/settings.h"
+#include "device/mlivetest.h"
+#include "device/replies.h"
+
+namespace tarvelo::gui {
+
+namespace {
+
+using app::MenuItem;
+using Button = ThauptFenster::Button;
+
+const QColor kBrandColour(65, 120, 184);
+constexpr int kClientWidth = 799;
+constexpr int kClientHeight = 611;
+constexpr int kStatusBarHeight = 19;
+constexpr QSize kGlyphSize(24, 24);
+
+struct ButtonPlace {
+    const char* object;
+    const char* caption;
+    const char* glyph;
+    int left;
+    int width;
+    int captionEntry;
+};
+// In the order of ThauptFenster::Button.
+constexpr std::array<ButtonPlace, ThauptFenster::kButtonCount> kButtons{{
+    {"SingleShoot", "Label4", "single", 8, 81, 13},
+    {"ClearList", "Label1", "clear", 104, 81, 14},
+    {"StartStopTransfer", "StartReceive", "startstop", 200, 81, 15},
+    {"ExportData", "Label2", "export", 296, 81, 16},
+    {"LoadFromFile", "Label7", "load", 392, 73, 17},
+    {"SaveToFile", "Label5", "save", 480, 73, 18},
+    {"Grafik", "Label3", "graph", 568, 73, 19},
+    {"statistic", "Label8", "statistic", 656, 73, 20},
+}};
+constexpr int kButtonTop = 416;
+constexpr int kButtonHeight = 33;
+constexpr int kCaptionTop = 456;
+
+QPixmap renderSvg(const QString& path, QSize size) {
+    QPixmap pixmap(size);
+    pixmap.fill(Qt::transparent);
+    QSvgRenderer renderer(path);
+    QPainter painter(&pixmap);
+    renderer.render(&painter);
+    return pixmap;
+}
+
+// A glyph with its two images: normal and disabled.
+QIcon glyphIcon(const char* name) {
+    QIcon icon;
+    const QString base = QStringLiteral(":/glyphs/") + QLatin1String(name);
+    icon.addPixmap(renderSvg(base + QStringLiteral(".svg"), kGlyphSize), QIcon::Normal);
+    icon.addPixmap(renderSvg(base + QStringLiteral("_disabled.svg"), kGlyphSize), QIcon::Disabled);
+    return icon;
+}
+
+void setTextColour(QLabel* label, const QColor& colour) {
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, colour);
+    label->setPalette(palette);
+}
+
+}  // namespace
+
+ThauptFenster::ThauptFenster(app::ProcessValues& values, Dialogs& dialogs, QWidget* parent)
+    : QMainWindow(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                              Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
+      values_(values),
+      dialogs_(dialogs),
+      link_(values.settings, values.socketTimeoutMs, this) {
+    initResources();
+    setObjectName(QStringLiteral("hauptFenster"));
+    QFont small = font();
+    small.setPointSize(8);
+    setFont(small);
+
+    model_ = new SampleListModel(list_, this);
+    createMenus();
+    createControls();
+
+    // The client area is fixed; the menu bar lies above it.
+    setFixedSize(kClientWidth, kClientHeight + menuBar()->sizeHint().height());
+
+    timer1_ = new QTimer(this);
+    timer1_->setObjectName(QStringLiteral("Timer1"));
+    timer1_->setInterval(100);
+    connect(timer1_, &QTimer::timeout, this, &ThauptFenster::Timer1Timer);
+    timer1_->start();
+
+    // Alt+S is the "&Samples" menu's mnemonic and the shortcut of
+    // "&Start/Stop data sampling"; the shortcut must win (see eventFilter).
+    qApp->installEventFilter(this);
+}
+
+ThauptFenster::~ThauptFenster() {
+    if (qApp)
+        qApp->removeEventFilter(this);
+    shutdownWorkers();
+}
+
+void ThauptFenster::createMenus() {
+    auto add = [this](QMenu* menu, MenuItem item, QKeySequence shortcut, auto handler) {
+        QAction* action = menu->addAction(
+            QString::fromUtf8(app::startCaption(item).data(), app::startCaption(item).size()));
+        action->setShortcut(shortcut);
+        connect(action, &QAction::triggered, this, handler);
+        actions_[static_cast<int>(item)] = action;
+        return action;
+    };
+    auto menu = [this](MenuItem item, const char* object) {
+        QMenu* m = menuBar()->addMenu(
+            QString::fromUtf8(app::startCaption(item).data(), app::startCaption(item).size()));
+        m->setObjectName(QLatin1String(object));
+        actions_[static_cast<int>(item)] = m->menuAction();
+        return m;
+    };
+
+    QMenu* datei = menu(MenuItem::File, "Datei1");
+    add(datei, MenuItem::Export, QKeySequence(Qt::CTRL | Qt::Key_E),
+        &ThauptFenster::ExportDataClick);
+    add(datei, MenuItem::LoadFromFile, QKeySequence(Qt::CTRL | Qt::Key_L),
+        &ThauptFenster::LoadFromFileClick);
+    add(datei, MenuItem::SaveToFile, QKeySequence(Qt::CTRL | Qt::Key_S),
+        &ThauptFenster::SaveToFileClick);
+    datei->addSeparator();
+    // No shortcut: Ctrl+E belongs to "&Export data".
+    add(datei, MenuItem::Setup, QKeySequence(), &ThauptFenster::Setup1Click);
+    datei->addSeparator();
+    add(datei, MenuItem::ExitProgram, QKeySequence(Qt::ALT | Qt::Key_X),
+        &ThauptFenster::ProgrammEnde1Click);
+
+    QMenu* samples = menu(MenuItem::Samples, "Samples1");
+    add(samples, MenuItem::GetActualSample, QKeySequence(Qt::CTRL | Qt::Key_T),
+        &ThauptFenster::SingleShootClick);
+    add(samples, MenuItem::StartStopSampling, QKeySequence(Qt::ALT | Qt::Key_S),
+        &ThauptFenster::StartStopTransferClick);
+    // Runs the same clearing as the button of the same caption.
+    add(samples, MenuItem::DeleteSampleData, QKeySequence(Qt::CTRL | Qt::Key_D),
+        &ThauptFenster::ClearListClick);
+    add(samples, MenuItem::ShowGraphic, QKeySequence(Qt::ALT | Qt::Key_G),
+        &ThauptFenster::GrafikClick);
+    add(samples, MenuItem::Statistic, QKeySequence(Qt::CTRL | Qt::Key_A),
+        &ThauptFenster::statisticClick);
+    add(samples, MenuItem::BatchToList, QKeySequence(), &ThauptFenster::Batchlesen1Click);
+    add(samples, MenuItem::BatchToFile, QKeySequence(), &ThauptFenster::Batchtofile1Click);
+
+    QMenu* help = menu(MenuItem::Help, "N2");
+    add(help, MenuItem::HelpFile, QKeySequence(), &ThauptFenster::Hilfe1Click);
+    add(help, MenuItem::Info, QKeySequence(), &ThauptFenster::N2Click);
+
+    for (QAction* action : actions_)
+        action->setShortcutContext(Qt::WindowShortcut);
+}
+
+void ThauptFenster::createControls() {
+    auto* client = new QWidget(this);
+    client->setObjectName(QStringLiteral("client"));
+    setCentralWidget(client);
+
+    image1_ = new QLabel(client);
+    image1_->setObjectName(QStringLiteral("Image1"));
+    image1_->setGeometry(0, 0, 800, 65);
+    image1_->setPixmap(renderSvg(QStringLiteral(":/banner.svg"), QSize(800, 65)));
+
+    listView1_ = new QTreeView(client);
+    listView1_->setObjectName(QStringLiteral("ListView1"));
+    listView1_->setGeometry(0, 64, 801, 345);
+    listView1_->setRootIsDecorated(false);
+    listView1_->setItemsExpandable(false);
+    listView1_->setUniformRowHeights(true);
+    listView1_->setAllColumnsShowFocus(true);
+    listView1_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    listView1_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    listView1_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    listView1_->setModel(model_);
+    QHeaderView* header = listView1_->header();
+    header->setMinimumSectionSize(1);
+    header->setStretchLastSection(false);
+    header->setSectionsMovable(false);
+    for (int column = 0; column < static_cast<int>(acquisition::kListColumns.size()); ++column)
+        header->resizeSection(column, acquisition::kListColumns[column].width);
+
+    for (int i = 0; i < kButtonCount; ++i) {
+        const ButtonPlace& place = kButtons[i];
+        auto* button = new QToolButton(client);
+        button->setObjectName(QLatin1String(place.object));
+        button->setGeometry(place.left, kButtonTop, place.width, kButtonHeight);
+        button->setIcon(glyphIcon(place.glyph));
+        button->setIconSize(kGlyphSize);
+        button->setToolButtonStyle(Qt::ToolButtonIconOnly);
+        buttons_[i] = button;
+
+        auto* caption = new QLabel(client);
+        caption->setObjectName(QLatin1String(place.caption));
+        caption->setTextFormat(Qt::PlainText);
+        caption->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+        caption->setWordWrap(true);
+        caption->setGeometry(place.left - 4, kCaptionTop, place.width + 8, 30);
+        captions_[i] = caption;
+    }
+    connect(button(Button::SingleShoot), &QToolButton::clicked, this,
+            &ThauptFenster::SingleShootClick);
+    connect(button(Button::ClearList), &QToolButton::clicked, this, &ThauptFenster::ClearListClick);
+    connect(button(Button::StartStopTransfer), &QToolButton::clicked, this,
+            &ThauptFenster::StartStopTransferClick);
+    connect(button(Button::ExportData), &QToolButton::clicked, this,
+            &ThauptFenster::ExportDataClick);
+    connect(button(Button::LoadFromFile), &QToolButton::clicked, this,
+            &ThauptFenster::LoadFromFileClick);
+    connect(button(Button::SaveToFile), &QToolButton::clicked, this,
+            &ThauptFenster::SaveToFileClick);
+    connect(button(Button::Grafik), &QToolButton::clicked, this, &ThauptFenster::GrafikClick);
+    connect(button(Button::statistic), &QToolButton::clicked, this, &ThauptFenster::statisticClick);
+
+    label6_ = new QLabel(QStringLiteral("TARVELO II"), client);
+    label6_->setObjectName(QStringLiteral("Label6"));
+    QFont big(QStringLiteral("Arial"));
+    big.setPixelSize(32);
+    big.setBold(true);
+    // Where Arial is missing the substitute may run wider; narrow it so the
+    // name still ends before the "®".
+    const int room = 784 - 576 - 2;
+    const int natural = QFontMetrics(big).horizontalAdvance(label6_->text());
+    if (natural > room)
+        big.setStretch(std::max(50, room * 100 / natural));
+    label6_->setFont(big);
+    label6_->move(576, 488);
+    label6_->adjustSize();
+
+    label9_ = new QLabel(QStringLiteral("\u00ae"), client);
+    label9_->setObjectName(QStringLiteral("Label9"));
+    label9_->move(784, 488);
+    label9_->adjustSize();
+
+    statusText_ = new QLabel(this);
+    statusText_->setObjectName(QStringLiteral("StatusBar1Text"));
+    statusText_->setTextFormat(Qt::PlainText);
+    statusBar()->setObjectName(QStringLiteral("StatusBar1"));
+    statusBar()->setSizeGripEnabled(false);
+    statusBar()->setFixedHeight(kStatusBarHeight);
+    statusBar()->addWidget(statusText_, 1);
+}
+
+void ThauptFenster::setConfigDialog(Tconfig* config) {
+    config_ = config;
+    if (config_)
+        config_->setLanguageApplier([this] { applyLanguageEverywhere(); });
+}
+
+// --- start-up ---------------------------------------------------------------
+
+void ThauptFenster::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (!shown_) {
+        shown_ = true;
+        FormShow();
+    }
+}
+
+void ThauptFenster::FormShow() {
+    app::SettingsFile file(values_.settingsFilePath());
+    app::readStartupSettings(file, values_.settings);
+    setTextColour(label6_, kBrandColour);
+    setTextColour(label9_, kBrandColour);
+    values_.socketTimeoutMs = 1000;
+    setWindowTitle(QStringLiteral("Tarvelo II"));
+    ApplyLanguage();
+    values_.memory.reset();
+
+    // The continuous sampling thread `Check` is created here, before the
+    // probe, once continuous sampling exists.
+
+    livetest_ =
+        std::make_unique<device::Livetest>(values_.settings, values_.memory, values_.deviceReady);
+    livetest_->start();
+}
+
+void ThauptFenster::setAcquisitionControlsEnabled(bool enabled) {
+    button(Button::StartStopTransfer)->setEnabled(enabled);
+    button(Button::SingleShoot)->setEnabled(enabled);
+    action(MenuItem::Export)->setEnabled(enabled);
+    action(MenuItem::SaveToFile)->setEnabled(enabled);
+    action(MenuItem::GetActualSample)->setEnabled(enabled);
+    action(MenuItem::StartStopSampling)->setEnabled(enabled);
+}
+
+void ThauptFenster::Timer1Timer() {
+    setAcquisitionControlsEnabled(false);
+    button(Button::ExportData)->setEnabled(false);
+    button(Button::SaveToFile)->setEnabled(false);
+    if (!values_.deviceReady.load())
+        return;
+
+    timer1_->stop();
+    state_ = StartupState::FirstContact;
+    if (initConnection_)
+        initConnection_->showPainted();
+    if (link_.ConnectServer() != 0) {
+        if (initConnection_)
+            initConnection_->close();
+        state_ = StartupState::Offline;
+        return;
+    }
+    acquisition::UpdateChannelCaptions(link_, list_, values_.memory, values_.uiText);
+    model_->captionsChanged();
+    link_.DisconnectServer();
+    if (initConnection_)
+        initConnection_->close();
+    // ExportData and SaveToFile stay disabled until samples arrive.
+    setAcquisitionControlsEnabled(true);
+    state_ = StartupState::Ready;
+}
+
+// --- texts -----------------------------------------------------------------
+
+void ThauptFenster::ApplyLanguage() {
+    const int language = values_.settings.language.load();
+    values_.uiText.applyLanguage(language);
+    for (int i = 0; i < app::kMenuItemCount; ++i) {
+        if (const auto caption = app::menuCaption(language, static_cast<MenuItem>(i)))
+            actions_[i]->setText(QString::fromUtf8(caption->data(), caption->size()));
+    }
+    list_.setPlainCaptions(values_.uiText);
+    model_->captionsChanged();
+    for (int i = 0; i < kButtonCount; ++i)
+        captions_[i]->setText(QString::fromStdString(values_.uiText[kButtons[i].captionEntry]));
+    qtTranslations_.apply(language);
+}
+
+void ThauptFenster::applyLanguageEverywhere() {
+    ApplyLanguage();
+    if (graphApplyLanguage_)
+        graphApplyLanguage_();
+}
+
+void ThauptFenster::showStatus(int uiTextEntry) {
+    setStatusText(QString::fromStdString(values_.uiText[uiTextEntry]));
+}
+
+void ThauptFenster::showSendError() {
+    dialogs_.message(this, QString::fromLatin1(device::kSendError), QString(), QMessageBox::NoIcon,
+                     QMessageBox::Ok);
+}
+
+void ThauptFenster::setStatusText(const QString& text) {
+    statusText_->setText(text);
+    // The device link blocks this thread; show the text before it does.
+    if (statusText_->isVisible())
+        statusText_->repaint();
+}
+
+QString ThauptFenster::statusText() const {
+    return statusText_->text();
+}
+
+void ThauptFenster::setSaveExportEnabled(bool enabled) {
+    button(Button::ExportData)->setEnabled(enabled);
+    button(Button::SaveToFile)->setEnabled(enabled);
+    action(MenuItem::Export)->setEnabled(enabled);
+    action(MenuItem::SaveToFile)->setEnabled(enabled);
+}
+
+// --- operations --------------------------------------------------------------
+
+void ThauptFenster::SingleShootClick() {
+    if (link_.ConnectServer() != 0)
+        return;
+    const std::string reply = link_.SendReceive(device::kCmdCurrentSample);
+    link_.DisconnectServer();
+    const auto sample = device::parseCurrentSample(reply);
+    if (!sample) {
+        dialogs_.message(this, QString::fromLatin1(device::kErrX00),
+                         QString::fromLatin1(device::kErrorCaption), QMessageBox::Critical,
+                         QMessageBox::Ok);
+        return;
+    }
+    acquisition::SampleRow row{};
+    for (int c = 0; c < 4; ++c)
+        row.channel[c] = sample->channel[c];
+    row.timeMs = sample->timeMs;
+    row.deviceFlag = 0;
+    values_.memory.AppendSample(row);
+    setSaveExportEnabled(true);
+    model_->addRow(row);
+}
+
+void ThauptFenster::ClearListClick() {
+    if (values_.memory.RowCount() == 0)
+        return;
+    const auto answer = dialogs_.message(this, QString::fromStdString(values_.uiText[27]),
+                                         QString::fromStdString(values_.uiText[28]),
+                                         QMessageBox::Question, QMessageBox::Yes | QMessageBox::No);
+    if (answer != QMessageBox::Yes)
+        return;
+    setSaveExportEnabled(false);
+    values_.memory.clear();
+    model_->clear();
+}
+
+// Continuous sampling fills this in.
+void ThauptFenster::StartStopTransferClick() {}
+
+// The export fills this in.
+void ThauptFenster::ExportDataClick() {}
+
+// The sample file fills these in.
+void ThauptFenster::LoadFromFileClick() {}
+void ThauptFenster::SaveToFileClick() {}
+
+void ThauptFenster::GrafikClick() {
+    if (values_.memory.WritePosition() <= 0)
+        return;
+    // The graph window is shown here once it exists.
+}
+
+void ThauptFenster::statisticClick() {
+    if (values_.memory.WritePosition() <= 0)
+        return;
+    // The statistics window is shown here (modally) once it exists.
+}
+
+// The batch readout fills these in.
+void ThauptFenster::Batchlesen1Click() {}
+void ThauptFenster::Batchtofile1Click() {}
+
+void ThauptFenster::Setup1Click() {
+    if (!config_)
+        return;
+    if (config_->exec() != QDialog::Accepted)
+        return;
+    app::SettingsFile file(values_.settingsFilePath());
+    app::writeSetupSettings(file, values_.settings);
+    ApplyLanguage();
+}
+
+void ThauptFenster::ProgrammEnde1Click() {
+    close();
+}
+
+void ThauptFenster::Hilfe1Click() {
+    static const char* const kHelpFiles[] = {"hilfe.chm", "hilfe_e.chm", "hilfe_f.chm"};
+    const int language = values_.settings.language.load();
+    if (language < 0 || language > 2)
+        return;
+    const QString path = QString::fromStdString(values_.programDirectory) + QLatin1Char('/') +
+                         QLatin1String(kHelpFiles[language]);
+    dialogs_.openUrl(QUrl::fromLocalFile(path));
+}
+
+void ThauptFenster::N2Click() {
+    if (about_)
+        about_->exec();
+}
+
+// --- keyboard and shutdown -----------------------------------------------------
+
+bool ThauptFenster::belongsToThisWindow(QObject* object) const {
+    if (auto* widget = qobject_cast<QWidget*>(object))
+        return widget->window() == this;
+    if (auto* window = qobject_cast<QWindow*>(object))
+        return window == windowHandle();
+    return false;
+}
+
+bool ThauptFenster::eventFilter(QObject* watched, QEvent* event) {
+    // Qt treats the menu mnemonic Alt+S and the item shortcut Alt+S as an
+    // ambiguous pair and runs neither. Claiming the key in ShortcutOverride
+    // turns it into a plain key press, which then runs the item.
+    const QEvent::Type type = event->type();
+    if ((type == QEvent::ShortcutOverride || type == QEvent::KeyPress) &&
+        belongsToThisWindow(watched)) {
+        QAction* startStop = action(MenuItem::StartStopSampling);
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (startStop->isEnabled() && !startStop->shortcut().isEmpty() &&
+            QKeySequence(key->keyCombination()) == startStop->shortcut()) {
+            if (type == QEvent::ShortcutOverride) {
+                event->accept();
+            } else {
+                startStop->trigger();
+            }
+            return true;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void ThauptFenster::shutdownWorkers() {
+    // Stopping the sampling thread `Check` (close its stream socket, ask it
+    // to end) belongs here once continuous sampling exists.
+    if (livetest_) {
+        livetest_->shutdown();
+        livetest_.reset();  // joins: the probe must not outlive the window
+    }
+}
+
+void ThauptFenster::closeEvent(QCloseEvent* event) {
+    timer1_->stop();
+    shutdownWorkers();
+    event->accept();
+}
+
+}  // namespace tarvelo::gui

@@ -1,0 +1,155 @@
+#pragma once
+
+#include <array>
+#include <functional>
+#include <memory>
+
+#include <QMainWindow>
+
+#include "acquisition/sample_list.h"
+#include "app/qttranslations.h"
+#include "app/uitext.h"
+#include "device/mtrans.h"
+
+class QAction;
+class QLabel;
+class QTimer;
+class QToolButton;
+class QTreeView;
+
+namespace tarvelo::app {
+struct ProcessValues;
+}
+namespace tarvelo::device {
+class Livetest;
+}
+
+namespace tarvelo::gui {
+
+class Dialogs;
+class SampleListModel;
+class Tabout;
+class Tconfig;
+class TInitConnection;
+
+// The main window: the sample list, the eight picture buttons, the menus,
+// start-up (probe, first contact) and shutdown. It owns the user-interface
+// thread's device connection and shows what that connection reports.
+class ThauptFenster : public QMainWindow, public device::LinkObserver {
+    Q_OBJECT
+public:
+    enum class Button {
+        SingleShoot,
+        ClearList,
+        StartStopTransfer,
+        ExportData,
+        LoadFromFile,
+        SaveToFile,
+        Grafik,
+        statistic,
+    };
+    static constexpr int kButtonCount = 8;
+
+    enum class StartupState { Waiting, FirstContact, Ready, Offline };
+
+    ThauptFenster(app::ProcessValues& values, Dialogs& dialogs, QWidget* parent = nullptr);
+    ~ThauptFenster() override;
+
+    // The other windows, created after this one (see createProgramWindows).
+    void setAboutBox(Tabout* about) { about_ = about; }
+    void setConfigDialog(Tconfig* config);
+    void setInitConnection(TInitConnection* window) { initConnection_ = window; }
+    // The graph window's ApplyLanguage, run when a language is picked in the
+    // setup dialog.
+    void setGraphApplyLanguage(std::function<void()> apply) {
+        graphApplyLanguage_ = std::move(apply);
+    }
+
+    // LinkObserver: the status bar text and the send error box.
+    void showStatus(int uiTextEntry) override;
+    void showSendError() override;
+    // The status bar's one text, replaced whole by each writer.
+    void setStatusText(const QString& text);
+    QString statusText() const;
+
+    // Enabling of ExportData and SaveToFile with their File menu items
+    // ("&Export data", "&Save to file...").
+    void setSaveExportEnabled(bool enabled);
+
+    app::ProcessValues& values() { return values_; }
+    Dialogs& dialogs() { return dialogs_; }
+    device::DeviceLink& link() { return link_; }
+    acquisition::SampleList& sampleList() { return list_; }
+    SampleListModel* listModel() const { return model_; }
+    QTreeView* listView() const { return listView1_; }
+    QToolButton* button(Button which) const { return buttons_[static_cast<int>(which)]; }
+    QLabel* buttonCaption(Button which) const { return captions_[static_cast<int>(which)]; }
+    QAction* action(app::MenuItem item) const { return actions_[static_cast<int>(item)]; }
+    QLabel* titleLabel() const { return label6_; }
+    QLabel* registeredLabel() const { return label9_; }
+    QTimer* timer1() const { return timer1_; }
+    StartupState startupState() const { return state_; }
+
+public slots:
+    // Part of start-up: runs once, on the first showing.
+    virtual void FormShow();
+    // The start-up timer: disables the acquisition controls and makes the
+    // first contact once the probe has found the instrument.
+    virtual void Timer1Timer();
+    virtual void ApplyLanguage();
+
+    virtual void SingleShootClick();
+    virtual void ClearListClick();
+    virtual void StartStopTransferClick();
+    virtual void ExportDataClick();
+    virtual void LoadFromFileClick();
+    virtual void SaveToFileClick();
+    virtual void GrafikClick();
+    virtual void statisticClick();
+    virtual void Batchlesen1Click();
+    virtual void Batchtofile1Click();
+    virtual void Setup1Click();
+    virtual void ProgrammEnde1Click();
+    virtual void Hilfe1Click();
+    virtual void N2Click();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void createMenus();
+    void createControls();
+    void setAcquisitionControlsEnabled(bool enabled);
+    void applyLanguageEverywhere();
+    bool belongsToThisWindow(QObject* object) const;
+    void shutdownWorkers();
+
+    app::ProcessValues& values_;
+    Dialogs& dialogs_;
+    device::DeviceLink link_;
+    acquisition::SampleList list_;
+    SampleListModel* model_ = nullptr;
+    QtTranslations qtTranslations_;
+    std::unique_ptr<device::Livetest> livetest_;
+    std::function<void()> graphApplyLanguage_;
+
+    Tabout* about_ = nullptr;
+    Tconfig* config_ = nullptr;
+    TInitConnection* initConnection_ = nullptr;
+
+    QLabel* image1_ = nullptr;
+    QTreeView* listView1_ = nullptr;
+    std::array<QToolButton*, kButtonCount> buttons_{};
+    std::array<QLabel*, kButtonCount> captions_{};
+    std::array<QAction*, app::kMenuItemCount> actions_{};
+    QLabel* label6_ = nullptr;
+    QLabel* label9_ = nullptr;
+    QLabel* statusText_ = nullptr;
+    QTimer* timer1_ = nullptr;
+    bool shown_ = false;
+    StartupState state_ = StartupState::Waiting;
+};
+
+}  // namespace tarvelo::gui

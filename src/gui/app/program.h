@@ -1,0 +1,32 @@
+#pragma once
+
+#include <memory>
+
+#include "app/mabout.h"
+#include "app/minitconn.h"
+#include "app/mmain.h"
+#include "app/msetup.h"
+
+namespace tarvelo::app {
+struct ProcessValues;
+}
+
+namespace tarvelo::gui {
+
+class Dialogs;
+
+// Every window of the program, created once at start and living until the
+// end. The main window owns the others (they are its children).
+struct ProgramWindows {
+    std::unique_ptr<ThauptFenster> hauptFenster;
+    Tabout* about = nullptr;
+    Tconfig* config = nullptr;
+    TInitConnection* initConnection = nullptr;
+};
+
+// Creates the windows in the program's order: the main window first (so it
+// is the application's main window), then the about box, the setup dialog,
+// the "Connection" window and, as they come, the others. None is shown.
+ProgramWindows createProgramWindows(app::ProcessValues& values, Dialogs& dialogs);
+
+}  // namespace tarvelo::gui

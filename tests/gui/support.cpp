@@ -1,0 +1,150 @@
+#include "support.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <thread>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTest>
+#include <QTreeView>
+
+#include "acquisition/samplelistmodel.h"
+
+namespace tarvelo::guitest {
+
+QMessageBox::StandardButton RecordingDialogs::message(QWidget*, const QString& text,
+                                                      const QString& caption,
+                                                      QMessageBox::Icon icon,
+                                                      QMessageBox::StandardButtons buttons) {
+    messages.append({text, caption, icon, buttons});
+    return answers.isEmpty() ? defaultAnswer : answers.takeFirst();
+}
+
+QString RecordingDialogs::saveFileName(QWidget*, const gui::FileRequest& request) {
+    fileRequests.append(request);
+    return fileAnswers.isEmpty() ? QString() : fileAnswers.takeFirst();
+}
+
+QString RecordingDialogs::openFileName(QWidget*, const gui::FileRequest& request) {
+    fileRequests.append(request);
+    return fileAnswers.isEmpty() ? QString() : fileAnswers.takeFirst();
+}
+
+uint16_t unusedPort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = 0;
+    socklen_t length = sizeof address;
+    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        std::fprintf(stderr, "no free port\n");
+        std::abort();
+    }
+    ::close(fd);
+    return ntohs(address.sin_port);
+}
+
+Rig::Rig(bool listening, sim::InstrumentConfig config) {
+    if (!dir_.isValid())
+        std::abort();
+    if (listening) {
+        instrument = std::make_unique<sim::Instrument>(std::move(config));
+        if (!instrument->start()) {
+            std::fprintf(stderr, "the simulated instrument did not start\n");
+            std::abort();
+        }
+        port_ = instrument->commandPort();
+    } else {
+        port_ = unusedPort();
+    }
+    values.programDirectory = dir_.path().toStdString();
+}
+
+Rig::~Rig() {
+    // The windows go first: they may hold the probe, which talks to the
+    // instrument.
+    windows.hauptFenster.reset();
+    instrument.reset();
+}
+
+void Rig::writeSettings(const QStringList& extraLines) {
+    QByteArray text =
+        "[Config]\r\nIP-Server=127.0.0.1\r\nPort=" + QByteArray::number(port_) + "\r\n";
+    for (const QString& line : extraLines)
+        text += line.toLatin1() + "\r\n";
+    QFile file(settingsPath());
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        std::abort();
+    file.write(text);
+}
+
+QByteArray Rig::readSettings() const {
+    QFile file(settingsPath());
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return file.readAll();
+}
+
+gui::ThauptFenster& Rig::start() {
+    // The program must never reach for the real instrument from a test.
+    const QByteArray settings = readSettings();
+    if (!settings.contains("IP-Server=127.0.0.1\r\n") ||
+        !settings.contains("Port=" + QByteArray::number(port_) + "\r\n")) {
+        std::fprintf(stderr, "refusing to start without a loopback settings file\n");
+        std::abort();
+    }
+    windows = gui::createProgramWindows(values, dialogs);
+    windows.hauptFenster->show();
+    return *windows.hauptFenster;
+}
+
+bool Rig::waitDeviceReadyBlocking(int timeoutMs) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!values.deviceReady.load()) {
+        if (std::chrono::steady_clock::now() > end)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
+
+bool Rig::waitForState(gui::ThauptFenster::StartupState state, int timeoutMs) {
+    QElapsedTimer clock;
+    clock.start();
+    while (window().startupState() != state) {
+        if (clock.elapsed() > timeoutMs)
+            return false;
+        QTest::qWait(10);
+    }
+    return true;
+}
+
+gui::ThauptFenster& Rig::startReady() {
+    start();
+    if (!waitForState(gui::ThauptFenster::StartupState::Ready)) {
+        std::fprintf(stderr, "the program did not become ready\n");
+        std::abort();
+    }
+    return window();
+}
+
+QString cellText(gui::ThauptFenster& window, int row, int column) {
+    auto* model = window.listView()->model();
+    return model->data(model->index(row, column)).toString();
+}
+
+QString headerText(gui::ThauptFenster& window, int column) {
+    return window.listView()->model()->headerData(column, Qt::Horizontal).toString();
+}
+
+}  // namespace tarvelo::guitest

@@ -1,0 +1,417 @@
+// The main window against the simulated instrument: start-up states and
+// their enabling, single shot, clearing, keyboard, help and shutdown.
+
+#include <QApplication>
+#include <QLabel>
+#include <QLocale>
+#include <QMenu>
+#include <QMenuBar>
+#include <QSignalSpy>
+#include <QStatusBar>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+#include <QTreeView>
+#include <QHeaderView>
+
+#include "app/minitconn.h"
+#include "support.h"
+
+using tarvelo::app::MenuItem;
+using tarvelo::gui::ThauptFenster;
+using Button = ThauptFenster::Button;
+using State = ThauptFenster::StartupState;
+using tarvelo::guitest::cellText;
+using tarvelo::guitest::headerText;
+using tarvelo::guitest::Rig;
+
+namespace {
+
+// Controls that start-up disables and the first contact enables.
+const MenuItem kAcquisitionItems[] = {MenuItem::Export, MenuItem::SaveToFile,
+                                      MenuItem::GetActualSample, MenuItem::StartStopSampling};
+// Controls that stay enabled in every start-up state.
+const Button kAlwaysButtons[] = {Button::ClearList, Button::LoadFromFile, Button::Grafik,
+                                 Button::statistic};
+const MenuItem kAlwaysItems[] = {MenuItem::LoadFromFile, MenuItem::Setup,     MenuItem::ExitProgram,
+                                 MenuItem::ShowGraphic,  MenuItem::Statistic, MenuItem::BatchToList,
+                                 MenuItem::BatchToFile,  MenuItem::HelpFile,  MenuItem::Info};
+
+void verifyAlwaysEnabled(ThauptFenster& w) {
+    for (Button b : kAlwaysButtons)
+        QVERIFY(w.button(b)->isEnabled());
+    for (MenuItem item : kAlwaysItems)
+        QVERIFY(w.action(item)->isEnabled());
+}
+
+void verifyAcquisitionDisabled(ThauptFenster& w) {
+    for (Button b :
+         {Button::SingleShoot, Button::StartStopTransfer, Button::ExportData, Button::SaveToFile})
+        QVERIFY(!w.button(b)->isEnabled());
+    for (MenuItem item : kAcquisitionItems)
+        QVERIFY(!w.action(item)->isEnabled());
+}
+
+}  // namespace
+
+class TestMainWindow : public QObject {
+    Q_OBJECT
+private slots:
+    void cleanup() { QLocale::setDefault(QLocale::c()); }
+
+    void layoutAndMenus();
+    void startupReachesReadyWithUnits();
+    void waitsForeverWhenNothingListens();
+    void offlineWhenFirstContactFails();
+    void singleShotStoresAndLists();
+    void singleShotWrongEchoShowsMVal();
+    void clearAsksAndClears();
+    void keyboardShortcuts();
+    void helpOpensLanguageFile();
+    void closeWhileProbeWaits();
+};
+
+void TestMainWindow::layoutAndMenus() {
+    Rig rig;
+    rig.writeSettings();
+    ThauptFenster& w = rig.start();
+    QCOMPARE(w.windowTitle(), QStringLiteral("Tarvelo II"));
+    QCOMPARE(w.centralWidget()->width(), 799);
+    QCOMPARE(w.centralWidget()->height() + w.statusBar()->height(), 611);
+    QCOMPARE(w.statusBar()->height(), 19);
+    QCOMPARE(w.minimumSize(), w.maximumSize());
+    QVERIFY(!(w.windowFlags() & Qt::WindowMinimizeButtonHint));
+    QVERIFY(!(w.windowFlags() & Qt::WindowMaximizeButtonHint));
+
+    QCOMPARE(w.listView()->geometry(), QRect(0, 64, 801, 345));
+    QCOMPARE(w.listView()->selectionBehavior(), QAbstractItemView::SelectRows);
+    const int widths[] = {1, 140, 100, 100, 100, 100};
+    for (int c = 0; c < 6; ++c)
+        QCOMPARE(w.listView()->header()->sectionSize(c), widths[c]);
+    auto* model = w.listView()->model();
+    QCOMPARE(model->headerData(0, Qt::Horizontal).toString(), QString());
+    QCOMPARE(model->headerData(3, Qt::Horizontal, Qt::TextAlignmentRole).value<Qt::Alignment>() &
+                 Qt::AlignHorizontal_Mask,
+             Qt::AlignRight);
+
+    const QRect places[] = {{8, 416, 81, 33},   {104, 416, 81, 33}, {200, 416, 81, 33},
+                            {296, 416, 81, 33}, {392, 416, 73, 33}, {480, 416, 73, 33},
+                            {568, 416, 73, 33}, {656, 416, 73, 33}};
+    for (int i = 0; i < ThauptFenster::kButtonCount; ++i) {
+        const auto b = static_cast<Button>(i);
+        QCOMPARE(w.button(b)->geometry(), places[i]);
+        const QIcon icon = w.button(b)->icon();
+        // Two images: the disabled one is our own, not Qt's greyed copy.
+        QVERIFY(icon.pixmap(24, QIcon::Normal).toImage() !=
+                icon.pixmap(24, QIcon::Disabled).toImage());
+        QVERIFY(w.buttonCaption(b)->wordWrap());
+        QCOMPARE(w.buttonCaption(b)->y(), 456);
+    }
+    QCOMPARE(w.buttonCaption(Button::SingleShoot)->text(), QStringLiteral("Get actual sample"));
+    QCOMPARE(w.buttonCaption(Button::statistic)->text(), QStringLiteral("Statistics"));
+
+    QCOMPARE(w.titleLabel()->text(), QStringLiteral("TARVELO II"));
+    QCOMPARE(w.titleLabel()->pos(), QPoint(576, 488));
+    QCOMPARE(w.titleLabel()->font().pixelSize(), 32);
+    QVERIFY(w.titleLabel()->font().bold());
+    QCOMPARE(w.titleLabel()->palette().color(QPalette::WindowText), QColor(65, 120, 184));
+    QCOMPARE(w.registeredLabel()->palette().color(QPalette::WindowText), QColor(65, 120, 184));
+    QCOMPARE(w.registeredLabel()->pos(), QPoint(784, 488));
+    QVERIFY(w.titleLabel()->geometry().right() < 784);
+
+    struct Expect {
+        MenuItem item;
+        const char* caption;
+        QKeySequence shortcut;
+    };
+    const Expect items[] = {
+        {MenuItem::File, "&File", {}},
+        {MenuItem::Export, "&Export data", QKeySequence(Qt::CTRL | Qt::Key_E)},
+        {MenuItem::LoadFromFile, "&Load from file...", QKeySequence(Qt::CTRL | Qt::Key_L)},
+        {MenuItem::SaveToFile, "&Save to file...", QKeySequence(Qt::CTRL | Qt::Key_S)},
+        {MenuItem::Setup, "S&etup", {}},
+        {MenuItem::ExitProgram, "Exit Program", QKeySequence(Qt::ALT | Qt::Key_X)},
+        {MenuItem::Samples, "&Samples", {}},
+        {MenuItem::GetActualSample, "Ge&t actual sample", QKeySequence(Qt::CTRL | Qt::Key_T)},
+        {MenuItem::StartStopSampling, "&Start/Stop data sampling",
+         QKeySequence(Qt::ALT | Qt::Key_S)},
+        {MenuItem::DeleteSampleData, "&Delete Sample Data", QKeySequence(Qt::CTRL | Qt::Key_D)},
+        {MenuItem::ShowGraphic, "Show &graphic", QKeySequence(Qt::ALT | Qt::Key_G)},
+        {MenuItem::Statistic, "St&atistic", QKeySequence(Qt::CTRL | Qt::Key_A)},
+        {MenuItem::BatchToList, "Batch to &list", {}},
+        {MenuItem::BatchToFile, "Batch to &file", {}},
+        {MenuItem::Help, "?", {}},
+        {MenuItem::HelpFile, "&Help", {}},
+        {MenuItem::Info, "&Info", {}},
+    };
+    for (const Expect& e : items) {
+        QCOMPARE(w.action(e.item)->text(), QString::fromUtf8(e.caption));
+        QCOMPARE(w.action(e.item)->shortcut(), e.shortcut);
+    }
+    // Menu order: three menus, the File menu with its two separators.
+    const auto menus = w.menuBar()->actions();
+    QCOMPARE(menus.size(), 3);
+    const auto fileItems = menus[0]->menu()->actions();
+    QCOMPARE(fileItems.size(), 7);
+    QVERIFY(fileItems[3]->isSeparator() && fileItems[5]->isSeparator());
+    QCOMPARE(fileItems[4], w.action(MenuItem::Setup));
+}
+
+void TestMainWindow::startupReachesReadyWithUnits() {
+    Rig rig;
+    rig.writeSettings();
+    ThauptFenster& w = rig.start();
+    QCOMPARE(w.startupState(), State::Waiting);
+    QVERIFY(w.timer1()->isActive());
+    QCOMPARE(w.timer1()->interval(), 100);
+    QCOMPARE(rig.values.socketTimeoutMs.load(), 1000);
+
+    QVERIFY(rig.waitForState(State::Ready));
+    QVERIFY(!w.timer1()->isActive());
+    QVERIFY(!rig.windows.initConnection->isVisible());
+    QCOMPARE(headerText(w, 1), QStringLiteral("Time"));
+    QCOMPARE(headerText(w, 2), QStringLiteral("Channel 1 (N)"));
+    QCOMPARE(headerText(w, 3), QStringLiteral("Channel 2 (mm)"));
+    QCOMPARE(headerText(w, 4), QStringLiteral("Channel 3 (N.C.)"));
+    QCOMPARE(headerText(w, 5), QStringLiteral("Channel 4 (\u00b0C)"));
+    QCOMPARE(QString::fromStdString(rig.values.memory.channelUnit(4)), QStringLiteral("\u00b0C"));
+    QCOMPARE(w.statusText(), QStringLiteral("Connection to Device terminated"));
+
+    // Ready: single shot and start/stop on, the File menu's export and save
+    // too, the two buttons not until samples arrive.
+    QVERIFY(w.button(Button::SingleShoot)->isEnabled());
+    QVERIFY(w.button(Button::StartStopTransfer)->isEnabled());
+    QVERIFY(!w.button(Button::ExportData)->isEnabled());
+    QVERIFY(!w.button(Button::SaveToFile)->isEnabled());
+    for (MenuItem item : kAcquisitionItems)
+        QVERIFY(w.action(item)->isEnabled());
+    verifyAlwaysEnabled(w);
+    // The timer has stopped for good: nothing disables the controls again.
+    QTest::qWait(250);
+    QVERIFY(w.button(Button::SingleShoot)->isEnabled());
+}
+
+void TestMainWindow::waitsForeverWhenNothingListens() {
+    Rig rig(false);
+    rig.writeSettings();
+    ThauptFenster& w = rig.start();
+    QTest::qWait(400);
+    QCOMPARE(w.startupState(), State::Waiting);
+    QVERIFY(w.timer1()->isActive());
+    QVERIFY(!rig.values.deviceReady.load());
+    verifyAcquisitionDisabled(w);
+    verifyAlwaysEnabled(w);
+    // Every tick takes export and save away again (a file loaded meanwhile
+    // enables them for at most one interval).
+    w.setSaveExportEnabled(true);
+    QTest::qWait(150);
+    verifyAcquisitionDisabled(w);
+    QVERIFY(rig.dialogs.messages.isEmpty());
+}
+
+void TestMainWindow::offlineWhenFirstContactFails() {
+    Rig rig;
+    rig.writeSettings();
+    ThauptFenster& w = rig.start();
+    // The probe has answered, but no tick has looked yet: the first contact
+    // then finds the instrument gone.
+    QVERIFY(rig.waitDeviceReadyBlocking());
+    rig.instrument->setCommandFault(tarvelo::sim::CommandFault::RefuseConnections);
+    QVERIFY(rig.waitForState(State::Offline));
+    QCOMPARE(w.statusText(), QStringLiteral("Connection to Device failed"));
+    QVERIFY(!w.timer1()->isActive());
+    QVERIFY(!rig.windows.initConnection->isVisible());
+    QTest::qWait(150);
+    verifyAcquisitionDisabled(w);
+    verifyAlwaysEnabled(w);
+    QCOMPARE(headerText(w, 2), QStringLiteral("Channel 1"));
+}
+
+void TestMainWindow::singleShotStoresAndLists() {
+    Rig rig;
+    rig.writeSettings();
+    ThauptFenster& w = rig.startReady();
+
+    rig.instrument->overrideReply("#X00", "#X001.5|2.5|N.C.  |4.5|999|");
+    QTest::mouseClick(w.button(Button::SingleShoot), Qt::LeftButton);
+    QCOMPARE(rig.values.memory.WritePosition(), 1);
+    const auto row = rig.values.memory.row(0);
+    QCOMPARE(row.channel[0], 1.5);
+    QCOMPARE(row.channel[1], 2.5);
+    QCOMPARE(row.channel[2], 0.0);
+    QCOMPARE(row.channel[3], 4.5);
+    QCOMPARE(row.timeMs, 999.0);
+    QCOMPARE(row.deviceFlag, uint8_t{0});
+    QCOMPARE(w.listView()->model()->rowCount(), 1);
+    QCOMPARE(cellText(w, 0, 0), QStringLiteral("1"));
+    QCOMPARE(cellText(w, 0, 1), QStringLiteral("01.01.1970 00.00.00.999"));
+    QCOMPARE(cellText(w, 0, 2), QStringLiteral("1.50000"));
+    QCOMPARE(cellText(w, 0, 4), QStringLiteral("0.00000"));
+    QVERIFY(w.button(Button::ExportData)->isEnabled());
+    QVERIFY(w.button(Button::SaveToFile)->isEnabled());
+    QVERIFY(w.action(MenuItem::Export)->isEnabled());
+    QVERIFY(w.action(MenuItem::SaveToFile)->isEnabled());
+    QCOMPARE(w.statusText(), QStringLiteral("Connection to Device terminated"));
+
+    // The decimal separator follows the locale when shown.
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    QCOMPARE(cellText(w, 0, 5), QStringLiteral("4,50000"));
+
+    // The echo alone: zeros at time 0; the menu entry runs the same handler.
+    rig.instrument->overrideReply("#X00", "#X00");
+    w.action(MenuItem::GetActualSample)->trigger();
+    QCOMPARE(rig.values.memory.WritePosition(), 2);
+    QCOMPARE(cellText(w, 1, 0), QStringLiteral("2"));
+    QCOMPARE(cellText(w, 1, 1), QStringLiteral("01.01.1970 00.00.00.000"));
+    QCOMPARE(cellText(w, 1, 2), QStringLiteral("0,00000"));
+
+    // The simulated instrument's own answer.
+    rig.instrument->clearReplyOverrides();
+    QTest::mouseClick(w.button(Button::SingleShoot), Qt::LeftButton);
+    QCOMPARE(rig.values.memory.WritePosition(), 3);
+    QVERIFY(rig.values.memory.row(2).timeMs > 1.0e12);
+    QVERIFY(rig.dialogs.messages.isEmpty());
+}
+
+void TestMainWindow::singleShotWrongEchoShowsMVal() {
+    Rig rig;
+    rig.writeSettings();
+    ThauptFenster& w = rig.startReady();
+    rig.instrument->overrideReply("#X00", "#ERR");
+    QTest::mouseClick(w.button(Button::SingleShoot), Qt::LeftButton);
+    QCOMPARE(rig.dialogs.messages.size(), 1);
+    const auto& box = rig.dialogs.messages.first();
+    QCOMPARE(box.text, QStringLiteral("MVal"));
+    QCOMPARE(box.caption, QStringLiteral("Error"));
+    QCOMPARE(box.icon, QMessageBox::Critical);
+    QCOMPARE(rig.values.memory.WritePosition(), 0);
+    QCOMPARE(w.listView()->model()->rowCount(), 0);
+    QVERIFY(!w.button(Button::SaveToFile)->isEnabled());
+
+    // No connection at all: nothing stored, nothing asked, the failure in
+    // the status bar.
+    rig.instrument->setCommandFault(tarvelo::sim::CommandFault::RefuseConnections);
+    QTest::mouseClick(w.button(Button::SingleShoot), Qt::LeftButton);
+    QCOMPARE(rig.dialogs.messages.size(), 1);
+    QCOMPARE(w.statusText(), QStringLiteral("Connection to Device failed"));
+    QCOMPARE(rig.values.memory.WritePosition(), 0);
+}
+
+void TestMainWindow::clearAsksAndClears() {
+    Rig rig;
+    rig.writeSettings();
+    ThauptFenster& w = rig.startReady();
+
+    // Empty memory: nothing is asked.
+    QTest::mouseClick(w.button(Button::ClearList), Qt::LeftButton);
+    QVERIFY(rig.dialogs.messages.isEmpty());
+
+    QTest::mouseClick(w.button(Button::SingleShoot), Qt::LeftButton);
+    QTest::mouseClick(w.button(Button::SingleShoot), Qt::LeftButton);
+    QCOMPARE(rig.values.memory.RowCount(), 2);
+
+    rig.dialogs.answers = {QMessageBox::No};
+    QTest::mouseClick(w.button(Button::ClearList), Qt::LeftButton);
+    QCOMPARE(rig.dialogs.messages.size(), 1);
+    const auto& box = rig.dialogs.messages.first();
+    QCOMPARE(box.text, QStringLiteral("Should the measured value memory be deleted?"));
+    QCOMPARE(box.caption, QStringLiteral("Question?"));
+    QCOMPARE(box.icon, QMessageBox::Question);
+    QCOMPARE(box.buttons, QMessageBox::Yes | QMessageBox::No);
+    QCOMPARE(rig.values.memory.RowCount(), 2);
+    QCOMPARE(w.listView()->model()->rowCount(), 2);
+    QVERIFY(w.button(Button::SaveToFile)->isEnabled());
+
+    rig.dialogs.answers = {QMessageBox::Yes};
+    QTest::mouseClick(w.button(Button::ClearList), Qt::LeftButton);
+    QCOMPARE(rig.values.memory.RowCount(), 0);
+    QVERIFY(!rig.values.memory.Wrapped());
+    QCOMPARE(w.listView()->model()->rowCount(), 0);
+    QVERIFY(!w.button(Button::SaveToFile)->isEnabled());
+    QVERIFY(!w.button(Button::ExportData)->isEnabled());
+    QVERIFY(!w.action(MenuItem::Export)->isEnabled());
+    QVERIFY(!w.action(MenuItem::SaveToFile)->isEnabled());
+    // Single shot and sampling stay available.
+    QVERIFY(w.action(MenuItem::GetActualSample)->isEnabled());
+
+    // After clearing the list counts from 1 again.
+    QTest::mouseClick(w.button(Button::SingleShoot), Qt::LeftButton);
+    QCOMPARE(cellText(w, 0, 0), QStringLiteral("1"));
+}
+
+void TestMainWindow::keyboardShortcuts() {
+    Rig rig;
+    rig.writeSettings();
+    ThauptFenster& w = rig.startReady();
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+
+    // Alt+S: the item's shortcut wins over the "&Samples" mnemonic.
+    QSignalSpy startStop(w.action(MenuItem::StartStopSampling), &QAction::triggered);
+    QTest::keyClick(&w, Qt::Key_S, Qt::AltModifier);
+    QCOMPARE(startStop.count(), 1);
+    QVERIFY(!QApplication::activePopupWidget());
+    // Also with the list holding the focus.
+    w.listView()->setFocus();
+    QTest::keyClick(w.listView(), Qt::Key_S, Qt::AltModifier);
+    QCOMPARE(startStop.count(), 2);
+
+    // Ctrl+T takes a sample, Ctrl+D asks to clear.
+    QTest::keyClick(&w, Qt::Key_T, Qt::ControlModifier);
+    QCOMPARE(rig.values.memory.RowCount(), 1);
+    rig.dialogs.answers = {QMessageBox::Yes};
+    QTest::keyClick(&w, Qt::Key_D, Qt::ControlModifier);
+    QCOMPARE(rig.dialogs.messages.size(), 1);
+    QCOMPARE(rig.values.memory.RowCount(), 0);
+
+    // Disabled, Alt+S is left to the menu bar and runs nothing.
+    w.action(MenuItem::StartStopSampling)->setEnabled(false);
+    QTest::keyClick(&w, Qt::Key_S, Qt::AltModifier);
+    QCOMPARE(startStop.count(), 2);
+    if (QWidget* popup = QApplication::activePopupWidget())
+        popup->close();
+}
+
+void TestMainWindow::helpOpensLanguageFile() {
+    Rig rig(false);
+    rig.writeSettings({QStringLiteral("Language=2")});
+    ThauptFenster& w = rig.start();
+    const QString folder = rig.folder();
+    w.action(MenuItem::HelpFile)->trigger();
+    rig.values.settings.language = 0;
+    w.Hilfe1Click();
+    rig.values.settings.language = 1;
+    w.Hilfe1Click();
+    rig.values.settings.language = 3;  // Italian has no help file
+    w.Hilfe1Click();
+    rig.values.settings.language = -1;
+    w.Hilfe1Click();
+    QCOMPARE(rig.dialogs.urls.size(), 3);
+    QCOMPARE(rig.dialogs.urls[0], QUrl::fromLocalFile(folder + QStringLiteral("/hilfe_f.chm")));
+    QCOMPARE(rig.dialogs.urls[1], QUrl::fromLocalFile(folder + QStringLiteral("/hilfe.chm")));
+    QCOMPARE(rig.dialogs.urls[2], QUrl::fromLocalFile(folder + QStringLiteral("/hilfe_e.chm")));
+
+    // Graph and statistics do nothing on an empty memory (and must not
+    // crash without their windows).
+    w.GrafikClick();
+    w.statisticClick();
+}
+
+void TestMainWindow::closeWhileProbeWaits() {
+    // The instrument accepts but never answers: the probe sits in its
+    // receive. Closing must end it at once instead of waiting it out.
+    Rig rig;
+    rig.writeSettings();
+    rig.instrument->setCommandFault(tarvelo::sim::CommandFault::NoReply);
+    ThauptFenster& w = rig.start();
+    QTest::qWait(150);
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(w.close());
+    QVERIFY(clock.elapsed() < 900);
+    QVERIFY(!w.timer1()->isActive());
+    QCOMPARE(w.startupState(), State::Waiting);
+}
+
+QTEST_MAIN(TestMainWindow)
+#include "tst_mainwindow.moc"
