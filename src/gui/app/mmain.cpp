@@ -16,6 +16,7 @@
 #include <QWindow>
 
 #include "acquisition/samplelistmodel.h"
+#include "analysis/mgrafik.h"
 #include "app/dialogs.h"
 #include "app/resources.h"
 #include "app/mabout.h"
@@ -434,9 +435,9 @@ void ThauptFenster::LoadFromFileClick() {}
 void ThauptFenster::SaveToFileClick() {}
 
 void ThauptFenster::GrafikClick() {
-    if (values_.memory.WritePosition() <= 0)
+    if (values_.memory.WritePosition() <= 0 || !graph_)
         return;
-    // The graph window is shown here once it exists.
+    graph_->showGraph();
 }
 
 void ThauptFenster::statisticClick() {

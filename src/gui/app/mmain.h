@@ -31,6 +31,7 @@ class SampleListModel;
 class Tabout;
 class Tconfig;
 class TInitConnection;
+class TgraphView;
 
 // The main window: the sample list, the eight picture buttons, the menus,
 // start-up (probe, first contact) and shutdown. It owns the user-interface
@@ -59,6 +60,7 @@ public:
     void setAboutBox(Tabout* about) { about_ = about; }
     void setConfigDialog(Tconfig* config);
     void setInitConnection(TInitConnection* window) { initConnection_ = window; }
+    void setGraphView(TgraphView* graph) { graph_ = graph; }
     // The graph window's ApplyLanguage, run when a language is picked in the
     // setup dialog.
     void setGraphApplyLanguage(std::function<void()> apply) {
@@ -138,6 +140,7 @@ private:
     Tabout* about_ = nullptr;
     Tconfig* config_ = nullptr;
     TInitConnection* initConnection_ = nullptr;
+    TgraphView* graph_ = nullptr;
 
     QLabel* image1_ = nullptr;
     QTreeView* listView1_ = nullptr;

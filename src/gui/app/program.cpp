@@ -1,5 +1,8 @@
 #include "app/program.h"
 
+#include "acquisition/mmesswerte.h"
+#include "analysis/mgrafik.h"
+#include "analysis/mlinecolor.h"
 #include "app/process_values.h"
 
 namespace tarvelo::gui {
@@ -16,10 +19,16 @@ ProgramWindows createProgramWindows(app::ProcessValues& values, Dialogs& dialogs
     // The export choice dialog TFormExport is created here.
     windows.initConnection = new TInitConnection(main);
     main->setInitConnection(windows.initConnection);
-    // Then, in this order: the graph window TgraphView (its ApplyLanguage
-    // goes to main->setGraphApplyLanguage), the statistics window
-    // TstatWindow, the line colour dialog TLineColor, the live value window
-    // Tmesswerte and the batch progress window Tform_gauge.
+    windows.graph = new TgraphView(values, main->sampleList(), dialogs, main);
+    main->setGraphView(windows.graph);
+    main->setGraphApplyLanguage([graph = windows.graph] { graph->ApplyLanguage(); });
+    // The statistics window TstatWindow is created here.
+    windows.lineColor = new TLineColor(values, main->sampleList(), main);
+    windows.lineColor->setGraphView(windows.graph);
+    windows.graph->setLineColorDialog(windows.lineColor);
+    windows.live = new Tmesswerte(values, main);
+    windows.graph->setLiveValueWindow(windows.live);
+    // The batch progress window Tform_gauge is created here.
     return windows;
 }
 

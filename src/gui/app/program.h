@@ -7,6 +7,12 @@
 #include "app/mmain.h"
 #include "app/msetup.h"
 
+namespace tarvelo::gui {
+class TgraphView;
+class TLineColor;
+class Tmesswerte;
+}  // namespace tarvelo::gui
+
 namespace tarvelo::app {
 struct ProcessValues;
 }
@@ -22,6 +28,9 @@ struct ProgramWindows {
     Tabout* about = nullptr;
     Tconfig* config = nullptr;
     TInitConnection* initConnection = nullptr;
+    TgraphView* graph = nullptr;
+    TLineColor* lineColor = nullptr;
+    Tmesswerte* live = nullptr;
 };
 
 // Creates the windows in the program's order: the main window first (so it
