@@ -75,8 +75,7 @@ Check::Check(const app::Settings& settings, MeasurementMemory& memory, SamplingO
       memory_(memory),
       observer_(observer),
       timing_(timing),
-      buffer_(std::make_unique_for_overwrite<unsigned char[]>(kReceiveBufferSize)),
-      pending_(std::make_unique<SampleRow[]>(kReceiveBufferSize / kRecordSize + 1)) {}
+      stream_(settings.sampleRate, kReceiveBufferSize) {}
 
 Check::~Check() {
     shutdown();
@@ -143,11 +142,6 @@ bool Check::waitBeforeReconnect() {
     return !wake_.wait_for(lock, kReconnectInterval, [this] { return stop_.load(); });
 }
 
-void Check::resetSample() {
-    k_ = 0;
-    sums_ = {};
-}
-
 void Check::publishCounters() {
     recordsConsumed_.store(consumedLocal_, std::memory_order_relaxed);
     recordsDiscarded_.store(discardedLocal_, std::memory_order_relaxed);
@@ -158,9 +152,9 @@ Check::Receive Check::receive() {
     for (;;) {
         if (stopRequested())
             return Receive::Stopping;
-        const ssize_t n = ::recv(streamFd_, buffer_.get() + held_, kReceiveBufferSize - held_, 0);
+        const ssize_t n = ::recv(streamFd_, stream_.receiveSpace(), stream_.receiveRoom(), 0);
         if (n > 0) {
-            held_ += static_cast<std::size_t>(n);
+            stream_.received(static_cast<std::size_t>(n));
             return Receive::Data;
         }
         if (stopRequested())
@@ -174,61 +168,14 @@ Check::Receive Check::receive() {
     }
 }
 
-void Check::takeRecords(const unsigned char* bytes, std::size_t count) {
-    // Worked on in locals: the stores into the rows would otherwise force
-    // every member back to memory on each record.
-    int32_t k = k_;
-    double sums[4] = {sums_[0], sums_[1], sums_[2], sums_[3]};
-    SampleRow* row = pending_.get() + pendingCount_;
-    for (std::size_t i = 0; i < count; ++i, bytes += kRecordSize) {
-        // Read for every record: a change in the setup dialog applies at once.
-        const int32_t index = settings_.sampleRate.load(std::memory_order_relaxed);
-        if (index != lastIndex_) {
-            lastIndex_ = index;
-            lastCount_ = app::recordsPerSample(index);
-        }
-        const int32_t n = lastCount_;
-        double value[4];
-        std::memcpy(value, bytes, sizeof value);
-        if (++k < n) {
-            for (int c = 0; c < 4; ++c)
-                sums[c] += value[c];
-            continue;
-        }
-
-        // The record completes the sample. When the index was changed in the
-        // middle of a sample, k may exceed N: the sum is still divided by the
-        // N read for this record.
-        if (n == 1) {
-            std::memcpy(row->channel, value, sizeof value);
-        } else {
-            for (int c = 0; c < 4; ++c)
-                row->channel[c] = (sums[c] + value[c]) / n;
-        }
-        // Time stamp and flag of the last record; the padding is not taken over.
-        std::memcpy(&row->timeMs, bytes + offsetof(SampleRow, timeMs), sizeof row->timeMs);
-        row->deviceFlag = bytes[offsetof(SampleRow, deviceFlag)];
-        std::memset(row->padding, 0, sizeof row->padding);
-        ++row;
-        k = 0;
-        for (double& sum : sums)
-            sum = 0;
-    }
-    k_ = k;
-    for (int c = 0; c < 4; ++c)
-        sums_[c] = sums[c];
-    pendingCount_ = static_cast<std::size_t>(row - pending_.get());
-}
-
 bool Check::storePending() {
-    const auto n = static_cast<int32_t>(pendingCount_);
-    pendingCount_ = 0;
+    const auto n = static_cast<int32_t>(stream_.rowCount());
     if (n == 0)
         return true;
     // One lock for the whole receive. Refused when a load has filled the
     // memory since it was looked at: these samples then belong to the tail
     // of the stream that the memory-full procedure discards.
-    int32_t count = memory_.AppendSamples(pending_.get(), n, !fullHandled_);
+    int32_t count = memory_.AppendSamples(stream_.rows(), n, !fullHandled_);
     if (count == 0)
         return false;
     storedLocal_ += static_cast<uint64_t>(n);
@@ -267,12 +214,9 @@ Check::Receive Check::memoryFullProcedure() {
         }
         if (result != Receive::Data)
             return result;
-        const std::size_t records = held_ / kRecordSize;
-        const std::size_t used = records * kRecordSize;
+        const std::size_t records = stream_.discardRecords();
         consumedLocal_ += records;
         discardedLocal_ += records;
-        std::memmove(buffer_.get(), buffer_.get() + used, held_ - used);
-        held_ -= used;
         publishCounters();
     }
 }
@@ -290,8 +234,7 @@ void Check::run() {
         streamConnects_.fetch_add(1);
         // A sample is the mean of consecutive records: nothing of a partial
         // record or sample survives a lost connection.
-        held_ = 0;
-        resetSample();
+        stream_.reset();
 
         Receive result;
         for (;;) {
@@ -309,22 +252,21 @@ void Check::run() {
             // the stream's tail, which keeps the loaded rows intact. The
             // procedure runs once per such load; after it the records are
             // stored again and the ring wraps over the oldest rows.
-            const std::size_t records = held_ / kRecordSize;
+            std::size_t records;
             bool full = false;
             if (!fullUnwrapped(memory_.state()))
                 fullHandled_ = false;
             else if (!fullHandled_)
                 full = true;
             if (!full) {
-                takeRecords(buffer_.get(), records);
+                records = stream_.takeRecords();
                 full = !storePending();
+            } else {
+                records = stream_.discardRecords();
             }
             consumedLocal_ += records;
             if (full)
                 discardedLocal_ += records;
-            const std::size_t used = records * kRecordSize;
-            std::memmove(buffer_.get(), buffer_.get() + used, held_ - used);
-            held_ -= used;
             publishCounters();
 
             if (full) {

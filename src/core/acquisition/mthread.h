@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "acquisition/sample_row.h"
+#include "acquisition/stream_assembler.h"
 #include "device/mtrans.h"
 
 namespace tarvelo::app {
@@ -98,17 +99,13 @@ private:
     bool waitBeforeReconnect();
     // Receives into the buffer after the partial record already held.
     Receive receive();
-    // Takes whole records into the current sample; completed samples wait in
-    // the pending rows.
-    void takeRecords(const unsigned char* bytes, std::size_t count);
-    // Appends the pending rows to the memory and reports them; false when the
-    // memory refused them because a load has filled it.
+    // Appends the rows the assembler completed to the memory and reports
+    // them; false when the memory refused them because a load has filled it.
     bool storePending();
     // "#L02" on a command connection of the thread's own, then the drain.
     // TimedOut when the stream has gone quiet, else Closed or Stopping.
     Receive memoryFullProcedure();
     void publishCounters();
-    void resetSample();
 
     const app::Settings& settings_;
     MeasurementMemory& memory_;
@@ -126,17 +123,9 @@ private:
     int streamFd_ = -1;
     int commandFd_ = -1;
 
-    // Thread-only state: the receive buffer and the rows completed from one
-    // receive (both allocated once), the bytes held in the buffer, and the
-    // sample being averaged.
-    std::unique_ptr<unsigned char[]> buffer_;
-    std::unique_ptr<SampleRow[]> pending_;
-    std::size_t held_ = 0;
-    std::size_t pendingCount_ = 0;
-    int32_t lastIndex_ = -1;
-    int32_t lastCount_ = 0;
-    int32_t k_ = 0;
-    std::array<double, 4> sums_{};
+    // Thread-only state: the receive buffer with the partial record and the
+    // sample being averaged (allocated once).
+    StreamAssembler stream_;
     bool fullHandled_ = false;
     uint64_t consumedLocal_ = 0;
     uint64_t discardedLocal_ = 0;
