@@ -3,6 +3,7 @@
 #   1. the normal build (program, simulator, core and window tests);
 #   2. the same tests built with AddressSanitizer and UndefinedBehaviorSanitizer;
 #   3. the core tests (device link, memory, sampling) under ThreadSanitizer.
+#   4. the fuzz targets for 15 seconds each (scripts/fuzz.sh).
 # Every test runs in a private network namespace with loopback only.
 # Exits non-zero on any failure. Usage: scripts/test.sh [--quick]  (--quick: step 1 only)
 set -euo pipefail
@@ -31,5 +32,8 @@ if [ $quick -eq 0 ]; then
   echo "== ThreadSanitizer, core only: $here/build-tsan"
   bash scripts/build.sh build-tsan -DTARVELO_SANITIZE=thread -DTARVELO_GUI=OFF -DTARVELO_BENCH=OFF
   TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 run_ctest build-tsan -L core
+
+  echo "== fuzz targets, 15 s each: $here/build-fuzz"
+  bash scripts/fuzz.sh 15
 fi
 echo "== all tests passed"

@@ -1,0 +1,100 @@
+// Writes arbitrary bytes as the settings file and reads it through
+// SettingsFile as the program does at start. Texts read must be valid UTF-8
+// and integers must fall back rather than wrap. Every few inputs a key is
+// written as well: it must read back as written, and the other keys of the
+// section must keep their values.
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <string_view>
+#include <unistd.h>
+
+#include "app/settings.h"
+
+// A broken expectation aborts, which libFuzzer reports as a crash.
+#define require(condition) \
+    ((condition) ? (void)0 \
+                 : (std::fprintf(stderr, "%s:%d: %s\n", __FILE__, __LINE__, #condition), \
+                    std::abort()))
+
+namespace {
+
+using tarvelo::app::Settings;
+using tarvelo::app::SettingsFile;
+
+
+bool validUtf8(std::string_view text) {
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        std::size_t length = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3
+                                          : (c >> 3) == 0x1E ? 4 : 0;
+        if (length == 0 || i + length > text.size())
+            return false;
+        for (std::size_t k = 1; k < length; ++k) {
+            if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80)
+                return false;
+        }
+        i += length;
+    }
+    return true;
+}
+
+// One folder per process, on a memory file system when there is one, so that
+// the atomic replacement of the file costs little.
+const std::string& settingsPath() {
+    static const std::string path = [] {
+        std::string folder = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
+        folder += "/fuzz_settings.XXXXXX";
+        if (!mkdtemp(folder.data()))
+            std::abort();
+        return folder + "/473config.ini";
+    }();
+    return path;
+}
+
+constexpr const char* kKeys[] = {"IP-Server", "Port",    "Language", "SampleRate",
+                                 "Color 1",   "Channel 4", "AutoScaleY"};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
+    const std::string& path = settingsPath();
+    {
+        std::ofstream out(path, std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+        if (!out)
+            std::abort();
+    }
+    SettingsFile file(path);
+
+    std::string before[std::size(kKeys)];
+    for (std::size_t i = 0; i < std::size(kKeys); ++i) {
+        before[i] = file.readString(kKeys[i], "\x01missing");
+        require(validUtf8(before[i]));
+    }
+    // Every access opens and parses the file, so the number readers look at
+    // one key per input.
+    const std::size_t probe = size == 0 ? 0 : data[size / 2] % std::size(kKeys);
+    (void)file.readInt(kKeys[probe], -7);
+    (void)file.readBool(kKeys[probe], true);
+    Settings settings;
+    tarvelo::app::readStartupSettings(file, settings);
+    require(validUtf8(settings.ipServer()));
+
+    // Writing: only for a share of the inputs, it replaces the file.
+    if (size == 0 || data[0] % 8 != 0)
+        return 0;
+    const std::size_t target = data[size - 1] % std::size(kKeys);
+    const auto value = static_cast<int32_t>(size * 2654435761u);
+    require(file.writeInt(kKeys[target], value));
+    require(file.readInt(kKeys[target], value + 1) == value);
+    for (std::size_t i = 0; i < std::size(kKeys); ++i) {
+        if (i != target)
+            require(file.readString(kKeys[i], "\x01missing") == before[i]);
+    }
+    return 0;
+}
