@@ -278,6 +278,29 @@ TEST_F(ScriptedSampling, LostConnectionDropsThePartialSampleAndReconnects) {
     expectRow(memory.row(0), {1059.5, 1069.5, 1079.5, 1089.5}, 1099);
 }
 
+TEST_F(ScriptedSampling, MemoryFullDropsThePartialSampleWithTheDiscardedRecords) {
+    settings.sampleRate = 3;  // 10 records
+    startAndAccept();
+    stream.sendRecords(0, 15);  // one sample, 5 records summed towards the next
+    waitConsumed(15);
+    ASSERT_EQ(memory.WritePosition(), 1);
+
+    memory.load(std::vector<SampleRow>(kMemoryCapacity));
+    stream.sendRecords(15, 1);  // finds the memory full: the procedure runs
+    ASSERT_TRUE(eventually([&] { return observer.memoryFulls() == 1; }));
+    waitConsumed(16);
+    std::this_thread::sleep_for(3 * kFast.workerReceiveTimeout);  // the drain has ended
+
+    // The next sample is the mean of the 10 records after the drain alone.
+    stream.sendRecords(100, 10);
+    waitConsumed(26);
+    const auto state = memory.state();
+    ASSERT_TRUE(state.wrapped);
+    ASSERT_EQ(state.writePosition, 1);
+    expectRow(memory.row(0), {114.5, 124.5, 134.5, 144.5}, 109);
+    EXPECT_EQ(check.recordsDiscarded(), 1u);
+}
+
 TEST_F(ScriptedSampling, FailedConnectAtStartIsRetried) {
     stream.closeListener();
     check.start();

@@ -191,6 +191,10 @@ bool Check::storePending() {
 Check::Receive Check::memoryFullProcedure() {
     memoryFullRuns_.fetch_add(1);
     fullHandled_ = true;
+    // The records of the stream's tail are thrown away, so the sample begun
+    // before them cannot be completed by records after them: a sample is the
+    // mean of consecutive records.
+    stream_.resetSample();
     if (observer_)
         observer_->memoryFull();
 
