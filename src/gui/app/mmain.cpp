@@ -294,9 +294,8 @@ void ThauptFenster::FormShow() {
     ApplyLanguage();
     values_.memory.reset();
 
-    // The continuous sampling thread `Check` is created here, before the
-    // probe, once continuous sampling exists.
-
+    // The sampling thread first, then the probe; both run at once.
+    startSamplingThread();
     livetest_ =
         std::make_unique<device::Livetest>(values_.settings, values_.memory, values_.deviceReady);
     livetest_->start();
@@ -351,6 +350,10 @@ void ThauptFenster::ApplyLanguage() {
     model_->captionsChanged();
     for (int i = 0; i < kButtonCount; ++i)
         captions_[i]->setText(QString::fromStdString(values_.uiText[kButtons[i].captionEntry]));
+    // While sampling runs, the caption keeps offering the stop.
+    if (sampling_)
+        buttonCaption(Button::StartStopTransfer)
+            ->setText(QString::fromStdString(values_.uiText[11]));
     qtTranslations_.apply(language);
 }
 
@@ -387,6 +390,14 @@ void ThauptFenster::setSaveExportEnabled(bool enabled) {
     action(MenuItem::SaveToFile)->setEnabled(enabled);
 }
 
+void ThauptFenster::setMemoryWritersEnabled(bool enabled) {
+    button(Button::LoadFromFile)->setEnabled(enabled);
+    button(Button::ClearList)->setEnabled(enabled);
+    action(MenuItem::LoadFromFile)->setEnabled(enabled);
+    action(MenuItem::DeleteSampleData)->setEnabled(enabled);
+    action(MenuItem::BatchToList)->setEnabled(enabled);
+}
+
 // --- operations --------------------------------------------------------------
 
 void ThauptFenster::SingleShootClick() {
@@ -412,7 +423,8 @@ void ThauptFenster::SingleShootClick() {
 }
 
 void ThauptFenster::ClearListClick() {
-    if (values_.memory.RowCount() == 0)
+    // The sampling thread is the memory's one writer while sampling runs.
+    if (sampling_ || values_.memory.RowCount() == 0)
         return;
     const auto answer = dialogs_.message(this, QString::fromStdString(values_.uiText[27]),
                                          QString::fromStdString(values_.uiText[28]),
@@ -423,9 +435,6 @@ void ThauptFenster::ClearListClick() {
     values_.memory.clear();
     model_->clear();
 }
-
-// Continuous sampling fills this in.
-void ThauptFenster::StartStopTransferClick() {}
 
 // The export fills this in.
 void ThauptFenster::ExportDataClick() {}
@@ -512,8 +521,13 @@ bool ThauptFenster::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void ThauptFenster::shutdownWorkers() {
-    // Stopping the sampling thread `Check` (close its stream socket, ask it
-    // to end) belongs here once continuous sampling exists.
+    // The sampling thread is woken wherever it waits (its sockets are shut
+    // down) and joined, so that no thread runs while the program's objects
+    // are destroyed; the join takes milliseconds, also during sampling.
+    if (check_) {
+        check_->shutdown();
+        check_.reset();
+    }
     if (livetest_) {
         livetest_->shutdown();
         livetest_.reset();  // joins: the probe must not outlive the window

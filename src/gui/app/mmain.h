@@ -1,11 +1,13 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <functional>
 #include <memory>
 
 #include <QMainWindow>
 
+#include "acquisition/mthread.h"
 #include "acquisition/sample_list.h"
 #include "app/qttranslations.h"
 #include "app/uitext.h"
@@ -36,7 +38,9 @@ class TgraphView;
 // The main window: the sample list, the eight picture buttons, the menus,
 // start-up (probe, first contact) and shutdown. It owns the user-interface
 // thread's device connection and shows what that connection reports.
-class ThauptFenster : public QMainWindow, public device::LinkObserver {
+class ThauptFenster : public QMainWindow,
+                      public device::LinkObserver,
+                      public acquisition::SamplingObserver {
     Q_OBJECT
 public:
     enum class Button {
@@ -153,6 +157,29 @@ private:
     QTimer* timer1_ = nullptr;
     bool shown_ = false;
     StartupState state_ = StartupState::Waiting;
+
+    // Continuous sampling (mmain_sampling.cpp).
+public:
+    bool sampling() const { return sampling_; }
+    acquisition::Check* samplingThread() const { return check_.get(); }
+    // SamplingObserver, called on the sampling thread: both only post to
+    // this thread and return at once.
+    void samplesStored(int32_t count) override;
+    void memoryFull() override;
+    // "Load from file", "Delete Sample Data" (button and menu) and "Batch to
+    // list": the commands besides the sampling thread that write the memory.
+    void setMemoryWritersEnabled(bool enabled);
+
+private:
+    void startSamplingThread();
+    void setSamplingControlsEnabled(bool enabled);
+    void showSampleCount();
+    void samplingMemoryFull();
+
+    std::unique_ptr<acquisition::Check> check_;
+    std::atomic<int32_t> latestCount_{0};
+    std::atomic<bool> countPosted_{false};
+    bool sampling_ = false;
 };
 
 }  // namespace tarvelo::gui

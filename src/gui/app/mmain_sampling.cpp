@@ -1,0 +1,111 @@
+// Continuous sampling in the main window: the start and stop of the
+// instrument's stream, the enabling while it runs, the running count in the
+// status bar and the list rebuilt at the stop. The sampling thread itself
+// lives in the core (acquisition::Check).
+#include "app/mmain.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QMetaObject>
+#include <QToolButton>
+#include <QTreeView>
+
+#include "acquisition/samplelistmodel.h"
+#include "app/process_values.h"
+#include "device/replies.h"
+
+namespace tarvelo::gui {
+
+namespace {
+
+using app::MenuItem;
+using Button = ThauptFenster::Button;
+
+// UiText entries of the start/stop caption.
+constexpr int kStartSamplingEntry = 5;  // "Start Data sampling"
+constexpr int kStopSamplingEntry = 11;  // "Stop Data sampling"
+// The sampling status text, the same in every language.
+constexpr const char* kSamplesReceivedFormat = "%d data sets received";
+
+}  // namespace
+
+void ThauptFenster::startSamplingThread() {
+    // Created after the settings were read: the thread connects to the
+    // configured address and port + 2, and retries nothing else.
+    check_ = std::make_unique<acquisition::Check>(values_.settings, values_.memory, this);
+    check_->start();
+}
+
+void ThauptFenster::setSamplingControlsEnabled(bool enabled) {
+    button(Button::SingleShoot)->setEnabled(enabled);
+    action(MenuItem::GetActualSample)->setEnabled(enabled);
+    setSaveExportEnabled(enabled);
+    // The sampling thread appends without waiting for this thread, so the
+    // other writers of the memory stay away while it runs.
+    setMemoryWritersEnabled(enabled);
+}
+
+void ThauptFenster::StartStopTransferClick() {
+    const bool connected = link_.ConnectServer() == 0;
+    // A failed connect ends a start; a stop goes on all the same.
+    if (!connected && !sampling_)
+        return;
+    QLabel* caption = buttonCaption(Button::StartStopTransfer);
+
+    if (!sampling_) {
+        setSamplingControlsEnabled(false);
+        caption->setText(QString::fromStdString(values_.uiText[kStopSamplingEntry]));
+        sampling_ = true;
+        // The reply is not examined.
+        link_.SendReceive(device::kCmdStreamStart);
+        link_.DisconnectServer();
+        return;
+    }
+
+    caption->setText(QString::fromStdString(values_.uiText[kStartSamplingEntry]));
+    sampling_ = false;
+    // Without a connection the send fails and the link reports "Send error".
+    link_.SendReceive(device::kCmdStreamStop);
+    // The list was left alone while sampling ran; it now shows the memory,
+    // oldest first.
+    listView1_->setUpdatesEnabled(false);
+    model_->clear();
+    model_->refill(values_.memory);
+    listView1_->setUpdatesEnabled(true);
+    link_.DisconnectServer();
+    setSamplingControlsEnabled(true);
+}
+
+// Sampling thread. Only the newest count matters: it is kept in an atomic and
+// one update at a time is posted, so the thread never waits for the windows
+// and this thread is not flooded by a fast stream.
+void ThauptFenster::samplesStored(int32_t count) {
+    latestCount_.store(count);
+    if (!countPosted_.exchange(true))
+        QMetaObject::invokeMethod(
+            this, [this] { showSampleCount(); }, Qt::QueuedConnection);
+}
+
+void ThauptFenster::showSampleCount() {
+    // Cleared before the count is read: a count stored after this point posts
+    // a new update, so the last count reported is always shown.
+    countPosted_.store(false);
+    statusText_->setText(QString::asprintf(kSamplesReceivedFormat, latestCount_.load()));
+}
+
+// Sampling thread: a load filled the memory while the stream ran, and the
+// thread stops the stream itself.
+void ThauptFenster::memoryFull() {
+    QMetaObject::invokeMethod(
+        this, [this] { samplingMemoryFull(); }, Qt::QueuedConnection);
+}
+
+void ThauptFenster::samplingMemoryFull() {
+    // The next click is a start. The controls the start disabled stay so
+    // until that start's stop, and the list is not rebuilt.
+    buttonCaption(Button::StartStopTransfer)
+        ->setText(QString::fromStdString(values_.uiText[kStartSamplingEntry]));
+    sampling_ = false;
+}
+
+}  // namespace tarvelo::gui
