@@ -18,6 +18,8 @@ packages=(
   fonts-dejavu-core
   # fuzzing and sanitizer runtimes
   clang libclang-rt-14-dev
+  # the Debian package (scripts/package.sh): dependencies, desktop entry check
+  dpkg-dev file fakeroot desktop-file-utils
 )
 
 missing=()

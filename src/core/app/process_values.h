@@ -15,13 +15,24 @@ namespace tarvelo::app {
 struct ProcessValues {
     Settings settings;
     std::atomic<int32_t> socketTimeoutMs{1000};
-    // The folder of the executable, without a trailing separator.
+    // The folder of the executable, without a trailing separator: the help
+    // files are looked up there.
     std::string programDirectory;
+    // The folder of the settings file and the file dialogs' start folder
+    // (app/program_paths.h); empty means programDirectory.
+    std::string settingsDirectory;
+    std::string fileDialogDirectory;
     std::atomic<bool> deviceReady{false};
     acquisition::MeasurementMemory memory;
     UiText uiText;
 
-    std::string settingsFilePath() const { return programDirectory + "/" + kSettingsFileName; }
+    std::string settingsFilePath() const {
+        return (settingsDirectory.empty() ? programDirectory : settingsDirectory) + "/" +
+               kSettingsFileName;
+    }
+    const std::string& fileDialogFolder() const {
+        return fileDialogDirectory.empty() ? programDirectory : fileDialogDirectory;
+    }
 };
 
 }  // namespace tarvelo::app

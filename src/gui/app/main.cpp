@@ -1,8 +1,22 @@
+#include <cstdlib>
+#include <string>
+
 #include <QApplication>
+#include <QStandardPaths>
 
 #include "app/dialogs.h"
 #include "app/process_values.h"
 #include "app/program.h"
+#include "app/program_paths.h"
+
+namespace {
+
+std::string environment(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? value : "";
+}
+
+}  // namespace
 
 int main(int argc, char* argv[]) {
     QApplication application(argc, argv);
@@ -10,9 +24,17 @@ int main(int argc, char* argv[]) {
     QApplication::setApplicationVersion(QStringLiteral(TARVELO_VERSION));
 
     tarvelo::app::ProcessValues values;
-    values.programDirectory = QCoreApplication::applicationDirPath().toStdString();
-    while (values.programDirectory.size() > 1 && values.programDirectory.back() == '/')
-        values.programDirectory.pop_back();
+    // Beside the executable in the build tree; installed, the settings go to
+    // the user's configuration folder and the dialogs start in Documents.
+    const tarvelo::app::ProgramPaths paths = tarvelo::app::resolveProgramPaths(
+        {QCoreApplication::applicationDirPath().toStdString(), TARVELO_INSTALL_BINDIR,
+         environment("XDG_CONFIG_HOME"), environment("HOME"),
+         QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation).toStdString()});
+    if (paths.installed)
+        tarvelo::app::ensureSettingsDirectory(paths);
+    values.programDirectory = paths.programDirectory;
+    values.settingsDirectory = paths.settingsDirectory;
+    values.fileDialogDirectory = paths.fileDialogDirectory;
 
     tarvelo::gui::StandardDialogs dialogs;
     tarvelo::gui::ProgramWindows windows = tarvelo::gui::createProgramWindows(values, dialogs);

@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Builds the Debian package of the program (tarvelo_<version>_<arch>.deb) in
+# build-package: a Release build for the prefix /usr without tests and
+# benchmarks; the package holds the program, its desktop entry and its icon.
+# Install it with: sudo apt-get install ./build-package/tarvelo_*.deb
+# Usage: scripts/package.sh
+set -euo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+cd "$here"
+
+bash scripts/install-deps.sh
+desktop-file-validate resources/tarvelo.desktop
+
+options=(-DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr -DTARVELO_TESTS=OFF -DTARVELO_BENCH=OFF)
+command -v ninja >/dev/null && options+=(-G Ninja)
+command -v ccache >/dev/null && options+=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+cmake -S . -B build-package "${options[@]}" >/dev/null
+cmake --build build-package -j"$(nproc)" --target tarvelo
+rm -f build-package/tarvelo_*.deb
+(cd build-package && cpack -G DEB)
+deb=$(ls build-package/tarvelo_*.deb)
+dpkg-deb --info "$deb" | sed -n '/Package:/,$p'
+dpkg-deb --contents "$deb"
+echo "package: $here/$deb"
