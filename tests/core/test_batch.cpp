@@ -27,10 +27,12 @@ struct RecordingUi : acquisition::BatchUi {
     void progressStart(int maximum) override { maximums.push_back(maximum); }
     void progress(int position) override { positions.push_back(position); }
     void progressFinish() override { ++finished; }
+    void rowAppended(const acquisition::SampleRow& row) override { list.addRow(row); }
     std::vector<std::string> errors;
     std::vector<int> maximums;
     std::vector<int> positions;
     int finished = 0;
+    acquisition::SampleList list;  // the list rows of Batch to memory
 };
 
 sim::BatchRecord record(std::array<double, 4> value, double timeMs, std::string batch,
@@ -205,10 +207,9 @@ TEST_F(BatchTest, ToFileStopsOnABadCountAndReportsAFailedWrite) {
 
 TEST_F(BatchTest, ToMemoryAppendsOneRowPerRecordWithFailedFieldsZero) {
     acquisition::MeasurementMemory memory;
-    acquisition::SampleList list;
     instrument->overrideReply("#M111", "#ERR");
     instrument->overrideReply("#M402", "#M4");
-    ASSERT_TRUE(acquisition::batchToMemory(*link, memory, list, ui));
+    ASSERT_TRUE(acquisition::batchToMemory(*link, memory, ui));
 
     EXPECT_EQ(
         (std::vector<std::string>{"#M01", "#M110", "#M400", "#M111", "#M401", "#M112", "#M402"}),
@@ -217,7 +218,7 @@ TEST_F(BatchTest, ToMemoryAppendsOneRowPerRecordWithFailedFieldsZero) {
     EXPECT_TRUE(ui.maximums.empty());
 
     ASSERT_EQ(3, memory.RowCount());
-    ASSERT_EQ(3, list.size());
+    ASSERT_EQ(3, ui.list.size());
     const auto r0 = memory.row(0);
     EXPECT_EQ(12.5, r0.channel[0]);
     EXPECT_EQ(-0.003, r0.channel[1]);
@@ -232,25 +233,24 @@ TEST_F(BatchTest, ToMemoryAppendsOneRowPerRecordWithFailedFieldsZero) {
     // Record 2's time failed: zero, values kept.
     EXPECT_EQ(0.0, memory.row(2).timeMs);
     EXPECT_EQ(7.75, memory.row(2).channel[3]);
-    EXPECT_EQ("3", list.cellText(2, 0, ','));
-    EXPECT_EQ("7,75000", list.cellText(2, 5, ','));
+    EXPECT_EQ("3", ui.list.cellText(2, 0, ','));
+    EXPECT_EQ("7,75000", ui.list.cellText(2, 5, ','));
 }
 
 TEST_F(BatchTest, ToMemoryStopsWithoutCountOrConnection) {
     acquisition::MeasurementMemory memory;
-    acquisition::SampleList list;
     instrument->overrideReply("#M01", "#ERR");
-    EXPECT_FALSE(acquisition::batchToMemory(*link, memory, list, ui));
+    EXPECT_FALSE(acquisition::batchToMemory(*link, memory, ui));
     EXPECT_EQ(std::vector<std::string>{device::kErrM01}, ui.errors);
 
     instrument->overrideReply("#M01", "#M01-1");
-    EXPECT_FALSE(acquisition::batchToMemory(*link, memory, list, ui));
+    EXPECT_FALSE(acquisition::batchToMemory(*link, memory, ui));
 
     instrument->setCommandFault(sim::CommandFault::RefuseConnections);
-    EXPECT_FALSE(acquisition::batchToMemory(*link, memory, list, ui));
+    EXPECT_FALSE(acquisition::batchToMemory(*link, memory, ui));
     EXPECT_EQ(1u, ui.errors.size());
     EXPECT_EQ(0, memory.RowCount());
-    EXPECT_EQ(0, list.size());
+    EXPECT_EQ(0, ui.list.size());
 }
 
 TEST_F(BatchTest, ToMemoryOf10241RecordsWrapsTheMemory) {
@@ -260,16 +260,15 @@ TEST_F(BatchTest, ToMemoryOf10241RecordsWrapsTheMemory) {
     startInstrument(config, std::chrono::milliseconds(0));
 
     acquisition::MeasurementMemory memory;
-    acquisition::SampleList list;
     const auto started = std::chrono::steady_clock::now();
-    ASSERT_TRUE(acquisition::batchToMemory(*link, memory, list, ui));
+    ASSERT_TRUE(acquisition::batchToMemory(*link, memory, ui));
     const auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started);
     RecordProperty("seconds", std::to_string(seconds.count()));
 
     EXPECT_TRUE(ui.errors.empty());
     EXPECT_TRUE(memory.Wrapped());
     EXPECT_EQ(1, memory.WritePosition());
-    EXPECT_EQ(kMemoryCapacity + 1, list.size());
+    EXPECT_EQ(kMemoryCapacity + 1, ui.list.size());
     // The oldest row (at WritePosition) is record 1, the newest (row 0)
     // record 10240; the simulator's records are a minute apart.
     const double first = 1700000000000.0 - (kMemoryCapacity + 1) * 60000.0;

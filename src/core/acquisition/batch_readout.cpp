@@ -5,6 +5,7 @@
 #include <optional>
 #include <vector>
 
+#include "acquisition/sample_list.h"
 #include "common/atomic_file.h"
 #include "common/encoding.h"
 #include "device/mtrans.h"
@@ -122,8 +123,7 @@ std::string recordLine(device::DeviceLink& link, int32_t record, BatchUi& ui) {
 
 }  // namespace
 
-bool batchToMemory(device::DeviceLink& link, MeasurementMemory& memory, SampleList& list,
-                   BatchUi& ui) {
+bool batchToMemory(device::DeviceLink& link, MeasurementMemory& memory, BatchUi& ui) {
     const auto count = readCount(link, ui);
     if (!count)
         return false;
@@ -144,7 +144,7 @@ bool batchToMemory(device::DeviceLink& link, MeasurementMemory& memory, SampleLi
             row.timeMs = time->timeMs;
         row.deviceFlag = 0;
         memory.AppendSample(row);
-        list.addRow(row);
+        ui.rowAppended(row);
         appended = true;
     }
     return appended;

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "acquisition/measurement_memory.h"
-#include "acquisition/sample_list.h"
+#include "acquisition/sample_row.h"
 
 namespace tarvelo::device {
 class DeviceLink;
@@ -27,18 +27,20 @@ public:
     virtual void progress(int position) { (void)position; }
     // Batch to file only, after progressStart: hide the progress window.
     virtual void progressFinish() {}
+    // Batch to memory only: `row` has just been appended to the memory; the
+    // window adds its list row (AddSampleListRow).
+    virtual void rowAppended(const SampleRow& row) = 0;
 };
 
 // The header line of the batch file (24 columns, no line end).
 extern const char* const kBatchFileHeader;
 
 // Batch to memory: "#M01" gives N; records 0..N become rows of the memory and
-// the list, each from "#M11"+i and "#M40"+i (one connection per query). A
-// query that fails leaves its fields zero; the row is still appended with
-// DeviceFlag 0. Returns whether any row was appended (the window then enables
-// Save and Export).
-bool batchToMemory(device::DeviceLink& link, MeasurementMemory& memory, SampleList& list,
-                   BatchUi& ui);
+// of the list (through BatchUi::rowAppended), each from "#M11"+i and "#M40"+i
+// (one connection per query). A query that fails leaves its fields zero; the
+// row is still appended with DeviceFlag 0. Returns whether any row was
+// appended (the window then enables Save and Export).
+bool batchToMemory(device::DeviceLink& link, MeasurementMemory& memory, BatchUi& ui);
 
 enum class BatchFileResult {
     NoConnection,  // the connection for "#M01" could not be opened: nothing done
