@@ -14,21 +14,23 @@
 
 // A broken expectation aborts, which libFuzzer reports as a crash.
 #define require(condition) \
-    ((condition) ? (void)0 \
-                 : (std::fprintf(stderr, "%s:%d: %s\n", __FILE__, __LINE__, #condition), \
-                    std::abort()))
+    ((condition)           \
+         ? (void)0         \
+         : (std::fprintf(stderr, "%s:%d: %s\n", __FILE__, __LINE__, #condition), std::abort()))
 
 namespace {
 
 using namespace tarvelo::device;
 
-
 bool validUtf8(std::string_view text) {
     std::size_t i = 0;
     while (i < text.size()) {
         const auto c = static_cast<unsigned char>(text[i]);
-        std::size_t length = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3
-                                          : (c >> 3) == 0x1E ? 4 : 0;
+        std::size_t length = c < 0x80           ? 1
+                             : (c >> 5) == 0x6  ? 2
+                             : (c >> 4) == 0xE  ? 3
+                             : (c >> 3) == 0x1E ? 4
+                                                : 0;
         if (length == 0 || i + length > text.size())
             return false;
         for (std::size_t k = 1; k < length; ++k) {
@@ -48,7 +50,7 @@ void requireText(const std::string& text, std::size_t maxSourceBytes) {
 
 // The echoes the reply checks look for; the first input byte picks one, so
 // most inputs get past the echo check.
-constexpr const char* kEchoes[] = {"#X00", "#Z75", "#M01", "#M11", "#M21", "#M31",
+constexpr const char* kEchoes[] = {"#X00", "#Z75", "#M01", "#M11",  "#M21", "#M31",
                                    "#M40", "#M51", "#M62", "#Z001", ""};
 
 }  // namespace

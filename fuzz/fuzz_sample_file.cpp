@@ -14,14 +14,11 @@
 
 // A broken expectation aborts, which libFuzzer reports as a crash.
 #define require(condition) \
-    ((condition) ? (void)0 \
-                 : (std::fprintf(stderr, "%s:%d: %s\n", __FILE__, __LINE__, #condition), \
-                    std::abort()))
+    ((condition)           \
+         ? (void)0         \
+         : (std::fprintf(stderr, "%s:%d: %s\n", __FILE__, __LINE__, #condition), std::abort()))
 
-namespace {
-
-
-}  // namespace
+namespace {}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     using namespace tarvelo;

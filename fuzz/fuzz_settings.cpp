@@ -16,22 +16,24 @@
 
 // A broken expectation aborts, which libFuzzer reports as a crash.
 #define require(condition) \
-    ((condition) ? (void)0 \
-                 : (std::fprintf(stderr, "%s:%d: %s\n", __FILE__, __LINE__, #condition), \
-                    std::abort()))
+    ((condition)           \
+         ? (void)0         \
+         : (std::fprintf(stderr, "%s:%d: %s\n", __FILE__, __LINE__, #condition), std::abort()))
 
 namespace {
 
 using tarvelo::app::Settings;
 using tarvelo::app::SettingsFile;
 
-
 bool validUtf8(std::string_view text) {
     std::size_t i = 0;
     while (i < text.size()) {
         const auto c = static_cast<unsigned char>(text[i]);
-        std::size_t length = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3
-                                          : (c >> 3) == 0x1E ? 4 : 0;
+        std::size_t length = c < 0x80           ? 1
+                             : (c >> 5) == 0x6  ? 2
+                             : (c >> 4) == 0xE  ? 3
+                             : (c >> 3) == 0x1E ? 4
+                                                : 0;
         if (length == 0 || i + length > text.size())
             return false;
         for (std::size_t k = 1; k < length; ++k) {
@@ -56,7 +58,7 @@ const std::string& settingsPath() {
     return path;
 }
 
-constexpr const char* kKeys[] = {"IP-Server", "Port",    "Language", "SampleRate",
+constexpr const char* kKeys[] = {"IP-Server", "Port",      "Language",  "SampleRate",
                                  "Color 1",   "Channel 4", "AutoScaleY"};
 
 }  // namespace

@@ -18,16 +18,15 @@
 
 // A broken expectation aborts, which libFuzzer reports as a crash.
 #define require(condition) \
-    ((condition) ? (void)0 \
-                 : (std::fprintf(stderr, "%s:%d: %s\n", __FILE__, __LINE__, #condition), \
-                    std::abort()))
+    ((condition)           \
+         ? (void)0         \
+         : (std::fprintf(stderr, "%s:%d: %s\n", __FILE__, __LINE__, #condition), std::abort()))
 
 namespace {
 
 using tarvelo::acquisition::kRecordSize;
 using tarvelo::acquisition::SampleRow;
 using tarvelo::acquisition::StreamAssembler;
-
 
 void collect(const StreamAssembler& stream, std::vector<SampleRow>& out) {
     out.insert(out.end(), stream.rows(), stream.rows() + stream.rowCount());
@@ -40,7 +39,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         return 0;
     // Mostly the short intervals, which complete samples from few bytes;
     // indices outside 0..12 count as the default.
-    const int32_t rateIndex = data[0] < 0xF0 ? data[0] % 4 : static_cast<int32_t>(data[0] & 0x0F) - 2;
+    const int32_t rateIndex =
+        data[0] < 0xF0 ? data[0] % 4 : static_cast<int32_t>(data[0] & 0x0F) - 2;
     const std::size_t smallBuffer = kRecordSize + data[1] % 160;
     const uint8_t* bytes = data + 2;
     const std::size_t length = size - 2;
@@ -104,22 +104,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         at += chunk;
         rate.store(static_cast<int32_t>(control % 16) - 1);
         switch (control >> 5) {
-        case 0:
-            mixed.discardRecords();
-            require(mixed.rowCount() == 0);
-            break;
-        case 1:
-            mixed.reset();
-            require(mixed.heldBytes() == 0);
-            break;
-        case 2:
-            mixed.resetSample();
-            [[fallthrough]];
-        default: {
-            const std::size_t wholeRecords = mixed.wholeRecords();
-            require(mixed.takeRecords() == wholeRecords);
-            require(mixed.rowCount() <= wholeRecords);
-        }
+            case 0:
+                mixed.discardRecords();
+                require(mixed.rowCount() == 0);
+                break;
+            case 1:
+                mixed.reset();
+                require(mixed.heldBytes() == 0);
+                break;
+            case 2:
+                mixed.resetSample();
+                [[fallthrough]];
+            default: {
+                const std::size_t wholeRecords = mixed.wholeRecords();
+                require(mixed.takeRecords() == wholeRecords);
+                require(mixed.rowCount() <= wholeRecords);
+            }
         }
         require(mixed.heldBytes() < kRecordSize);
     }
