@@ -29,7 +29,10 @@ public:
                                         QMessageBox::StandardButtons buttons) override;
     QString saveFileName(QWidget* owner, const gui::FileRequest& request) override;
     QString openFileName(QWidget* owner, const gui::FileRequest& request) override;
-    void openUrl(const QUrl& url) override { urls.append(url); }
+    bool openUrl(const QUrl& url) override {
+        urls.append(url);
+        return openUrlResult;
+    }
 
     QList<Message> messages;
     // Answers given in turn; when none is left, `defaultAnswer`.
@@ -38,6 +41,7 @@ public:
     QList<gui::FileRequest> fileRequests;
     QStringList fileAnswers;  // in turn; empty text (cancel) when none is left
     QList<QUrl> urls;
+    bool openUrlResult = true;  // whether an application "could be started"
 };
 
 // A free TCP port on 127.0.0.1 on which nothing listens.

@@ -43,8 +43,8 @@ QString StandardDialogs::openFileName(QWidget* owner, const FileRequest& request
     return runFileDialog(owner, request, QFileDialog::AcceptOpen);
 }
 
-void StandardDialogs::openUrl(const QUrl& url) {
-    QDesktopServices::openUrl(url);
+bool StandardDialogs::openUrl(const QUrl& url) {
+    return QDesktopServices::openUrl(url);
 }
 
 }  // namespace tarvelo::gui

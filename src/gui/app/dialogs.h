@@ -35,8 +35,9 @@ public:
     virtual QString saveFileName(QWidget* owner, const FileRequest& request) = 0;
     virtual QString openFileName(QWidget* owner, const FileRequest& request) = 0;
     // Hands a file, web address or mail address to the desktop's default
-    // application; failures are not reported.
-    virtual void openUrl(const QUrl& url) = 0;
+    // application. False when no application could be started; callers that
+    // have nothing to say about that ignore the result.
+    virtual bool openUrl(const QUrl& url) = 0;
 };
 
 // The real thing: Qt's message box, file dialogs and desktop services.
@@ -47,7 +48,7 @@ public:
                                         QMessageBox::StandardButtons buttons) override;
     QString saveFileName(QWidget* owner, const FileRequest& request) override;
     QString openFileName(QWidget* owner, const FileRequest& request) override;
-    void openUrl(const QUrl& url) override;
+    bool openUrl(const QUrl& url) override;
 };
 
 }  // namespace tarvelo::gui

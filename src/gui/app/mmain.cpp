@@ -123,6 +123,9 @@ ThauptFenster::~ThauptFenster() {
     if (qApp)
         qApp->removeEventFilter(this);
     shutdownWorkers();
+    // The list view outlives list_ (children go in QWidget's destructor) and
+    // would lay out its rows once more when hidden there.
+    listView1_->setModel(nullptr);
 }
 
 void ThauptFenster::createMenus() {
@@ -436,13 +439,6 @@ void ThauptFenster::ClearListClick() {
     model_->clear();
 }
 
-// The export fills this in.
-void ThauptFenster::ExportDataClick() {}
-
-// The sample file fills these in.
-void ThauptFenster::LoadFromFileClick() {}
-void ThauptFenster::SaveToFileClick() {}
-
 void ThauptFenster::GrafikClick() {
     if (values_.memory.WritePosition() <= 0 || !graph_)
         return;
@@ -454,10 +450,6 @@ void ThauptFenster::statisticClick() {
         return;
     // The statistics window is shown here (modally) once it exists.
 }
-
-// The batch readout fills these in.
-void ThauptFenster::Batchlesen1Click() {}
-void ThauptFenster::Batchtofile1Click() {}
 
 void ThauptFenster::Setup1Click() {
     if (!config_)

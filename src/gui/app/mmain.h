@@ -34,6 +34,8 @@ class Tabout;
 class Tconfig;
 class TInitConnection;
 class TgraphView;
+class TFormExport;
+class Tform_gauge;
 
 // The main window: the sample list, the eight picture buttons, the menus,
 // start-up (probe, first contact) and shutdown. It owns the user-interface
@@ -180,6 +182,20 @@ private:
     std::atomic<int32_t> latestCount_{0};
     std::atomic<bool> countPosted_{false};
     bool sampling_ = false;
+
+    // Sample files, export and batch readout (mmain_files.cpp).
+public:
+    void setExportForm(TFormExport* form) { formExport_ = form; }
+    void setBatchGauge(Tform_gauge* gauge) { gauge_ = gauge; }
+
+private:
+    void exportToFile();
+    void exportToWorkbook();
+    // Message box with the stop icon and the caption "Error".
+    void showFileError(const QString& text);
+
+    TFormExport* formExport_ = nullptr;
+    Tform_gauge* gauge_ = nullptr;
 };
 
 }  // namespace tarvelo::gui

@@ -1,9 +1,11 @@
 #include "app/program.h"
 
+#include "acquisition/mgauge.h"
 #include "acquisition/mmesswerte.h"
 #include "analysis/mgrafik.h"
 #include "analysis/mlinecolor.h"
 #include "app/process_values.h"
+#include "files/mexport.h"
 
 namespace tarvelo::gui {
 
@@ -16,7 +18,8 @@ ProgramWindows createProgramWindows(app::ProcessValues& values, Dialogs& dialogs
     main->setAboutBox(windows.about);
     windows.config = new Tconfig(values, main);
     main->setConfigDialog(windows.config);
-    // The export choice dialog TFormExport is created here.
+    windows.exportForm = new TFormExport(values.uiText, main);
+    main->setExportForm(windows.exportForm);
     windows.initConnection = new TInitConnection(main);
     main->setInitConnection(windows.initConnection);
     windows.graph = new TgraphView(values, main->sampleList(), dialogs, main);
@@ -28,7 +31,8 @@ ProgramWindows createProgramWindows(app::ProcessValues& values, Dialogs& dialogs
     windows.graph->setLineColorDialog(windows.lineColor);
     windows.live = new Tmesswerte(values, main);
     windows.graph->setLiveValueWindow(windows.live);
-    // The batch progress window Tform_gauge is created here.
+    windows.gauge = new Tform_gauge(values.uiText, main);
+    main->setBatchGauge(windows.gauge);
     return windows;
 }
 

@@ -11,6 +11,8 @@ namespace tarvelo::gui {
 class TgraphView;
 class TLineColor;
 class Tmesswerte;
+class TFormExport;
+class Tform_gauge;
 }  // namespace tarvelo::gui
 
 namespace tarvelo::app {
@@ -27,10 +29,12 @@ struct ProgramWindows {
     std::unique_ptr<ThauptFenster> hauptFenster;
     Tabout* about = nullptr;
     Tconfig* config = nullptr;
+    TFormExport* exportForm = nullptr;
     TInitConnection* initConnection = nullptr;
     TgraphView* graph = nullptr;
     TLineColor* lineColor = nullptr;
     Tmesswerte* live = nullptr;
+    Tform_gauge* gauge = nullptr;
 };
 
 // Creates the windows in the program's order: the main window first (so it
