@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <string_view>
@@ -47,12 +48,20 @@ bool validUtf8(std::string_view text) {
 
 // One folder per process, on a memory file system when there is one, so that
 // the atomic replacement of the file costs little.
+// The folder and what is in it are removed when the process ends.
 const std::string& settingsPath() {
-    static const std::string path = [] {
-        std::string folder = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
-        folder += "/fuzz_settings.XXXXXX";
-        if (!mkdtemp(folder.data()))
+    static const std::string folder = [] {
+        std::string name = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
+        name += "/fuzz_settings.XXXXXX";
+        if (!mkdtemp(name.data()))
             std::abort();
+        return name;
+    }();
+    static const std::string path = [] {
+        std::atexit([] {
+            std::error_code error;
+            std::filesystem::remove_all(folder, error);
+        });
         return folder + "/473config.ini";
     }();
     return path;
