@@ -117,6 +117,7 @@ private slots:
     void fullMemoryFromALoadStopsTheStream();
     void streamThatClosesAndComesBack();
     void fastStreamKeepsWindowResponsiveAndCloseIsPrompt();
+    void runOfCountsShowsTheNewest();
 };
 
 void TestSampling::startWatchCountStopRebuildsList() {
@@ -349,6 +350,22 @@ void TestSampling::fastStreamKeepsWindowResponsiveAndCloseIsPrompt() {
     QVERIFY(w.close());
     QVERIFY(clock.elapsed() < 900);
     QVERIFY(!w.samplingThread());
+}
+
+void TestSampling::runOfCountsShowsTheNewest() {
+    Rig rig(false);
+    rig.writeSettings();
+    ThauptFenster& w = rig.start();
+    // A receive's samples arrive as one run; the count after the last shows,
+    // also when the run crosses the end of the ring.
+    w.samplesStoredRun(10238, 2);
+    QTRY_COMPARE(w.statusText(), QStringLiteral("10239 data sets received"));
+    w.samplesStoredRun(10239, 2);
+    QTRY_COMPARE(w.statusText(), QStringLiteral("10240 data sets received"));
+    w.samplesStoredRun(10240, 3);
+    QTRY_COMPARE(w.statusText(), QStringLiteral("2 data sets received"));
+    w.samplesStoredRun(5, 1365);
+    QTRY_COMPARE(w.statusText(), QStringLiteral("1369 data sets received"));
 }
 
 QTEST_MAIN(TestSampling)

@@ -69,6 +69,13 @@ bool connectInterruptibly(int fd, const std::string& address, int port,
 
 }  // namespace
 
+void SamplingObserver::samplesStoredRun(int32_t first, int32_t n) {
+    for (int32_t i = 0; i < n; ++i) {
+        samplesStored(first);
+        first = first % kMemoryCapacity + 1;
+    }
+}
+
 Check::Check(const app::Settings& settings, MeasurementMemory& memory, SamplingObserver* observer,
              device::LinkTiming timing)
     : settings_(settings),
@@ -175,16 +182,12 @@ bool Check::storePending() {
     // One lock for the whole receive. Refused when a load has filled the
     // memory since it was looked at: these samples then belong to the tail
     // of the stream that the memory-full procedure discards.
-    int32_t count = memory_.AppendSamples(stream_.rows(), n, !fullHandled_);
+    const int32_t count = memory_.AppendSamples(stream_.rows(), n, !fullHandled_);
     if (count == 0)
         return false;
     storedLocal_ += static_cast<uint64_t>(n);
-    if (observer_) {
-        for (int32_t i = 0; i < n; ++i) {
-            observer_->samplesStored(count);
-            count = count % kMemoryCapacity + 1;
-        }
-    }
+    if (observer_)
+        observer_->samplesStoredRun(count, n);
     return true;
 }
 

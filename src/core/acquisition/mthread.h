@@ -33,6 +33,12 @@ public:
     // receive time-out with the current WritePosition. The text shown is
     // "%d data sets received".
     virtual void samplesStored(int32_t count) = 0;
+    // The samples stored from one receive: the `n` counts `first`,
+    // first % 10240 + 1, ... that n calls of samplesStored would report. By
+    // default those calls are made; an observer that shows only the newest
+    // count takes the run at once, which keeps a fast stream from paying
+    // for a report per sample.
+    virtual void samplesStoredRun(int32_t first, int32_t n);
     // A record arrived while the memory was full from a load and not wrapped:
     // the thread stops the instrument's stream itself. The window resets the
     // caption to "Start Data sampling" and clears its sampling flag; the

@@ -167,6 +167,7 @@ public:
     // SamplingObserver, called on the sampling thread: both only post to
     // this thread and return at once.
     void samplesStored(int32_t count) override;
+    void samplesStoredRun(int32_t first, int32_t n) override;
     void memoryFull() override;
     // "Load from file", "Delete Sample Data" (button and menu) and "Batch to
     // list": the commands besides the sampling thread that write the memory.

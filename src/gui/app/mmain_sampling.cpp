@@ -10,6 +10,7 @@
 #include <QToolButton>
 #include <QTreeView>
 
+#include "acquisition/measurement_memory.h"
 #include "acquisition/samplelistmodel.h"
 #include "app/process_values.h"
 #include "device/replies.h"
@@ -84,6 +85,13 @@ void ThauptFenster::samplesStored(int32_t count) {
     if (!countPosted_.exchange(true))
         QMetaObject::invokeMethod(
             this, [this] { showSampleCount(); }, Qt::QueuedConnection);
+}
+
+void ThauptFenster::samplesStoredRun(int32_t first, int32_t n) {
+    if (n <= 0)
+        return;
+    // Only the run's last count is shown.
+    samplesStored((first - 1 + n - 1) % acquisition::kMemoryCapacity + 1);
 }
 
 void ThauptFenster::showSampleCount() {
