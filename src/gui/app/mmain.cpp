@@ -17,6 +17,7 @@
 
 #include "acquisition/samplelistmodel.h"
 #include "analysis/mgrafik.h"
+#include "analysis/mstatistic.h"
 #include "app/dialogs.h"
 #include "app/resources.h"
 #include "app/mabout.h"
@@ -446,9 +447,9 @@ void ThauptFenster::GrafikClick() {
 }
 
 void ThauptFenster::statisticClick() {
-    if (values_.memory.WritePosition() <= 0)
+    if (values_.memory.WritePosition() <= 0 || !statWindow_)
         return;
-    // The statistics window is shown here (modally) once it exists.
+    statWindow_->exec();
 }
 
 void ThauptFenster::Setup1Click() {

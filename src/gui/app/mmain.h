@@ -34,6 +34,7 @@ class Tabout;
 class Tconfig;
 class TInitConnection;
 class TgraphView;
+class TstatWindow;
 class TFormExport;
 class Tform_gauge;
 
@@ -67,6 +68,7 @@ public:
     void setConfigDialog(Tconfig* config);
     void setInitConnection(TInitConnection* window) { initConnection_ = window; }
     void setGraphView(TgraphView* graph) { graph_ = graph; }
+    void setStatWindow(TstatWindow* window) { statWindow_ = window; }
     // The graph window's ApplyLanguage, run when a language is picked in the
     // setup dialog.
     void setGraphApplyLanguage(std::function<void()> apply) {
@@ -147,6 +149,7 @@ private:
     Tconfig* config_ = nullptr;
     TInitConnection* initConnection_ = nullptr;
     TgraphView* graph_ = nullptr;
+    TstatWindow* statWindow_ = nullptr;
 
     QLabel* image1_ = nullptr;
     QTreeView* listView1_ = nullptr;

@@ -4,6 +4,7 @@
 #include "acquisition/mmesswerte.h"
 #include "analysis/mgrafik.h"
 #include "analysis/mlinecolor.h"
+#include "analysis/mstatistic.h"
 #include "app/process_values.h"
 #include "files/mexport.h"
 
@@ -25,7 +26,8 @@ ProgramWindows createProgramWindows(app::ProcessValues& values, Dialogs& dialogs
     windows.graph = new TgraphView(values, main->sampleList(), dialogs, main);
     main->setGraphView(windows.graph);
     main->setGraphApplyLanguage([graph = windows.graph] { graph->ApplyLanguage(); });
-    // The statistics window TstatWindow is created here.
+    windows.stat = new TstatWindow(values, main->sampleList(), main);
+    main->setStatWindow(windows.stat);
     windows.lineColor = new TLineColor(values, main->sampleList(), main);
     windows.lineColor->setGraphView(windows.graph);
     windows.graph->setLineColorDialog(windows.lineColor);

@@ -9,6 +9,7 @@
 
 namespace tarvelo::gui {
 class TgraphView;
+class TstatWindow;
 class TLineColor;
 class Tmesswerte;
 class TFormExport;
@@ -32,6 +33,7 @@ struct ProgramWindows {
     TFormExport* exportForm = nullptr;
     TInitConnection* initConnection = nullptr;
     TgraphView* graph = nullptr;
+    TstatWindow* stat = nullptr;
     TLineColor* lineColor = nullptr;
     Tmesswerte* live = nullptr;
     Tform_gauge* gauge = nullptr;

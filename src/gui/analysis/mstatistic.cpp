@@ -1,0 +1,134 @@
+#include "analysis/mstatistic.h"
+
+#include <algorithm>
+
+#include <QFontMetrics>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QPushButton>
+#include <QScreen>
+#include <QShowEvent>
+
+#include "acquisition/sample_list.h"
+#include "acquisition/samplelistmodel.h"
+#include "app/process_values.h"
+
+namespace tarvelo::gui {
+
+namespace {
+
+constexpr int kClientWidth = 623;
+constexpr int kClientHeight = 266;
+constexpr std::array<int, 4> kHeadingLefts = {144, 280, 408, 528};
+constexpr std::array<int, 4> kCellLefts = {136, 272, 400, 520};
+constexpr std::array<int, 4> kRowTops = {80, 112, 144, 176};
+constexpr int kCellWidth = 60;
+constexpr int kLineHeight = 17;
+
+constexpr std::array<analysis::StatisticRow, 4> kRows = {
+    analysis::StatisticRow::Minimum, analysis::StatisticRow::Maximum,
+    analysis::StatisticRow::Average, analysis::StatisticRow::Deviation};
+
+QLabel* plainLabel(const QString& name, QWidget* parent) {
+    auto* label = new QLabel(parent);
+    label->setObjectName(name);
+    // Captions come from the device (units): never read as markup.
+    label->setTextFormat(Qt::PlainText);
+    return label;
+}
+
+void placeLeft(QLabel* label, int left, int top, const QString& text) {
+    label->setText(text);
+    label->adjustSize();
+    label->move(left, top);
+}
+
+}  // namespace
+
+TstatWindow::TstatWindow(app::ProcessValues& values, const acquisition::SampleList& captions,
+                         QWidget* parent)
+    : QDialog(parent), values_(values), captions_(captions) {
+    setObjectName(QStringLiteral("statWindow"));
+    setModal(true);
+    setFixedSize(kClientWidth, kClientHeight);
+
+    numDataSets_ = plainLabel(QStringLiteral("numDataSets"), this);
+    numDataSets_->move(16, 16);
+    for (std::size_t k = 0; k < 4; ++k) {
+        headings_[k] = plainLabel(QStringLiteral("Label%1").arg(k + 1), this);
+        headings_[k]->move(kHeadingLefts[k], 48);
+    }
+    constexpr std::array<const char*, 4> rowNames = {"min", "max", "average", "deviation"};
+    for (std::size_t r = 0; r < 4; ++r) {
+        rowHeadings_[r] = plainLabel(QStringLiteral("Label%1").arg(r + 5), this);
+        rowHeadings_[r]->move(16, kRowTops[r]);
+        for (std::size_t k = 0; k < 4; ++k) {
+            QLabel* cell =
+                plainLabel(QStringLiteral("%1%2").arg(QLatin1String(rowNames[r])).arg(k + 1), this);
+            cell->setAlignment(Qt::AlignRight | Qt::AlignTop);
+            cell->setGeometry(kCellLefts[k], kRowTops[r], kCellWidth, kLineHeight);
+            cells_[r][k] = cell;
+        }
+    }
+
+    ok_ = new QPushButton(QStringLiteral("OK"), this);
+    ok_->setObjectName(QStringLiteral("ok"));
+    ok_->setGeometry(280, 224, 75, 25);
+    ok_->setDefault(true);
+    connect(ok_, &QPushButton::clicked, this, &QDialog::accept);
+}
+
+void TstatWindow::showEvent(QShowEvent* event) {
+    if (!event->spontaneous()) {
+        if (QScreen* screen = QGuiApplication::primaryScreen()) {
+            QRect frame(QPoint(), size());
+            frame.moveCenter(screen->availableGeometry().center());
+            move(frame.topLeft());
+        }
+        FormShow();
+    }
+    QDialog::showEvent(event);
+}
+
+void TstatWindow::ComputeStatistics() {
+    // The core walks one snapshot of the memory: a sampling thread appending
+    // meanwhile cannot make the count and the rows walked disagree.
+    results_ = analysis::ComputeStatistics(values_.memory);
+    for (int k = 1; k <= 4; ++k) {
+        placeLeft(headings_[k - 1], kHeadingLefts[k - 1], 48,
+                  QString::fromStdString(captions_.channelCaption(k)));
+    }
+}
+
+void TstatWindow::FormShow() {
+    ComputeStatistics();
+
+    const app::UiText& text = values_.uiText;
+    setWindowTitle(QString::fromStdString(text[20]));
+    QString count = QString::fromStdString(text[42]);
+    const qsizetype mark = count.indexOf(QLatin1String("%d"));
+    if (mark >= 0)
+        count.replace(mark, 2, QString::number(results_.count));
+    placeLeft(numDataSets_, 16, 16, count);
+    for (std::size_t r = 0; r < 4; ++r) {
+        placeLeft(rowHeadings_[r], 16, kRowTops[r],
+                  QString::fromStdString(text[43 + static_cast<int>(r)]));
+    }
+
+    const char separator = SampleListModel::decimalSeparator();
+    for (std::size_t r = 0; r < 4; ++r) {
+        for (std::size_t k = 0; k < 4; ++k) {
+            const std::string cell =
+                analysis::statisticCellText(results_, static_cast<int>(k), kRows[r], separator);
+            setCellText(cells_[r][k], kCellLefts[k] + kCellWidth, QString::fromStdString(cell));
+        }
+    }
+}
+
+void TstatWindow::setCellText(QLabel* cell, int right, const QString& text) {
+    cell->setText(text);
+    const int width = std::max(kCellWidth, cell->fontMetrics().horizontalAdvance(text) + 2);
+    cell->setGeometry(right - width, cell->y(), width, std::max(kLineHeight, cell->sizeHint().height()));
+}
+
+}  // namespace tarvelo::gui
