@@ -200,11 +200,10 @@ TEST(AnalysisChart, AxisLabelAndLimitFormats) {
     EXPECT_EQ(formatLimit(0.125, '.'), "0.12");
 }
 
-// Lowest and highest Y and first/last X of every pixel column of [xMin, xMax].
+// Lowest and highest Y of every pixel column of [xMin, xMax].
 struct ColumnSummary {
     double minY = std::numeric_limits<double>::infinity();
     double maxY = -std::numeric_limits<double>::infinity();
-    double firstX = -1, lastX = -1;
     bool operator==(const ColumnSummary&) const = default;
 };
 
@@ -219,9 +218,6 @@ std::vector<ColumnSummary> summarise(const std::vector<Point>& pts, double xMin,
         auto& s = out[static_cast<std::size_t>(c)];
         s.minY = std::min(s.minY, p.y);
         s.maxY = std::max(s.maxY, p.y);
-        if (s.firstX < 0)
-            s.firstX = p.x;
-        s.lastX = p.x;
     }
     return out;
 }
@@ -262,7 +258,7 @@ TEST(AnalysisChart, ReductionKeepsEveryColumnsShape) {
     std::vector<Point> reduced;
     const double xMax = kMemoryCapacity - 1;
     reduceMinMax(y.data(), y.size(), 0, xMax, 800, reduced);
-    EXPECT_LE(reduced.size(), 4u * 800);
+    EXPECT_LE(reduced.size(), 2u * 800);
     expectSubsetInOrder(reduced, y);
     EXPECT_EQ(summarise(reduced, 0, xMax, 800), summarise(full, 0, xMax, 800));
 
@@ -274,8 +270,6 @@ TEST(AnalysisChart, ReductionKeepsEveryColumnsShape) {
     reducedExtents.add(ry.data(), ry.size());
     EXPECT_EQ(fullExtents.yMin, reducedExtents.yMin);
     EXPECT_EQ(fullExtents.yMax, reducedExtents.yMax);
-    EXPECT_EQ(reduced.front().x, 0);
-    EXPECT_EQ(reduced.back().x, xMax);
 }
 
 TEST(AnalysisChart, ZoomedReductionKeepsNeighboursOutside) {
@@ -284,10 +278,12 @@ TEST(AnalysisChart, ZoomedReductionKeepsNeighboursOutside) {
     reduceMinMax(y.data(), y.size(), 1000.5, 9000.25, 500, reduced);
     ASSERT_GE(reduced.size(), 3u);
     expectSubsetInOrder(reduced, y);
+    // The nearest points outside the view on both sides, then only points
+    // inside it.
     EXPECT_EQ(reduced.front().x, 1000);
-    EXPECT_EQ(reduced[1].x, 1001);
+    EXPECT_GE(reduced[1].x, 1001);
     EXPECT_EQ(reduced.back().x, 9001);
-    EXPECT_EQ(reduced[reduced.size() - 2].x, 9000);
+    EXPECT_LE(reduced[reduced.size() - 2].x, 9000);
     EXPECT_EQ(summarise(reduced, 1000.5, 9000.25, 500),
               summarise(allPoints(y), 1000.5, 9000.25, 500));
 
@@ -301,7 +297,7 @@ TEST(AnalysisChart, ZoomedReductionKeepsNeighboursOutside) {
 }
 
 TEST(AnalysisChart, SmallOrUnusableInputsComeBackUnchanged) {
-    const auto y = noisySignal(3200);
+    const auto y = noisySignal(1600);
     std::vector<Point> out;
     auto unchanged = [&] {
         ASSERT_EQ(out.size(), y.size());
@@ -310,16 +306,17 @@ TEST(AnalysisChart, SmallOrUnusableInputsComeBackUnchanged) {
             EXPECT_EQ(out[i].y, y[i]);
         }
     };
-    reduceMinMax(y.data(), y.size(), 0, 3199, 800, out);  // exactly 4 per column
+    reduceMinMax(y.data(), y.size(), 0, 1599, 800, out);  // exactly 2 per column
     unchanged();
-    reduceMinMax(y.data(), y.size(), 0, 3199, 0, out);
+    reduceMinMax(y.data(), y.size(), 0, 1599, 0, out);
     unchanged();
     reduceMinMax(y.data(), y.size(), 5, 5, 100, out);
     unchanged();
     reduceMinMax(y.data(), y.size(), 0, std::numeric_limits<double>::infinity(), 100, out);
     unchanged();
-    reduceMinMax(y.data(), 3201, 0, 3200, 800, out);  // one more point is reduced
-    EXPECT_LT(out.size(), 3201u);
+    const auto longer = noisySignal(1601);
+    reduceMinMax(longer.data(), 1601, 0, 1600, 800, out);  // one more point is reduced
+    EXPECT_LT(out.size(), 1601u);
     reduceMinMax(nullptr, 0, 0, 10, 10, out);
     EXPECT_TRUE(out.empty());
 }

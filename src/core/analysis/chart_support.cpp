@@ -86,7 +86,7 @@ void reduceMinMax(const double* y, std::size_t n, double xMin, double xMax, int 
     if (n == 0)
         return;
     if (pixelColumns <= 0 || !std::isfinite(xMin) || !std::isfinite(xMax) || !(xMin < xMax) ||
-        n <= 4 * static_cast<std::size_t>(pixelColumns)) {
+        n <= 2 * static_cast<std::size_t>(pixelColumns)) {
         copyAll(y, n, out);
         return;
     }
@@ -99,7 +99,7 @@ void reduceMinMax(const double* y, std::size_t n, double xMin, double xMax, int 
     const long begin = static_cast<long>(std::max(lo, 0.0));
     const long end = static_cast<long>(std::min(hi, last));
 
-    out.reserve(static_cast<std::size_t>(pixelColumns) * 4 + 2);
+    out.reserve(static_cast<std::size_t>(pixelColumns) * 2 + 2);
     auto emit = [&](long i) { out.push_back({static_cast<double>(i), y[i]}); };
 
     // The nearest point left of the range, so the line entering it is drawn.
@@ -113,7 +113,6 @@ void reduceMinMax(const double* y, std::size_t n, double xMin, double xMax, int 
         while (i <= end) {
             const int column = std::min(pixelColumns - 1,
                                         static_cast<int>((static_cast<double>(i) - xMin) * scale));
-            const long first = i;
             long minIndex = i;
             long maxIndex = i;
             long j = i + 1;
@@ -127,13 +126,9 @@ void reduceMinMax(const double* y, std::size_t n, double xMin, double xMax, int 
                 if (y[j] > y[maxIndex])
                     maxIndex = j;
             }
-            const long lastIndex = j - 1;
-            std::array<long, 4> keep = {first, minIndex, maxIndex, lastIndex};
-            std::sort(keep.begin(), keep.end());
-            for (std::size_t k = 0; k < keep.size(); ++k) {
-                if (k == 0 || keep[k] != keep[k - 1])
-                    emit(keep[k]);
-            }
+            emit(std::min(minIndex, maxIndex));
+            if (minIndex != maxIndex)
+                emit(std::max(minIndex, maxIndex));
             i = j;
         }
     }

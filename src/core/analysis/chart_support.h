@@ -29,11 +29,12 @@ struct Point {
 };
 
 // Reduces the series (X = index 0..n-1, Y = y[i]) for drawing the visible X
-// range [xMin, xMax] on pixelColumns columns: for every column the first, the
-// lowest, the highest and the last point in X order, plus the nearest point
-// outside the range on each side, so that lines running to the plot's edges
-// are drawn as with all points. When n <= 4 * pixelColumns, or the range or
-// column count is unusable, `out` receives all points unchanged.
+// range [xMin, xMax] on pixelColumns columns: for every column its lowest and
+// its highest point, in X order, plus the nearest point outside the range on
+// each side, so that lines running to the plot's edges are drawn as with all
+// points. Each column then shows the same vertical extent as with all points.
+// When n <= 2 * pixelColumns, or the range or column count is unusable, `out`
+// receives all points unchanged.
 void reduceMinMax(const double* y, std::size_t n, double xMin, double xMax, int pixelColumns,
                   std::vector<Point>& out);
 

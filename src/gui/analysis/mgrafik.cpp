@@ -54,6 +54,7 @@ constexpr int kLimitsDelayMs = 100;
 // than the minimum.
 constexpr double kAutoLabelSpacing = 50.0;
 constexpr double kMinLabelSpacing = 18.0;
+constexpr double kXLabelSpacing = 90.0;
 
 char groupSeparator() {
     const QString sep = QLocale().groupSeparator();
@@ -122,6 +123,10 @@ TgraphView::TgraphView(app::ProcessValues& values, const acquisition::SampleList
     chart_->setAnimationOptions(QChart::NoAnimation);
     axisX_ = new QValueAxis(chart_);
     axisX_->setLabelFormat(QStringLiteral("%g"));
+    // Labels at round sample numbers (multiples of 1, 2 or 5 times a power
+    // of ten), not at fractions of the range.
+    axisX_->setTickType(QValueAxis::TicksDynamic);
+    axisX_->setTickAnchor(0.0);
     axisY_ = new QCategoryAxis(chart_);
     axisY_->setLabelsPosition(QCategoryAxis::AxisLabelsPositionOnValue);
     const QPen grid(QColor(160, 160, 160), 1, Qt::DotLine);
@@ -143,13 +148,12 @@ TgraphView::TgraphView(app::ProcessValues& values, const acquisition::SampleList
 
     createControls();
 
-    connect(axisY_, &QValueAxis::rangeChanged, this, [this] {
-        if (!reducing_)
-            rebuildYLabels();
-    });
+    connect(axisY_, &QValueAxis::rangeChanged, this, &TgraphView::rebuildYLabels);
+    connect(axisX_, &QValueAxis::rangeChanged, this, &TgraphView::updateXTicks);
     connect(chart_, &QChart::plotAreaChanged, this, [this](const QRectF& area) {
         if (static_cast<int>(std::ceil(area.width())) != reducedColumns_)
             reduceSeries();
+        updateXTicks();
         rebuildYLabels();
     });
     connect(chartView_, &GraphChartView::viewChanged, this, &TgraphView::Chart1Zoom);
@@ -379,14 +383,27 @@ void TgraphView::applyAutoscale() {
     // Nothing to scale to: the axes keep their limits.
     if (e.empty)
         return;
-    if (xAutoScale_) {
-        const auto [lo, hi] = autoRange(e.xMin, e.xMax);
-        setXRange(lo, hi);
+    std::optional<std::pair<double, double>> x;
+    std::optional<std::pair<double, double>> y;
+    if (xAutoScale_)
+        x = autoRange(e.xMin, e.xMax);
+    if (yAutoScale_ && std::isfinite(e.yMin) && std::isfinite(e.yMax))
+        y = autoRange(e.yMin, e.yMax);
+    const bool xChanges = x && (x->first != axisX_->min() || x->second != axisX_->max());
+    const bool yChanges = y && (y->first != axisY_->min() || y->second != axisY_->max());
+    if (!xChanges && !yChanges)
+        return;
+    // Each range change lays out every attached curve anew. Emptied first,
+    // the curves are laid out once, when reduceSeries refills them (every
+    // caller does, at once, before anything is drawn).
+    for (auto* s : series_) {
+        if (s->count() > 0)
+            s->clear();
     }
-    if (yAutoScale_ && std::isfinite(e.yMin) && std::isfinite(e.yMax)) {
-        const auto [lo, hi] = autoRange(e.yMin, e.yMax);
-        setYRange(lo, hi);
-    }
+    if (xChanges)
+        setXRange(x->first, x->second);
+    if (yChanges)
+        setYRange(y->first, y->second);
 }
 
 void TgraphView::reduceSeries() {
@@ -400,13 +417,27 @@ void TgraphView::reduceSeries() {
         points_.resize(static_cast<qsizetype>(reduced_.size()));
         for (std::size_t i = 0; i < reduced_.size(); ++i)
             points_[static_cast<qsizetype>(i)] = QPointF(reduced_[i].x, reduced_[i].y);
-        series_[k]->replace(points_);
+        // An unchanged curve (the memory did not move since the last refresh)
+        // is not laid out again.
+        if (series_[k]->points() != points_)
+            series_[k]->replace(points_);
     }
 }
 
 void TgraphView::setXRange(double min, double max) { axisX_->setRange(min, max); }
 
 void TgraphView::setYRange(double min, double max) { axisY_->setRange(min, max); }
+
+void TgraphView::updateXTicks() {
+    const double range = axisX_->max() - axisX_->min();
+    if (!std::isfinite(range) || !(range > 0))
+        return;
+    const double width = std::max(1.0, chart_->plotArea().width());
+    const double step =
+        niceStepAtLeast(range / std::max(2.0, std::floor(width / kXLabelSpacing)));
+    if (axisX_->tickInterval() != step)
+        axisX_->setTickInterval(step);
+}
 
 void TgraphView::rebuildYLabels() {
     const double lo = axisY_->min();
@@ -515,13 +546,6 @@ void TgraphView::RefreshSeries() {
     }
 
     yStep_ = analysis::preferredYStep(axisY_->max() - axisY_->min());
-    if (yStep_) {
-        axisY_->setTickType(QValueAxis::TicksDynamic);
-        axisY_->setTickAnchor(0.0);
-        axisY_->setTickInterval(*yStep_);
-    } else {
-        axisY_->setTickType(QValueAxis::TicksFixed);
-    }
     rebuildYLabels();
 }
 

@@ -151,11 +151,12 @@ private:
     // Fills the chart from one snapshot of the memory.
     void fillChart();
     // Sets the automatically scaled axes to the extents of the attached
-    // series' full data.
+    // series' full data. May empty the curves: reduceSeries must follow.
     void applyAutoscale();
     // Feeds the series with the reduction of their data to the visible range.
     void reduceSeries();
     void rebuildYLabels();
+    void updateXTicks();
     void syncAttachment();
     void writeLimitEdits(bool x, bool y);
     void readAxisLimits(bool x, bool y);
@@ -207,7 +208,6 @@ private:
     QList<QPointF> points_;
     QList<double> yTicks_;
     int reducedColumns_ = -1;
-    bool reducing_ = false;
 
     std::unique_ptr<QPrinter> printer_;
     PrinterSetup printerSetup_;

@@ -1,5 +1,6 @@
 #include "analysis/mlinecolor.h"
 
+#include <algorithm>
 #include <string>
 
 #include <QComboBox>
@@ -33,6 +34,10 @@ QIcon swatch(const QColor& colour) {
 
 std::string colourKey(int channel) { return "Color " + std::to_string(channel); }
 
+constexpr int kLabelLeft = 48;
+constexpr int kLabelMinLeft = 8;
+constexpr int kBoxLeft = 128;
+
 }  // namespace
 
 TLineColor::TLineColor(app::ProcessValues& values, const acquisition::SampleList& captions,
@@ -48,12 +53,13 @@ TLineColor::TLineColor(app::ProcessValues& values, const acquisition::SampleList
     for (int k = 1; k <= 4; ++k) {
         QLabel* label = new QLabel(this);
         label->setObjectName(QString("Label%1").arg(k));
-        label->move(48, kLabelTops[k - 1]);
+        label->setTextFormat(Qt::PlainText);
+        label->move(kLabelLeft, kLabelTops[k - 1]);
         labels_[k - 1] = label;
 
         QComboBox* box = new QComboBox(this);
         box->setObjectName(QString("ColorBox%1").arg(k));
-        box->setGeometry(128, kBoxTops[k - 1], 145, box->sizeHint().height());
+        box->setGeometry(kBoxLeft, kBoxTops[k - 1], 145, box->sizeHint().height());
         box->setIconSize(QSize(24, 12));
         for (const analysis::StandardColour& c : analysis::StandardColours) {
             const QColor colour(c.red, c.green, c.blue);
@@ -100,8 +106,13 @@ void TLineColor::showEvent(QShowEvent* event) {
 void TLineColor::FormShow() {
     app::SettingsFile settings(values_.settingsFilePath());
     for (int k = 1; k <= 4; ++k) {
-        labels_[k - 1]->setText(QString::fromStdString(captions_.channelCaption(k)));
-        labels_[k - 1]->adjustSize();
+        QLabel* label = labels_[k - 1];
+        label->setText(QString::fromStdString(captions_.channelCaption(k)));
+        label->adjustSize();
+        // A caption with its unit can be wider than the room before the
+        // colour list: it then moves left, so that none of it is hidden.
+        label->move(std::max(kLabelMinLeft, std::min(kLabelLeft, kBoxLeft - 4 - label->width())),
+                    label->y());
         selectIndex(k, settings.readInt(colourKey(k), analysis::kDefaultColourIndex[k - 1]));
     }
 }
