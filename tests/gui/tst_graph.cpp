@@ -1,0 +1,667 @@
+// The graph window with its live value window and line colour dialog: the
+// showing, scaling, zoom and pan with the mouse, channels and colours in the
+// settings file, the refresh while the memory grows.
+
+#include <atomic>
+#include <cmath>
+#include <thread>
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QSplitter>
+#include <QTest>
+#include <QTimer>
+#include <QtCharts/QCategoryAxis>
+#include <QtCharts/QChart>
+#include <QtCharts/QLegend>
+#include <QtCharts/QLegendMarker>
+#include <QtCharts/QLineSeries>
+#include <QtCharts/QValueAxis>
+
+#include "acquisition/mmesswerte.h"
+#include "analysis/chartview.h"
+#include "analysis/mgrafik.h"
+#include "analysis/mlinecolor.h"
+#include "support.h"
+
+using tarvelo::acquisition::SampleRow;
+using tarvelo::gui::TgraphView;
+using tarvelo::guitest::Rig;
+
+namespace {
+
+SampleRow row(double c1, double c2 = 0, double c3 = 0, double c4 = 0) {
+    SampleRow r{};
+    r.channel[0] = c1;
+    r.channel[1] = c2;
+    r.channel[2] = c3;
+    r.channel[3] = c4;
+    return r;
+}
+
+// Sample i of a memory whose channels are easy to tell apart.
+SampleRow numbered(int i) { return row(i, -2.0 * i, 0.5 * i, 1000 + i); }
+
+void append(Rig& rig, int from, int to) {
+    for (int i = from; i < to; ++i)
+        rig.values.memory.AppendSample(numbered(i));
+}
+
+// The lines of the settings file, without their line ends.
+QStringList settingLines(Rig& rig) {
+    QStringList lines;
+    for (const QByteArray& line : rig.readSettings().split('\n'))
+        lines << QString::fromLatin1(line).remove(QLatin1Char('\r'));
+    return lines;
+}
+
+QString caption(Rig& rig, int channel) {
+    return QString::fromStdString(rig.window().sampleList().channelCaption(channel));
+}
+
+// Shows the graph the way the main window's button does.
+TgraphView& showGraph(Rig& rig) {
+    rig.window().GrafikClick();
+    TgraphView& g = *rig.windows.graph;
+    if (!g.isVisible())
+        qFatal("the graph window did not open");
+    return g;
+}
+
+// Runs the program against the simulated instrument until the first contact
+// is made: the start-up sequence has emptied the memory by then, and the
+// channel captions carry their units.
+void startRig(Rig& rig, const QStringList& settings = {}) {
+    rig.writeSettings(settings);
+    rig.startReady();
+}
+
+QString text(Rig& rig, int entry) { return QString::fromStdString(rig.values.uiText[entry]); }
+
+QList<QPointF> points(TgraphView& g, int channel) { return g.series(channel)->points(); }
+
+// Sends a mouse event to the chart's viewport, with the buttons held.
+void mouse(TgraphView& g, QEvent::Type type, Qt::MouseButton button, Qt::MouseButtons held,
+           QPointF at) {
+    QWidget* viewport = g.chartView()->viewport();
+    QMouseEvent event(type, at, viewport->mapToGlobal(at), button, held, Qt::NoModifier);
+    QApplication::sendEvent(viewport, &event);
+}
+
+void drag(TgraphView& g, Qt::MouseButton button, QPointF from, QPointF to) {
+    mouse(g, QEvent::MouseButtonPress, button, button, from);
+    for (int step = 1; step <= 4; ++step)
+        mouse(g, QEvent::MouseMove, Qt::NoButton, button, from + (to - from) * step / 4.0);
+    mouse(g, QEvent::MouseButtonRelease, button, Qt::NoButton, to);
+}
+
+QString limit(double v) { return QString::number(v, 'f', 2); }
+
+void verifyEditsMatchAxes(TgraphView& g) {
+    QCOMPARE(g.minx()->text(), limit(g.axisX()->min()));
+    QCOMPARE(g.maxx()->text(), limit(g.axisX()->max()));
+    QCOMPARE(g.miny()->text(), limit(g.axisY()->min()));
+    QCOMPARE(g.maxy()->text(), limit(g.axisY()->max()));
+}
+
+}  // namespace
+
+class TestGraph : public QObject {
+    Q_OBJECT
+private slots:
+    void cleanup() { QLocale::setDefault(QLocale::c()); }
+
+    void layoutAndTexts();
+    void fiveRowsAndTheLimitsAfterTheShow();
+    void wrappedMemoryStartsAtWritePosition();
+    void rescaleChecksXBeforeY();
+    void zoomPanAndUndoWithTheMouse();
+    void channelChoicePersists();
+    void liveValuesFollowTheRefresh();
+    void refreshRightAfterAWrapKeepsLiveValues();
+    void yLabelStepAndFormat();
+    void coloursFromTheDialogAndTheSettings();
+    void refreshReadsOneSnapshotWhileSamplesArrive();
+    void followsTheStreamingInstrument();
+};
+
+void TestGraph::layoutAndTexts() {
+    Rig rig;
+    startRig(rig);
+    TgraphView& g = *rig.windows.graph;
+    // Hidden: a language change still reaches its texts.
+    rig.values.uiText.applyLanguage(0);
+    g.ApplyLanguage();
+    QCOMPARE(g.xauto()->text(), text(rig, 37));
+    QCOMPARE(g.gRefresh()->text(), text(rig, 48));
+    QCOMPARE(g.chart()->title(), text(rig, 36));
+    QVERIFY(g.xauto()->text() != QStringLiteral("Autoscale X-Axis"));
+    rig.values.uiText.applyLanguage(1);
+
+    append(rig, 0, 3);
+    showGraph(rig);
+    QCOMPARE(g.windowTitle(), QStringLiteral("Graphic View"));
+    QCOMPARE(g.size(), QSize(856, 690));
+    QCOMPARE(g.panel()->height(), 106);
+    QCOMPARE(g.chart()->title(), QStringLiteral("Grafic"));
+    const struct {
+        QWidget* widget;
+        QPoint at;
+        QString caption;
+    } controls[] = {
+        {g.xauto(), {40, 16}, QStringLiteral("Autoscale X-Axis")},
+        {g.minx(), {40, 60}, {}},
+        {g.maxx(), {120, 60}, {}},
+        {g.yauto(), {200, 16}, QStringLiteral("Autoscale Y-Axis")},
+        {g.miny(), {200, 60}, {}},
+        {g.maxy(), {280, 60}, {}},
+        {g.showLegend(), {376, 16}, QStringLiteral("Show Legend")},
+        {g.gRefresh(), {376, 40}, QStringLiteral("Auto-Refresh")},
+        {g.doScale(), {376, 64}, QStringLiteral("Rescale")},
+        {g.fPrint(), {488, 63}, QStringLiteral("Print")},
+        {g.graphConfig(), {600, 63}, QStringLiteral("Config")},
+        {g.channelBox(1), {576, 16}, caption(rig, 1)},
+        {g.channelBox(2), {576, 40}, caption(rig, 2)},
+        {g.channelBox(3), {704, 16}, caption(rig, 3)},
+        {g.channelBox(4), {704, 40}, caption(rig, 4)},
+        {g.largeValues(), {704, 63}, QStringLiteral("Big meas. value")},
+    };
+    for (const auto& c : controls) {
+        QCOMPARE(c.widget->parentWidget(), g.panel());
+        QCOMPARE(c.widget->pos(), c.at);
+        if (auto* box = qobject_cast<QAbstractButton*>(c.widget))
+            QCOMPARE(box->text(), c.caption);
+        // Nothing is cut off at the window's right edge.
+        QVERIFY(c.widget->geometry().right() < g.width());
+    }
+    // The edits are labelled with their names, untranslated.
+    QStringList labels;
+    for (auto* label : g.panel()->findChildren<QLabel*>())
+        labels << label->text();
+    labels.sort();
+    QCOMPARE(labels, (QStringList{"maxx", "maxy", "minx", "miny"}));
+    QCOMPARE(caption(rig, 3), QStringLiteral("Channel 3 (N.C.)"));
+    QCOMPARE(g.series(2)->name(), QStringLiteral("Channel 2 (mm)"));
+    QVERIFY(g.chartView()->toolTip().contains(QStringLiteral("Zoom")));
+    QVERIFY(g.chartView()->toolTip().contains(QStringLiteral("Undo")));
+    QCOMPARE(g.timer2()->interval(), 500);
+    QVERIFY(!g.timer2()->isSingleShot());
+}
+
+void TestGraph::fiveRowsAndTheLimitsAfterTheShow() {
+    Rig rig;
+    startRig(rig);
+    const double c1[] = {3, 1, 4, 1, 5};
+    for (int i = 0; i < 5; ++i)
+        rig.values.memory.AppendSample(row(c1[i], 10 * i, -1, 0.25 * i));
+    TgraphView& g = showGraph(rig);
+
+    // The show's end state: Auto-Refresh off, both axes automatic, legend on,
+    // Timer1 waiting.
+    QVERIFY(!g.gRefresh()->isChecked());
+    QVERIFY(!g.timer2()->isActive());
+    QVERIFY(g.xauto()->isChecked());
+    QVERIFY(g.yauto()->isChecked());
+    QVERIFY(g.showLegend()->isChecked());
+    QVERIFY(g.chart()->legend()->isVisible());
+    QVERIFY(g.timer1()->isActive());
+    QVERIFY(g.timer1()->isSingleShot());
+    QCOMPARE(g.timer1()->interval(), 100);
+
+    for (int k = 1; k <= 4; ++k) {
+        const QList<QPointF> p = points(g, k);
+        QCOMPARE(p.size(), 5);
+        for (int i = 0; i < 5; ++i) {
+            QCOMPARE(p[i].x(), double(i));
+            QCOMPARE(p[i].y(), rig.values.memory.row(i).channel[k - 1]);
+        }
+    }
+    QCOMPARE(g.chart()->series().size(), 4);
+    QCOMPARE(g.chart()->legend()->markers().size(), 4);
+
+    // Timer1 writes the four limits as the axes have them, two decimals.
+    g.minx()->setText(QStringLiteral("junk"));
+    g.maxy()->setText(QString());
+    QTRY_VERIFY(!g.timer1()->isActive());
+    QCOMPARE(g.minx()->text(), QStringLiteral("0.00"));
+    QCOMPARE(g.maxx()->text(), QStringLiteral("4.00"));
+    QCOMPARE(g.miny()->text(), QStringLiteral("-1.00"));
+    QCOMPARE(g.maxy()->text(), QStringLiteral("40.00"));
+    QCOMPARE(g.limits().XMax, 4.0);
+    QCOMPARE(g.limits().YMin, -1.0);
+
+    // With the user's decimal comma the next showing writes commas.
+    g.close();
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    showGraph(rig);
+    QTRY_VERIFY(!g.timer1()->isActive());
+    QCOMPARE(g.minx()->text(), QStringLiteral("0,00"));
+    QCOMPARE(g.maxx()->text(), QStringLiteral("4,00"));
+}
+
+void TestGraph::wrappedMemoryStartsAtWritePosition() {
+    Rig rig;
+    startRig(rig);
+    append(rig, 0, 10240 + 7);
+    QCOMPARE(rig.values.memory.WritePosition(), 7);
+    TgraphView& g = showGraph(rig);
+
+    const auto& v1 = g.channelValues(1);
+    QCOMPARE(v1.size(), std::size_t(10240));
+    QCOMPARE(v1.front(), 7.0);      // the row at WritePosition, the oldest
+    QCOMPARE(v1.back(), 10246.0);   // the row at WritePosition - 1, the newest
+    QCOMPARE(g.channelValues(4)[100], 1107.0);
+
+    // The curves are drawn from fewer points, yet start and end where the
+    // data does, and the automatic axes are those of all points.
+    const QList<QPointF> p = points(g, 1);
+    QVERIFY(p.size() < 10240);
+    QCOMPARE(p.front(), QPointF(0, 7));
+    QCOMPARE(p.back(), QPointF(10239, 10246));
+    QCOMPARE(g.axisX()->min(), 0.0);
+    QCOMPARE(g.axisX()->max(), 10239.0);
+    QCOMPARE(g.axisY()->min(), -2.0 * 10246);
+    QCOMPARE(g.axisY()->max(), 1000.0 + 10246);
+    QTRY_VERIFY(!g.timer1()->isActive());
+    QCOMPARE(g.maxx()->text(), QStringLiteral("10239.00"));
+    QCOMPARE(g.miny()->text(), QStringLiteral("-20492.00"));
+
+    // Without channels 2 and 4 the Y axis follows channels 1 and 3 only.
+    g.channelBox(2)->setChecked(false);
+    g.channelBox(4)->setChecked(false);
+    QCOMPARE(g.axisY()->min(), 0.5 * 7);
+    QCOMPARE(g.axisY()->max(), 10246.0);
+    QCOMPARE(g.miny()->text(), QStringLiteral("-20492.00"));  // edits follow the axes only on request
+}
+
+void TestGraph::rescaleChecksXBeforeY() {
+    Rig rig;
+    startRig(rig);
+    append(rig, 0, 50);
+    TgraphView& g = showGraph(rig);
+    QTRY_VERIFY(!g.timer1()->isActive());
+    const double y0 = g.axisY()->min();
+    const double y1 = g.axisY()->max();
+
+    // Equal X limits: entry 33, and the Y edits are not even read.
+    g.minx()->setText(QStringLiteral("5"));
+    g.maxx()->setText(QStringLiteral("5,0"));
+    g.miny()->setText(QStringLiteral("abc"));
+    g.maxy()->setText(QStringLiteral("xyz"));
+    QTest::mouseClick(g.doScale(), Qt::LeftButton);
+    QCOMPARE(rig.dialogs.messages.size(), 1);
+    QCOMPARE(rig.dialogs.messages[0].text, text(rig, 33));
+    QCOMPARE(rig.dialogs.messages[0].caption, text(rig, 34));
+    QCOMPARE(rig.dialogs.messages[0].icon, QMessageBox::Critical);
+    QCOMPARE(g.minx()->text(), QStringLiteral("5.00"));
+    QCOMPARE(g.maxx()->text(), QStringLiteral("5.00"));
+    QCOMPARE(g.miny()->text(), QStringLiteral("abc"));
+    QCOMPARE(g.maxy()->text(), QStringLiteral("xyz"));
+    QVERIFY(g.xauto()->isChecked());
+    QCOMPARE(g.axisX()->max(), 49.0);
+
+    // A valid X range with an invalid Y range: X is applied, then entry 35.
+    g.minx()->setText(QStringLiteral("2,5"));
+    g.maxx()->setText(QStringLiteral("30"));
+    g.miny()->setText(QStringLiteral("7"));
+    g.maxy()->setText(QString());  // no number: 0
+    QTest::mouseClick(g.doScale(), Qt::LeftButton);
+    QCOMPARE(rig.dialogs.messages.size(), 2);
+    QCOMPARE(rig.dialogs.messages[1].text, text(rig, 35));
+    QCOMPARE(rig.dialogs.messages[1].caption, text(rig, 34));
+    QCOMPARE(g.axisX()->min(), 2.5);
+    QCOMPARE(g.axisX()->max(), 30.0);
+    QVERIFY(!g.xauto()->isChecked());
+    QVERIFY(g.yauto()->isChecked());
+    QCOMPARE(g.axisY()->min(), y0);
+    QCOMPARE(g.axisY()->max(), y1);
+    QCOMPARE(g.minx()->text(), QStringLiteral("2.50"));
+    QCOMPARE(g.miny()->text(), QStringLiteral("7.00"));
+    QCOMPARE(g.maxy()->text(), QStringLiteral("0.00"));
+
+    // Both valid: fixed limits that later samples do not move.
+    g.miny()->setText(QStringLiteral("-10"));
+    g.maxy()->setText(QStringLiteral("10.5"));
+    QTest::mouseClick(g.doScale(), Qt::LeftButton);
+    QCOMPARE(rig.dialogs.messages.size(), 2);
+    QVERIFY(!g.yauto()->isChecked());
+    QCOMPARE(g.axisY()->max(), 10.5);
+    append(rig, 50, 80);
+    g.RefreshSeries();
+    QCOMPARE(g.axisX()->max(), 30.0);
+    QCOMPARE(g.axisY()->min(), -10.0);
+    QCOMPARE(g.channelValues(1).size(), std::size_t(80));
+
+    // Ticking an autoscale box brings its axis back to the data.
+    g.xauto()->setChecked(true);
+    QCOMPARE(g.axisX()->max(), 79.0);
+    QCOMPARE(g.maxx()->text(), QStringLiteral("79.00"));
+    QCOMPARE(g.axisY()->max(), 10.5);
+}
+
+void TestGraph::zoomPanAndUndoWithTheMouse() {
+    Rig rig;
+    startRig(rig);
+    append(rig, 0, 2000);
+    TgraphView& g = showGraph(rig);
+    QTRY_VERIFY(!g.timer1()->isActive());
+    const QRectF area = g.chart()->plotArea();
+    const double x0 = g.axisX()->min(), x1 = g.axisX()->max();
+    const double y0 = g.axisY()->min(), y1 = g.axisY()->max();
+
+    // A rubber band over the middle half zooms into it.
+    drag(g, Qt::LeftButton, area.topLeft() + QPointF(area.width() / 4, area.height() / 4),
+         area.bottomRight() - QPointF(area.width() / 4, area.height() / 4));
+    QVERIFY(!g.xauto()->isChecked());
+    QVERIFY(!g.yauto()->isChecked());
+    QVERIFY(g.axisX()->min() > x0 + (x1 - x0) * 0.2);
+    QVERIFY(g.axisX()->max() < x1 - (x1 - x0) * 0.2);
+    QVERIFY(g.axisY()->max() < y1 - (y1 - y0) * 0.2);
+    verifyEditsMatchAxes(g);
+    QCOMPARE(g.limits().XMin, g.axisX()->min());
+    // The zoomed curves are drawn from the points of the view and its edges.
+    const QList<QPointF> zoomed = points(g, 1);
+    QVERIFY(zoomed.front().x() < g.axisX()->min());
+    QVERIFY(zoomed.back().x() > g.axisX()->max());
+
+    // A refresh keeps the view as the user left it.
+    const double zx0 = g.axisX()->min(), zx1 = g.axisX()->max();
+    append(rig, 2000, 2100);
+    g.RefreshSeries();
+    QCOMPARE(g.axisX()->min(), zx0);
+    QCOMPARE(g.axisX()->max(), zx1);
+
+    // Dragging with the middle button pans: same width, moved.
+    drag(g, Qt::MiddleButton, area.center(), area.center() + QPointF(100, 0));
+    QVERIFY(g.axisX()->max() < zx1);
+    QVERIFY(std::abs((g.axisX()->max() - g.axisX()->min()) - (zx1 - zx0)) < 1e-6 * (zx1 - zx0));
+    verifyEditsMatchAxes(g);
+
+    // The right button undoes zoom and pan.
+    mouse(g, QEvent::MouseButtonPress, Qt::RightButton, Qt::RightButton, area.center());
+    mouse(g, QEvent::MouseButtonRelease, Qt::RightButton, Qt::NoButton, area.center());
+    QCOMPARE(g.axisX()->min(), x0);
+    QCOMPARE(g.axisX()->max(), x1);
+    QCOMPARE(g.axisY()->min(), y0);
+    verifyEditsMatchAxes(g);
+    QVERIFY(!g.xauto()->isChecked());
+
+    // A plain click is no zoom.
+    g.xauto()->setChecked(true);
+    mouse(g, QEvent::MouseButtonPress, Qt::LeftButton, Qt::LeftButton, area.center());
+    mouse(g, QEvent::MouseButtonRelease, Qt::LeftButton, Qt::NoButton, area.center());
+    QVERIFY(g.xauto()->isChecked());
+}
+
+void TestGraph::channelChoicePersists() {
+    Rig rig;
+    startRig(rig, {QStringLiteral("Channel 3=0")});
+    append(rig, 0, 20);
+    TgraphView& g = showGraph(rig);
+    QVERIFY(!g.channelBox(3)->isChecked());
+    QVERIFY(!g.isAttached(3));
+    QCOMPARE(g.chart()->series().size(), 3);
+    // Detached, its points are kept up to date all the same.
+    QCOMPARE(points(g, 3).size(), 20);
+
+    for (int k = 1; k <= 4; ++k)
+        g.channelBox(k)->setChecked(false);
+    QVERIFY(g.chart()->series().isEmpty());
+    QVERIFY(g.chart()->legend()->markers().isEmpty());
+    const QStringList lines = settingLines(rig);
+    for (int k = 1; k <= 4; ++k)
+        QVERIFY(lines.contains(QStringLiteral("Channel %1=0").arg(k)));
+    QVERIFY(lines.contains(QStringLiteral("IP-Server=127.0.0.1")));
+
+    g.close();
+    showGraph(rig);
+    QVERIFY(g.chart()->series().isEmpty());
+    for (int k = 1; k <= 4; ++k)
+        QVERIFY(!g.channelBox(k)->isChecked());
+
+    g.channelBox(2)->setChecked(true);
+    QVERIFY(settingLines(rig).contains(QStringLiteral("Channel 2=1")));
+    QCOMPARE(g.chart()->series(), QList<QAbstractSeries*>{static_cast<QAbstractSeries*>(g.series(2))});
+    QCOMPARE(g.axisY()->min(), -2.0 * 19);
+}
+
+void TestGraph::liveValuesFollowTheRefresh() {
+    Rig rig;
+    startRig(rig);
+    append(rig, 0, 10);
+    TgraphView& g = showGraph(rig);
+    tarvelo::gui::Tmesswerte& live = *rig.windows.live;
+    g.channelBox(3)->setChecked(false);
+
+    g.largeValues()->setChecked(true);
+    QVERIFY(live.isVisible());
+    QVERIFY(live.windowFlags() & Qt::WindowStaysOnTopHint);
+    QCOMPARE(live.size(), QSize(526, 319));
+    QCOMPARE(live.windowTitle(), text(rig, 50));
+    QVERIFY(g.gRefresh()->isChecked());
+    QVERIFY(g.timer2()->isActive());
+    QCOMPARE(live.channelLabel(2)->text(), text(rig, 8));
+    QCOMPARE(live.unitLabel(1)->text(), QStringLiteral("N"));
+    QCOMPARE(live.unitLabel(2)->text(), QStringLiteral("mm"));
+    QCOMPARE(live.unitLabel(3)->text(), QString());  // not connected
+    QCOMPARE(live.unitLabel(4)->text(), QStringLiteral("\u00b0C"));
+    QCOMPARE(live.valueLabel(1)->font().pixelSize(), 48);
+    QVERIFY(live.valueLabel(1)->font().bold());
+    QVERIFY(live.unitLabel(1)->font().bold());
+    for (int k = 1; k <= 4; ++k)
+        QCOMPARE(live.valueLabel(k)->text(), QStringLiteral("0,0"));
+
+    // Timer2 refreshes: the newest row, five decimals; channel 3 is off.
+    append(rig, 10, 12);
+    QTRY_COMPARE(live.valueLabel(1)->text(), QStringLiteral("11.00000"));
+    QCOMPARE(live.valueLabel(2)->text(), QStringLiteral("-22.00000"));
+    QCOMPARE(live.valueLabel(4)->text(), QStringLiteral("1011.00000"));
+    QCOMPARE(live.valueLabel(3)->text(), QStringLiteral("0,0"));
+    QTRY_COMPARE(g.channelValues(1).size(), std::size_t(12));
+
+    // Unticking hides the window and leaves Auto-Refresh on.
+    g.largeValues()->setChecked(false);
+    QVERIFY(!live.isVisible());
+    QVERIFY(g.gRefresh()->isChecked());
+    // Ticking again shows it afresh; closing it unticks the box.
+    g.largeValues()->setChecked(true);
+    QCOMPARE(live.valueLabel(1)->text(), QStringLiteral("0,0"));
+    live.close();
+    QVERIFY(!g.largeValues()->isChecked());
+    QVERIFY(!live.isVisible());
+
+    // Closing the graph window closes the live window too.
+    g.largeValues()->setChecked(true);
+    g.close();
+    QVERIFY(!live.isVisible());
+    QVERIFY(!g.largeValues()->isChecked());
+}
+
+void TestGraph::refreshRightAfterAWrapKeepsLiveValues() {
+    Rig rig;
+    startRig(rig);
+    append(rig, 0, 10239);
+    TgraphView& g = showGraph(rig);
+    tarvelo::gui::Tmesswerte& live = *rig.windows.live;
+    g.RefreshSeries();
+    QCOMPARE(live.valueLabel(1)->text(), QStringLiteral("10238.00000"));
+
+    append(rig, 10239, 10240);
+    QCOMPARE(rig.values.memory.WritePosition(), 0);
+    QVERIFY(rig.values.memory.Wrapped());
+    g.RefreshSeries();
+    QCOMPARE(live.valueLabel(1)->text(), QStringLiteral("10238.00000"));
+    QCOMPARE(g.channelValues(1).back(), 10239.0);
+
+    append(rig, 10240, 10241);
+    g.RefreshSeries();
+    QCOMPARE(live.valueLabel(1)->text(), QStringLiteral("10240.00000"));
+    QCOMPARE(g.channelValues(1).front(), 1.0);
+}
+
+void TestGraph::yLabelStepAndFormat() {
+    Rig rig;
+    startRig(rig);
+    for (int i = 0; i < 6; ++i)
+        rig.values.memory.AppendSample(row(0.1 * i, 0.1 * i, 0.1 * i, 0.1 * i));
+    TgraphView& g = showGraph(rig);
+    QVERIFY(!g.preferredYStep());  // automatic until the first refresh
+
+    const QRegularExpression shape(QStringLiteral("^-?\\d{1,3}(,\\d{3})*(\\.\\d{0,5}[1-9])?$"));
+    auto verifyLabels = [&](double step) {
+        const QStringList labels = g.yAxisLabels();
+        QVERIFY(labels.size() >= 2);
+        double previous = -INFINITY;
+        for (const QString& label : labels) {
+            QVERIFY2(shape.match(label).hasMatch(), qPrintable(label));
+            const double v = QString(label).remove(',').toDouble();
+            QVERIFY(v >= g.axisY()->min() - 1e-9 && v <= g.axisY()->max() + 1e-9);
+            // On multiples of the preferred step, never closer than it.
+            QVERIFY(std::abs(v / step - std::round(v / step)) < 1e-6);
+            if (previous > -INFINITY)
+                QVERIFY(v - previous >= step * (1 - 1e-9));
+            previous = v;
+        }
+    };
+
+    // Range 0.5: 0.01.
+    g.RefreshSeries();
+    QCOMPARE(g.axisY()->max() - g.axisY()->min(), 0.5);
+    QCOMPARE(g.preferredYStep(), std::optional<double>(0.01));
+    verifyLabels(0.01);
+
+    // Range exactly 10: automatic.
+    rig.values.memory.clear();
+    rig.values.memory.AppendSample(row(-4, -4, -4, -4));
+    rig.values.memory.AppendSample(row(6, 6, 6, 6));
+    g.RefreshSeries();
+    QCOMPARE(g.axisY()->max() - g.axisY()->min(), 10.0);
+    QVERIFY(!g.preferredYStep());
+
+    // Large values: grouped thousands.
+    rig.values.memory.AppendSample(row(25000, 0, 0, 0));
+    g.RefreshSeries();
+    QVERIFY(!g.preferredYStep());
+    QVERIFY(g.yAxisLabels().contains(QStringLiteral("20,000")));
+    verifyLabels(1);
+
+    // A tiny range: 0.00001.
+    rig.values.memory.clear();
+    for (double v : {1.0, 1.0004})
+        rig.values.memory.AppendSample(row(v, v, v, v));
+    g.RefreshSeries();
+    QCOMPARE(g.preferredYStep(), std::optional<double>(0.00001));
+    verifyLabels(0.00001);
+}
+
+void TestGraph::coloursFromTheDialogAndTheSettings() {
+    Rig rig;
+    startRig(rig, {QStringLiteral("Color 3=99")});
+    append(rig, 0, 5);
+    TgraphView& g = showGraph(rig);
+    tarvelo::gui::TLineColor& dialog = *rig.windows.lineColor;
+    QCOMPARE(g.seriesColour(1), QColor(255, 0, 0));
+    QCOMPARE(g.seriesColour(2), QColor(0, 255, 0));
+    QCOMPARE(g.seriesColour(3), QColor(255, 255, 0));  // out of the list: the default
+    QCOMPARE(g.seriesColour(4), QColor(0, 0, 255));
+
+    bool checked = false;
+    QTimer::singleShot(5000, &dialog, [&dialog] { dialog.reject(); });
+    QTimer::singleShot(0, &dialog, [&] {
+        QTRY_VERIFY(dialog.isVisible());
+        QCOMPARE(dialog.windowTitle(), QStringLiteral("LineColor"));
+        QCOMPARE(dialog.size(), QSize(316, 258));
+        QCOMPARE(dialog.label(2)->text(), QStringLiteral("Channel 2 (mm)"));
+        // Long captions stay readable beside the lists.
+        for (int k = 1; k <= 4; ++k)
+            QVERIFY(dialog.label(k)->geometry().right() < dialog.colorBox(k)->x());
+        QCOMPARE(dialog.colorBox(1)->currentIndex(), 9);
+        QCOMPARE(dialog.colorBox(2)->currentText(), QStringLiteral("clLime"));
+        QCOMPARE(dialog.colorBox(3)->currentIndex(), -1);
+        QCOMPARE(dialog.colorBox(2)->count(), 16);
+        QVERIFY(!dialog.colorBox(2)->itemIcon(4).isNull());
+        // The user steps channel 2's list up from clLime to clNavy.
+        QComboBox* box = dialog.colorBox(2);
+        box->setFocus();
+        for (int i = 0; i < 6; ++i)
+            QTest::keyClick(box, Qt::Key_Up);
+        QCOMPARE(box->currentText(), QStringLiteral("clNavy"));
+        QCOMPARE(g.seriesColour(2), QColor(0, 0, 128));
+        QVERIFY(settingLines(rig).contains(QStringLiteral("Color 2=4")));
+        QTest::mouseClick(dialog.okButton(), Qt::LeftButton);
+        checked = true;
+    });
+    QTest::mouseClick(g.graphConfig(), Qt::LeftButton);
+    QVERIFY(checked);
+    QVERIFY(!dialog.isVisible());
+    QVERIFY(!rig.readSettings().contains("Color 1="));
+
+    g.close();
+    showGraph(rig);
+    QCOMPARE(g.seriesColour(2), QColor(0, 0, 128));
+    QCOMPARE(dialog.colorBox(2)->currentIndex(), 4);
+    QCOMPARE(g.chart()->legend()->markers(g.series(2)).first()->brush().color(),
+             QColor(0, 0, 128));
+}
+
+void TestGraph::refreshReadsOneSnapshotWhileSamplesArrive() {
+    Rig rig;
+    startRig(rig);
+    append(rig, 0, 100);
+    TgraphView& g = showGraph(rig);
+
+    std::atomic<bool> stop{false};
+    std::thread writer([&] {
+        for (int i = 100; !stop.load(); ++i)
+            rig.values.memory.AppendSample(numbered(i));
+    });
+    for (int round = 0; round < 40; ++round) {
+        g.RefreshSeries();
+        const auto& v1 = g.channelValues(1);
+        const auto& v2 = g.channelValues(2);
+        QVERIFY(!v1.empty());
+        QCOMPARE(v2.size(), v1.size());
+        // Consecutive sample numbers, and every row whole.
+        for (std::size_t i = 0; i < v1.size(); ++i) {
+            if (i > 0 && v1[i] != v1[i - 1] + 1) {
+                stop = true;
+                writer.join();
+                QFAIL(qPrintable(QStringLiteral("gap at %1").arg(i)));
+            }
+            if (v2[i] != -2.0 * v1[i]) {
+                stop = true;
+                writer.join();
+                QFAIL("a torn row");
+            }
+        }
+        QCOMPARE(g.axisX()->max(), double(v1.size() - 1));
+    }
+    stop = true;
+    writer.join();
+}
+
+void TestGraph::followsTheStreamingInstrument() {
+    Rig rig;
+    rig.writeSettings({QStringLiteral("SampleRate=0")});
+    rig.startReady();
+    rig.window().StartStopTransferClick();
+    QTRY_VERIFY_WITH_TIMEOUT(rig.values.memory.WritePosition() > 20, 10000);
+    TgraphView& g = showGraph(rig);
+    g.largeValues()->setChecked(true);
+    const std::size_t first = g.channelValues(1).size();
+    QTRY_VERIFY_WITH_TIMEOUT(g.channelValues(1).size() > first + 10, 10000);
+    QTRY_VERIFY(rig.windows.live->valueLabel(1)->text() != QStringLiteral("0,0"));
+    QVERIFY(rig.windows.live->valueLabel(1)->text().contains(QRegularExpression("^-?\\d+\\.\\d{5}$")));
+    // Automatic X scaling follows the growing memory.
+    QTRY_VERIFY(g.axisX()->max() > double(first));
+    rig.window().StartStopTransferClick();
+    g.close();
+}
+
+QTEST_MAIN(TestGraph)
+#include "tst_graph.moc"
