@@ -1,0 +1,209 @@
+// The statistics window, opened from the main window over the memory.
+
+#include <functional>
+
+#include <QLabel>
+#include <QLocale>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+
+#include "analysis/mstatistic.h"
+#include "analysis/statistics.h"
+#include "support.h"
+
+using tarvelo::acquisition::SampleRow;
+using tarvelo::gui::ThauptFenster;
+using tarvelo::gui::TstatWindow;
+using tarvelo::guitest::Rig;
+
+namespace {
+
+SampleRow row(double c1, double c2 = 0, double c3 = 0, double c4 = 0) {
+    SampleRow r{};
+    r.channel[0] = c1;
+    r.channel[1] = c2;
+    r.channel[2] = c3;
+    r.channel[3] = c4;
+    return r;
+}
+
+// The start-up sequence empties the memory: rows go in after it.
+void startRig(Rig& rig) {
+    rig.writeSettings();
+    rig.startReady();
+}
+
+// Opens the window with the main window's button and runs `inside` while it
+// is shown; returns whether it was shown.
+bool withStatistics(Rig& rig, const std::function<void(TstatWindow&)>& inside) {
+    TstatWindow& w = *rig.windows.stat;
+    bool shown = false;
+    QTimer::singleShot(5000, &w, [&w] { w.reject(); });
+    QTimer::singleShot(0, &w, [&] {
+        if (!w.isVisible())
+            return;
+        shown = true;
+        inside(w);
+        QTest::mouseClick(w.okButton(), Qt::LeftButton);
+    });
+    QTest::mouseClick(rig.window().button(ThauptFenster::Button::statistic), Qt::LeftButton);
+    return shown;
+}
+
+QStringList column(TstatWindow& w, int channel) {
+    QStringList cells;
+    for (int r = 0; r < 4; ++r)
+        cells << w.cell(r, channel)->text();
+    return cells;
+}
+
+}  // namespace
+
+class TestStatistics : public QObject {
+    Q_OBJECT
+private slots:
+    void cleanup() { QLocale::setDefault(QLocale::c()); }
+
+    void oneTwoThree();
+    void equalValuesAndStartingBounds();
+    void wrappedMemoryCountsTheWholeRing();
+    void singleRowAndEmptyMemory();
+    void languageAndDecimalComma();
+};
+
+void TestStatistics::oneTwoThree() {
+    Rig rig;
+    startRig(rig);
+    for (double v : {1.0, 2.0, 3.0})
+        rig.values.memory.AppendSample(row(v, 10 * v, -v, 0.5));
+    const bool shown = withStatistics(rig, [&](TstatWindow& w) {
+        QVERIFY(w.isModal());
+        QCOMPARE(w.size(), QSize(623, 266));
+        QCOMPARE(w.windowTitle(), QStringLiteral("Statistics"));
+        QCOMPARE(w.numDataSets()->text(), QStringLiteral("Number of datasets: 3"));
+        QCOMPARE(w.numDataSets()->pos(), QPoint(16, 16));
+        QCOMPARE(column(w, 1), (QStringList{"1.00000", "3.00000", "2.00000", "1.00000"}));
+        QCOMPARE(column(w, 2), (QStringList{"10.00000", "30.00000", "20.00000", "10.00000"}));
+        QCOMPARE(column(w, 3), (QStringList{"-3.00000", "-1.00000", "-2.00000", "1.00000"}));
+        const int headingLefts[] = {144, 280, 408, 528};
+        const int cellRights[] = {196, 332, 460, 580};
+        for (int k = 1; k <= 4; ++k) {
+            // The captions of the sample list, units included.
+            QCOMPARE(w.columnHeading(k)->text(),
+                     QString::fromStdString(rig.window().sampleList().channelCaption(k)));
+            QCOMPARE(w.columnHeading(k)->pos(), QPoint(headingLefts[k - 1], 48));
+            for (int r = 0; r < 4; ++r) {
+                QLabel* cell = w.cell(r, k);
+                QCOMPARE(cell->x() + cell->width(), cellRights[k - 1]);
+                QCOMPARE(cell->y(), 80 + 32 * r);
+                QVERIFY(cell->alignment() & Qt::AlignRight);
+            }
+        }
+        QCOMPARE(w.columnHeading(1)->text(), QStringLiteral("Channel 1 (N)"));
+        QCOMPARE(w.columnHeading(3)->text(), QStringLiteral("Channel 3 (N.C.)"));
+        QCOMPARE(w.rowHeading(0)->text(), QStringLiteral("Minimum value:"));
+        QCOMPARE(w.rowHeading(3)->text(), QStringLiteral("Standard deviation:"));
+        QCOMPARE(w.rowHeading(3)->pos(), QPoint(16, 176));
+        QVERIFY(w.okButton()->isDefault());
+        QCOMPARE(w.okButton()->geometry(), QRect(280, 224, 75, 25));
+    });
+    QVERIFY(shown);
+    QVERIFY(!rig.windows.stat->isVisible());
+
+    // A snapshot: later samples show at the next opening only.
+    rig.values.memory.AppendSample(row(4));
+    QCOMPARE(rig.windows.stat->results().count, 3);
+    QVERIFY(withStatistics(rig, [](TstatWindow& w) {
+        QCOMPARE(w.numDataSets()->text(), QStringLiteral("Number of datasets: 4"));
+        QCOMPARE(w.cell(1, 1)->text(), QStringLiteral("4.00000"));
+    }));
+}
+
+void TestStatistics::equalValuesAndStartingBounds() {
+    Rig rig;
+    startRig(rig);
+    // Channel 1 equal values; channel 2 all below the starting maximum,
+    // channel 3 all above the starting minimum.
+    for (int i = 0; i < 50; ++i)
+        rig.values.memory.AppendSample(row(0.1, -1e15 - i * 1e3, 1e15 + i * 1e3, i));
+    QVERIFY(withStatistics(rig, [](TstatWindow& w) {
+        QCOMPARE(column(w, 1), (QStringList{"0.10000", "0.10000", "0.10000", "0.00000"}));
+        const QString startMax = QString::asprintf("%.5f", tarvelo::analysis::kStartMaximum);
+        const QString startMin = QString::asprintf("%.5f", tarvelo::analysis::kStartMinimum);
+        QVERIFY(startMax.startsWith(QStringLiteral("-99999999999999.9")));
+        QCOMPARE(w.cell(0, 2)->text(), QStringLiteral("-1000000000049000.00000"));
+        QCOMPARE(w.cell(1, 2)->text(), startMax);
+        QCOMPARE(w.cell(0, 3)->text(), startMin);
+        QCOMPARE(w.cell(1, 3)->text(), QStringLiteral("1000000000049000.00000"));
+        // Wide figures keep their right edge and stay whole.
+        QLabel* wide = w.cell(0, 2);
+        QCOMPARE(wide->x() + wide->width(), 332);
+        QVERIFY(wide->width() >= wide->fontMetrics().horizontalAdvance(wide->text()));
+        // 0..49: sample deviation sqrt(50 * 51 / 12) with divisor n - 1.
+        QCOMPARE(w.cell(3, 4)->text(), QStringLiteral("14.57738"));
+    }));
+}
+
+void TestStatistics::wrappedMemoryCountsTheWholeRing() {
+    Rig rig;
+    startRig(rig);
+    for (int i = 0; i < 10240 + 100; ++i)
+        rig.values.memory.AppendSample(row(i, 1));
+    QCOMPARE(rig.values.memory.WritePosition(), 100);
+    QVERIFY(withStatistics(rig, [](TstatWindow& w) {
+        QCOMPARE(w.numDataSets()->text(), QStringLiteral("Number of datasets: 10240"));
+        // The overwritten rows 0..99 are gone; 100..10339 remain.
+        QCOMPARE(w.cell(0, 1)->text(), QStringLiteral("100.00000"));
+        QCOMPARE(w.cell(1, 1)->text(), QStringLiteral("10339.00000"));
+        QCOMPARE(w.cell(2, 1)->text(), QStringLiteral("5219.50000"));
+        QCOMPARE(w.cell(3, 2)->text(), QStringLiteral("0.00000"));
+    }));
+}
+
+void TestStatistics::singleRowAndEmptyMemory() {
+    Rig rig;
+    startRig(rig);
+    // Empty: the main window does not open the window.
+    QVERIFY(!withStatistics(rig, [](TstatWindow&) {}));
+
+    rig.values.memory.AppendSample(row(2.5, -1));
+    QVERIFY(withStatistics(rig, [](TstatWindow& w) {
+        QCOMPARE(w.numDataSets()->text(), QStringLiteral("Number of datasets: 1"));
+        // The deviation of one data set is undefined: an empty cell.
+        QCOMPARE(column(w, 1), (QStringList{"2.50000", "2.50000", "2.50000", ""}));
+        QCOMPARE(w.cell(3, 2)->text(), QString());
+    }));
+
+    // Cleared while the window is closed: a direct run shows empty cells,
+    // not the starting bounds.
+    rig.values.memory.clear();
+    TstatWindow& w = *rig.windows.stat;
+    w.FormShow();
+    QCOMPARE(w.numDataSets()->text(), QStringLiteral("Number of datasets: 0"));
+    for (int k = 1; k <= 4; ++k)
+        QCOMPARE(column(w, k), (QStringList{"", "", "", ""}));
+}
+
+void TestStatistics::languageAndDecimalComma() {
+    Rig rig;
+    rig.writeSettings({QStringLiteral("Language=2")});
+    rig.startReady();
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    for (double v : {1.25, 2.5})
+        rig.values.memory.AppendSample(row(v));
+    QVERIFY(withStatistics(rig, [&](TstatWindow& w) {
+        QCOMPARE(w.windowTitle(), QString::fromStdString(rig.values.uiText[20]));
+        QCOMPARE(w.numDataSets()->text(), QString::fromStdString(rig.values.uiText[42])
+                                              .replace(QStringLiteral("%d"), QStringLiteral("2")));
+        QVERIFY(!w.numDataSets()->text().startsWith(QStringLiteral("Number")));
+        QCOMPARE(w.rowHeading(1)->text(), QString::fromStdString(rig.values.uiText[44]));
+        QCOMPARE(w.cell(2, 1)->text(), QStringLiteral("1,87500"));
+        QCOMPARE(w.columnHeading(1)->text(),
+                 QString::fromStdString(rig.window().sampleList().channelCaption(1)));
+    }));
+}
+
+QTEST_MAIN(TestStatistics)
+#include "tst_statistics.moc"
