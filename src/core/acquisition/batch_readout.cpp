@@ -20,19 +20,32 @@ const char* const kBatchFileHeader =
 
 namespace {
 
+// The link of one readout. Once a connection cannot be opened, the
+// instrument is taken as gone: the readout stops there rather than trying
+// every further query (each would fail too, or wait for the platform's
+// connect time-out) and making up rows or lines from nothing.
+struct Readout {
+    device::DeviceLink& link;
+    bool lost = false;
+};
+
 // One query on a connection of its own. nullopt when the connection could
-// not be opened: the query then does nothing and shows nothing (the link has
-// put its status text up).
-std::optional<std::string> query(device::DeviceLink& link, const std::string& command) {
-    if (link.ConnectServer() != 0)
+// not be opened (or an earlier one of the readout could not): the query then
+// does nothing and shows nothing (the link has put its status text up).
+std::optional<std::string> query(Readout& readout, const std::string& command) {
+    if (readout.lost)
         return std::nullopt;
-    std::string reply = link.SendReceive(command);
-    link.DisconnectServer();
+    if (readout.link.ConnectServer() != 0) {
+        readout.lost = true;
+        return std::nullopt;
+    }
+    std::string reply = readout.link.SendReceive(command);
+    readout.link.DisconnectServer();
     return reply;
 }
 
 // "#M01": N, or nullopt after the connection failed or the message was shown.
-std::optional<int32_t> readCount(device::DeviceLink& link, BatchUi& ui) {
+std::optional<int32_t> readCount(Readout& link, BatchUi& ui) {
     const auto reply = query(link, device::kCmdBatchCount);
     if (!reply)
         return std::nullopt;
@@ -44,8 +57,7 @@ std::optional<int32_t> readCount(device::DeviceLink& link, BatchUi& ui) {
 
 // The four texts of "#M11", "#M21" or "#M31" (decimal comma); nullopt when
 // the query did nothing or failed (its message is then shown).
-std::optional<std::array<std::string, 4>> fourFields(device::DeviceLink& link,
-                                                     const std::string& command,
+std::optional<std::array<std::string, 4>> fourFields(Readout& link, const std::string& command,
                                                      const char* message, BatchUi& ui) {
     const auto reply = query(link, command);
     if (!reply)
@@ -56,7 +68,7 @@ std::optional<std::array<std::string, 4>> fourFields(device::DeviceLink& link,
     return fields;
 }
 
-std::optional<device::BatchTime> batchTime(device::DeviceLink& link, int32_t record, BatchUi& ui) {
+std::optional<device::BatchTime> batchTime(Readout& link, int32_t record, BatchUi& ui) {
     const auto reply = query(link, device::batchTimeCommand(record));
     if (!reply)
         return std::nullopt;
@@ -66,7 +78,7 @@ std::optional<device::BatchTime> batchTime(device::DeviceLink& link, int32_t rec
     return time;
 }
 
-std::string recordLine(device::DeviceLink& link, int32_t record, BatchUi& ui) {
+std::string recordLine(Readout& link, int32_t record, BatchUi& ui) {
     // A failed time query leaves time, batch and iBatch empty, so no text of
     // another record can end up in this line.
     std::string timeText, batch, batchIndex;
@@ -123,7 +135,8 @@ std::string recordLine(device::DeviceLink& link, int32_t record, BatchUi& ui) {
 
 }  // namespace
 
-bool batchToMemory(device::DeviceLink& link, MeasurementMemory& memory, BatchUi& ui) {
+bool batchToMemory(device::DeviceLink& deviceLink, MeasurementMemory& memory, BatchUi& ui) {
+    Readout link{deviceLink};
     const auto count = readCount(link, ui);
     if (!count)
         return false;
@@ -142,6 +155,9 @@ bool batchToMemory(device::DeviceLink& link, MeasurementMemory& memory, BatchUi&
         }
         if (const auto time = batchTime(link, record, ui))
             row.timeMs = time->timeMs;
+        // A record that could not be read whole is not stored.
+        if (link.lost)
+            break;
         row.deviceFlag = 0;
         memory.AppendSample(row);
         ui.rowAppended(row);
@@ -150,8 +166,9 @@ bool batchToMemory(device::DeviceLink& link, MeasurementMemory& memory, BatchUi&
     return appended;
 }
 
-BatchFileResult batchToFile(device::DeviceLink& link, const std::string& path, BatchUi& ui,
+BatchFileResult batchToFile(device::DeviceLink& deviceLink, const std::string& path, BatchUi& ui,
                             std::string* error) {
+    Readout link{deviceLink};
     const auto reply = query(link, device::kCmdBatchCount);
     if (!reply)
         return BatchFileResult::NoConnection;
@@ -168,10 +185,15 @@ BatchFileResult batchToFile(device::DeviceLink& link, const std::string& path, B
     text += "\r\n";
     for (int64_t i = 0; i < records; ++i) {
         text += recordLine(link, static_cast<int32_t>(i), ui);
+        if (link.lost) {
+            // An incomplete readout does not replace the file.
+            ui.progressFinish();
+            return BatchFileResult::NoConnection;
+        }
         text += "\r\n";
         ui.progress(static_cast<int>(std::min<int64_t>(i + 1, INT_MAX)));
     }
-    link.DisconnectServer();
+    deviceLink.DisconnectServer();
 
     const bool written = common::writeFileAtomically(path, common::utf8ToCp1252(text), error);
     ui.progressFinish();

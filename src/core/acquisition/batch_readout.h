@@ -38,12 +38,14 @@ extern const char* const kBatchFileHeader;
 // Batch to memory: "#M01" gives N; records 0..N become rows of the memory and
 // of the list (through BatchUi::rowAppended), each from "#M11"+i and "#M40"+i
 // (one connection per query). A query that fails leaves its fields zero; the
-// row is still appended with DeviceFlag 0. Returns whether any row was
-// appended (the window then enables Save and Export).
+// row is still appended with DeviceFlag 0. When a connection cannot be opened
+// the readout stops there, keeping the records read before. Returns whether
+// any row was appended (the window then enables Save and Export).
 bool batchToMemory(device::DeviceLink& link, MeasurementMemory& memory, BatchUi& ui);
 
 enum class BatchFileResult {
-    NoConnection,  // the connection for "#M01" could not be opened: nothing done
+    NoConnection,  // a connection could not be opened, for "#M01" or during the
+                   // readout: no file written, an existing one left as it was
     CountError,    // "#M01" answered wrongly: message shown, nothing written
     Written,       // the file holds the header and one line per record
     WriteFailed,   // the records were read but the file could not be written;
