@@ -116,7 +116,7 @@ TgraphView::TgraphView(app::ProcessValues& values, const acquisition::SampleList
 
     printerSetup_ = [](QPrinter& printer, QWidget* owner) {
         QPrintDialog dialog(&printer, owner);
-        dialog.exec();  // a cancel keeps the earlier settings: printing goes on
+        return dialog.exec() == QDialog::Accepted;
     };
 
     chart_ = new QChart();
@@ -665,14 +665,23 @@ void TgraphView::fPrintClick() {
     content.decimalSeparator = SampleListModel::decimalSeparator();
 
     printer_->setPageOrientation(QPageLayout::Portrait);
-    printerSetup_(*printer_, this);
-    // A PDF target without a file name (no printer on this machine, and the
-    // dialog cancelled) still produces the page.
+    // A PDF file as the target (always offered; the only one on a machine
+    // without printers): the dialog proposes a file in the documents folder.
     if (printer_->outputFormat() == QPrinter::PdfFormat && printer_->outputFileName().isEmpty()) {
         QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
         if (folder.isEmpty())
             folder = QDir::homePath();
         printer_->setOutputFileName(QDir(folder).filePath(QStringLiteral("graph.pdf")));
+    }
+    // A cancelled dialog keeps the earlier settings and printing goes on,
+    // except into a file the user never confirmed: nothing is written (or
+    // overwritten) without the user having chosen the file.
+    if (printerSetup_(*printer_, this) && printer_->outputFormat() == QPrinter::PdfFormat)
+        confirmedPdf_ = printer_->outputFileName();
+    if (printer_->outputFormat() == QPrinter::PdfFormat &&
+        printer_->outputFileName() != confirmedPdf_) {
+        chartView_->viewport()->update();
+        return;
     }
     const bool printed = printGraphPage(
         *printer_, [this](QPainter& p, const QRectF& band) { renderChart(p, band); }, content);

@@ -64,8 +64,9 @@ class TgraphView : public QWidget {
     Q_OBJECT
 public:
     // The printer setup step of the printout; the standard one shows the
-    // platform's print dialog (a cancelled dialog keeps the earlier settings).
-    using PrinterSetup = std::function<void(QPrinter& printer, QWidget* owner)>;
+    // platform's print dialog. Returns whether the user confirmed it (a
+    // cancelled dialog keeps the earlier settings).
+    using PrinterSetup = std::function<bool(QPrinter& printer, QWidget* owner)>;
 
     TgraphView(app::ProcessValues& values, const acquisition::SampleList& captions,
                Dialogs& dialogs, QWidget* parent = nullptr);
@@ -211,6 +212,8 @@ private:
 
     std::unique_ptr<QPrinter> printer_;
     PrinterSetup printerSetup_;
+    // The PDF file the user last confirmed in the printer setup, if any.
+    QString confirmedPdf_;
 };
 
 }  // namespace tarvelo::gui
