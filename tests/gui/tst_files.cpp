@@ -11,6 +11,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -403,12 +404,21 @@ void TestFiles::exportToWorkbookReadBack() {
     ThauptFenster& w = rig.startReady();
     QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
     addTwoSamples(rig);
+    // The user's temporary folder, here one that goes with the test.
+    const QByteArray savedTmp = qgetenv("TMPDIR");
+    qputenv("TMPDIR", rig.folder().toLocal8Bit());
+    const auto restoreTmp = qScopeGuard([&] {
+        if (savedTmp.isEmpty())
+            qunsetenv("TMPDIR");
+        else
+            qputenv("TMPDIR", savedTmp);
+    });
 
     exportAs(rig, Choice::Spreadsheet);
     QCOMPARE(rig.dialogs.urls.size(), 1);
     const QString path = rig.dialogs.urls.first().toLocalFile();
     QVERIFY(path.endsWith(QStringLiteral(".xlsx")));
-    QVERIFY(QFileInfo(path).absolutePath() == QFileInfo(QDir::tempPath()).absoluteFilePath());
+    QCOMPARE(QFileInfo(path).absolutePath(), QFileInfo(rig.folder()).absoluteFilePath());
     QVERIFY(rig.dialogs.messages.isEmpty());
 
     // Read back by an independent reader: every cell, its type, the sheet's
