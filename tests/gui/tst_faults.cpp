@@ -1,13 +1,20 @@
 // The program against an instrument that misbehaves: refused connections, an
 // instrument that never answers, replies without end mark, a connection
-// closed in the middle of a reply, a reply of 1 MiB, a stream that stalls, a
-// stream that closes and comes back, and an instrument that vanishes during a
-// batch readout. In every case the window is back within its time-outs, the
+// closed in the middle of a reply, a reply of 1 MiB, a reply that never
+// ends, a stream that stalls, a stream that closes and comes back, and an
+// instrument that vanishes during a batch readout. In every case the window is back within its time-outs, the
 // stored samples are untouched, the reply text stays capped, the status bar
 // or a message box says what happened, and a later single shot against a
 // healthy instrument works.
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <thread>
 #include <vector>
@@ -182,6 +189,7 @@ private slots:
     void replyWithoutEndMark();
     void connectionClosedMidReply();
     void oversizedReplyIsCapped();
+    void replyThatNeverEnds();
     void stalledStream();
     void streamClosesAndComesBack();
     void instrumentVanishesDuringBatchToList();
@@ -349,6 +357,95 @@ void TestFaults::oversizedReplyIsCapped() {
     QVERIFY(timedTrigger(w.action(MenuItem::BatchToList)) <
             4 * (kReplyWaitMs + kTimeoutMs) + kSlackMs);
     QVERIFY(eventLoopResponds());
+    verifyRecovers(rig);
+}
+
+namespace {
+
+// A peer on 127.0.0.1 that answers a command with text that never ends: a
+// few bytes every 20 ms and never the end mark, each chunk well within the
+// receive time-out. It gives up after a minute or when the program closes.
+class Babbler {
+public:
+    Babbler() {
+        listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (listenFd_ < 0 ||
+            ::bind(listenFd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+            ::listen(listenFd_, 4) != 0 ||
+            ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+            std::abort();
+        port_ = ntohs(address.sin_port);
+        thread_ = std::thread([this] { run(); });
+    }
+    ~Babbler() {
+        quit_ = true;
+        thread_.join();
+        ::close(listenFd_);
+    }
+    uint16_t port() const { return port_; }
+    bool gaveUp() const { return gaveUp_; }
+
+private:
+    void run() {
+        pollfd waiting{listenFd_, POLLIN, 0};
+        while (!quit_ && ::poll(&waiting, 1, 20) <= 0) {
+        }
+        if (quit_)
+            return;
+        const int fd = ::accept(listenFd_, nullptr, nullptr);
+        char command[64];
+        ::recv(fd, command, sizeof command, 0);
+        const std::string start = "#X00";
+        ::send(fd, start.data(), start.size(), MSG_NOSIGNAL);
+        const auto end = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+        const std::string more = "1.25|";
+        while (!quit_ && ::send(fd, more.data(), more.size(), MSG_NOSIGNAL) > 0) {
+            if (std::chrono::steady_clock::now() > end) {
+                gaveUp_ = true;
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        ::close(fd);
+    }
+
+    int listenFd_ = -1;
+    uint16_t port_ = 0;
+    std::atomic<bool> quit_{false};
+    std::atomic<bool> gaveUp_{false};
+    std::thread thread_;
+};
+
+}  // namespace
+
+void TestFaults::replyThatNeverEnds() {
+    Rig rig(true, fixedClock());
+    rig.writeSettings();
+    ThauptFenster& w = rig.startReady();
+    takeShots(rig, 2);
+    const auto before = storedRows(rig);
+
+    // The next connect goes to the babbler, as after a change in the setup.
+    Babbler babbler;
+    rig.values.settings.port = babbler.port();
+    const qint64 held = timedClick(w.button(Button::SingleShoot));
+    rig.values.settings.port = rig.port();
+    const auto limit = tarvelo::device::LinkTiming{}.replyLimit.count();
+    QVERIFY2(held < kReplyWaitMs + limit + kTimeoutMs + kSlackMs,
+             qPrintable(QString::number(held)));
+    QVERIFY(!babbler.gaveUp());
+    QVERIFY(eventLoopResponds());
+
+    // What had arrived by then is the reply; the samples before are kept.
+    QVERIFY(rig.dialogs.messages.isEmpty());
+    const auto after = storedRows(rig);
+    QCOMPARE(after.size(), before.size() + 1);
+    QVERIFY(sameRows(before, after, before.size()));
+    QCOMPARE(after.back().channel[0], 1.25);
     verifyRecovers(rig);
 }
 

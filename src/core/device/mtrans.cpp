@@ -117,7 +117,10 @@ std::string exchange(int fd, std::string_view command, const LinkTiming& timing,
 
     std::string reply;
     char chunk[kReceiveChunk];
+    const auto giveUp = std::chrono::steady_clock::now() + timing.replyLimit;
     for (;;) {
+        if (std::chrono::steady_clock::now() >= giveUp)
+            return reply;
         ssize_t n;
         do {
             n = ::recv(fd, chunk, kReceiveChunk, 0);

@@ -37,6 +37,11 @@ struct LinkTiming {
     // Receive time-out of the worker threads' sockets (the user-interface
     // socket uses SocketTimeoutMs).
     std::chrono::milliseconds workerReceiveTimeout{1000};
+    // How long the receive of one reply may go on, however the bytes come
+    // in. A peer that keeps sending without ever ending its reply would
+    // otherwise hold the caller's thread for good (each chunk restarts the
+    // receive time-out); past this the exchange returns what it has.
+    std::chrono::milliseconds replyLimit{10000};
 };
 
 inline constexpr std::size_t kMaxCommandLength = 1023;
