@@ -2,10 +2,10 @@
 // instrument that never answers, replies without end mark, a connection
 // closed in the middle of a reply, a reply of 1 MiB, a reply that never
 // ends, a stream that stalls, a stream that closes and comes back, and an
-// instrument that vanishes during a batch readout. In every case the window is back within its time-outs, the
-// stored samples are untouched, the reply text stays capped, the status bar
-// or a message box says what happened, and a later single shot against a
-// healthy instrument works.
+// instrument that vanishes during a batch readout. In every case the window
+// is back within its time-outs, the stored samples are untouched, the reply
+// text stays capped, the status bar or a message box says what happened, and
+// a later single shot against a healthy instrument works.
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
