@@ -464,6 +464,18 @@ void TestGraph::liveValuesFollowTheRefresh() {
     QCOMPARE(live.valueLabel(3)->text(), QStringLiteral("0,0"));
     QTRY_COMPARE(g.channelValues(1).size(), std::size_t(12));
 
+    // A number too wide for the field at 48 pixels is made smaller, never
+    // cut off.
+    rig.values.memory.AppendSample(row(-123456789.5, 1e15, 0, 1));
+    QTRY_COMPARE(live.valueLabel(1)->text(), QStringLiteral("-123456789.50000"));
+    QTRY_COMPARE(live.valueLabel(2)->text(), QStringLiteral("1000000000000000.00000"));
+    for (int k : {1, 2}) {
+        QLabel* value = live.valueLabel(k);
+        QVERIFY(value->font().pixelSize() < 48);
+        QVERIFY(value->fontMetrics().horizontalAdvance(value->text()) <= value->width());
+    }
+    QCOMPARE(live.valueLabel(4)->font().pixelSize(), 48);
+
     // Unticking hides the window and leaves Auto-Refresh on.
     g.largeValues()->setChecked(false);
     QVERIFY(!live.isVisible());

@@ -137,10 +137,19 @@ void TestStatistics::equalValuesAndStartingBounds() {
         QCOMPARE(w.cell(1, 2)->text(), startMax);
         QCOMPARE(w.cell(0, 3)->text(), startMin);
         QCOMPARE(w.cell(1, 3)->text(), QStringLiteral("1000000000049000.00000"));
-        // Wide figures keep their right edge and stay whole.
-        QLabel* wide = w.cell(0, 2);
-        QCOMPARE(wide->x() + wide->width(), 332);
-        QVERIFY(wide->width() >= wide->fontMetrics().horizontalAdvance(wide->text()));
+        // Wide figures stay whole and move their column right instead of
+        // running into the row headings or the column before.
+        for (int r = 0; r < 4; ++r) {
+            int previousRight = w.rowHeading(r)->geometry().right();
+            for (int k = 1; k <= 4; ++k) {
+                QLabel* cell = w.cell(r, k);
+                QVERIFY(cell->width() >= cell->fontMetrics().horizontalAdvance(cell->text()));
+                if (!cell->text().isEmpty())
+                    QVERIFY(cell->x() > previousRight);
+                previousRight = cell->geometry().right();
+            }
+        }
+        QVERIFY(w.columnHeading(2)->x() > 280);
         // 0..49: sample deviation sqrt(50 * 51 / 12) with divisor n - 1.
         QCOMPARE(w.cell(3, 4)->text(), QStringLiteral("14.57738"));
     }));

@@ -1,7 +1,10 @@
 #include "acquisition/mmesswerte.h"
 
+#include <algorithm>
+
 #include <QCloseEvent>
 #include <QFont>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QShowEvent>
 
@@ -15,6 +18,7 @@ constexpr int kClientWidth = 526;
 constexpr int kClientHeight = 319;
 constexpr int kRowHeight = 76;
 constexpr int kTopMargin = 8;
+constexpr int kLargePixels = 48;
 
 QFont pixelFont(int pixels, bool bold) {
     QFont font;
@@ -33,33 +37,45 @@ Tmesswerte::Tmesswerte(app::ProcessValues& values, QWidget* parent)
     setObjectName(QStringLiteral("messwerte"));
     setFixedSize(kClientWidth, kClientHeight);
     const QFont small = pixelFont(16, false);
-    const QFont large = pixelFont(48, true);
+    const QFont large = pixelFont(kLargePixels, true);
     for (int c = 0; c < 4; ++c) {
         const int top = kTopMargin + c * kRowHeight;
         auto* label = new QLabel(this);
         label->setObjectName(QStringLiteral("Label%1").arg(c + 1));
         label->setFont(small);
-        label->setGeometry(16, top + 22, 110, 24);
+        label->setGeometry(16, top + 22, 84, 24);
         labels_[c] = label;
 
         auto* value = new QLabel(this);
         value->setObjectName(QStringLiteral("channel%1").arg(c + 1));
         value->setFont(large);
         value->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-        value->setGeometry(120, top, 280, 64);
+        value->setGeometry(104, top, 298, 64);
         values_[c] = value;
 
         auto* unit = new QLabel(this);
         unit->setObjectName(QStringLiteral("unitch%1").arg(c + 1));
         unit->setFont(large);
         unit->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-        unit->setGeometry(412, top, 110, 64);
+        unit->setGeometry(410, top, 112, 64);
         units_[c] = unit;
     }
 }
 
 void Tmesswerte::setValueText(int channel, const QString& text) {
-    values_.at(channel - 1)->setText(text);
+    setFittingText(values_.at(channel - 1), text);
+}
+
+void Tmesswerte::setFittingText(QLabel* label, const QString& text) {
+    // 48 pixels high; a text too wide for its field at that size is set
+    // smaller rather than cut off, which would show a different number.
+    QFont font = label->font();
+    font.setPixelSize(kLargePixels);
+    const int advance = QFontMetrics(font).horizontalAdvance(text);
+    if (advance > label->width())
+        font.setPixelSize(std::max(8, kLargePixels * label->width() / advance));
+    label->setFont(font);
+    label->setText(text);
 }
 
 void Tmesswerte::FormShow() {
@@ -67,8 +83,9 @@ void Tmesswerte::FormShow() {
     setWindowTitle(QString::fromStdString(text[50]));
     for (int c = 0; c < 4; ++c) {
         labels_[c]->setText(QString::fromStdString(text[7 + c]));
-        units_[c]->setText(QString::fromStdString(processValues_.memory.channelUnit(c + 1)));
-        values_[c]->setText(QStringLiteral("0,0"));
+        setFittingText(units_[c],
+                       QString::fromStdString(processValues_.memory.channelUnit(c + 1)));
+        setFittingText(values_[c], QStringLiteral("0,0"));
     }
 }
 

@@ -41,6 +41,9 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    // Sets a large text, made smaller when it would not fit its field.
+    static void setFittingText(QLabel* label, const QString& text);
+
     app::ProcessValues& processValues_;
     std::function<void()> closed_;
     std::array<QLabel*, 4> labels_{};

@@ -24,6 +24,7 @@ constexpr std::array<int, 4> kCellLefts = {136, 272, 400, 520};
 constexpr std::array<int, 4> kRowTops = {80, 112, 144, 176};
 constexpr int kCellWidth = 60;
 constexpr int kLineHeight = 17;
+constexpr int kColumnGap = 6;
 
 constexpr std::array<analysis::StatisticRow, 4> kRows = {
     analysis::StatisticRow::Minimum, analysis::StatisticRow::Maximum,
@@ -120,15 +121,38 @@ void TstatWindow::FormShow() {
         for (std::size_t k = 0; k < 4; ++k) {
             const std::string cell =
                 analysis::statisticCellText(results_, static_cast<int>(k), kRows[r], separator);
-            setCellText(cells_[r][k], kCellLefts[k] + kCellWidth, QString::fromStdString(cell));
+            cells_[r][k]->setText(QString::fromStdString(cell));
         }
     }
+    layoutColumns();
 }
 
-void TstatWindow::setCellText(QLabel* cell, int right, const QString& text) {
-    cell->setText(text);
-    const int width = std::max(kCellWidth, cell->fontMetrics().horizontalAdvance(text) + 2);
-    cell->setGeometry(right - width, cell->y(), width, std::max(kLineHeight, cell->sizeHint().height()));
+void TstatWindow::layoutColumns() {
+    // Each column keeps its place while its figures fit; a wider figure moves
+    // the column (heading and cells) right, so that no figure runs into the
+    // row headings or the column before it.
+    int previousRight = 0;
+    for (QLabel* heading : rowHeadings_) {
+        previousRight = std::max(
+            previousRight, heading->x() + heading->fontMetrics().horizontalAdvance(heading->text()));
+    }
+    for (std::size_t k = 0; k < 4; ++k) {
+        int widest = 0;
+        for (std::size_t r = 0; r < 4; ++r) {
+            QLabel* cell = cells_[r][k];
+            widest = std::max(widest, cell->fontMetrics().horizontalAdvance(cell->text()));
+        }
+        const int right = std::max(kCellLefts[k] + kCellWidth, previousRight + kColumnGap + widest);
+        for (std::size_t r = 0; r < 4; ++r) {
+            QLabel* cell = cells_[r][k];
+            const int width =
+                std::max(kCellWidth, cell->fontMetrics().horizontalAdvance(cell->text()) + 2);
+            cell->setGeometry(right - width, kRowTops[r], width,
+                              std::max(kLineHeight, cell->sizeHint().height()));
+        }
+        headings_[k]->move(kHeadingLefts[k] + right - (kCellLefts[k] + kCellWidth), 48);
+        previousRight = right;
+    }
 }
 
 }  // namespace tarvelo::gui

@@ -24,7 +24,8 @@ namespace tarvelo::gui {
 // the memory while it stays open.
 //
 // A cell whose figure is undefined (the deviation of fewer than two data sets,
-// every figure of an empty memory) shows the empty text.
+// every figure of an empty memory) shows the empty text. A column whose
+// figures are too wide for their place moves right instead of overlapping.
 class TstatWindow : public QDialog {
     Q_OBJECT
 public:
@@ -54,9 +55,9 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    // Puts a value cell's text in place, right edge fixed, growing to the left
-    // when the text is wider than the cell.
-    void setCellText(QLabel* cell, int right, const QString& text);
+    // Places the value cells right-aligned in their columns and the column
+    // headings above them.
+    void layoutColumns();
 
     app::ProcessValues& values_;
     const acquisition::SampleList& captions_;
