@@ -45,7 +45,9 @@ SampleRow row(double c1, double c2 = 0, double c3 = 0, double c4 = 0) {
 }
 
 // Sample i of a memory whose channels are easy to tell apart.
-SampleRow numbered(int i) { return row(i, -2.0 * i, 0.5 * i, 1000 + i); }
+SampleRow numbered(int i) {
+    return row(i, -2.0 * i, 0.5 * i, 1000 + i);
+}
 
 void append(Rig& rig, int from, int to) {
     for (int i = from; i < to; ++i)
@@ -81,9 +83,13 @@ void startRig(Rig& rig, const QStringList& settings = {}) {
     rig.startReady();
 }
 
-QString text(Rig& rig, int entry) { return QString::fromStdString(rig.values.uiText[entry]); }
+QString text(Rig& rig, int entry) {
+    return QString::fromStdString(rig.values.uiText[entry]);
+}
 
-QList<QPointF> points(TgraphView& g, int channel) { return g.series(channel)->points(); }
+QList<QPointF> points(TgraphView& g, int channel) {
+    return g.series(channel)->points();
+}
 
 // Sends a mouse event to the chart's viewport, with the buttons held.
 void mouse(TgraphView& g, QEvent::Type type, Qt::MouseButton button, Qt::MouseButtons held,
@@ -100,7 +106,9 @@ void drag(TgraphView& g, Qt::MouseButton button, QPointF from, QPointF to) {
     mouse(g, QEvent::MouseButtonRelease, button, Qt::NoButton, to);
 }
 
-QString limit(double v) { return QString::number(v, 'f', 2); }
+QString limit(double v) {
+    return QString::number(v, 'f', 2);
+}
 
 void verifyEditsMatchAxes(TgraphView& g) {
     QCOMPARE(g.minx()->text(), limit(g.axisX()->min()));
@@ -253,8 +261,8 @@ void TestGraph::wrappedMemoryStartsAtWritePosition() {
 
     const auto& v1 = g.channelValues(1);
     QCOMPARE(v1.size(), std::size_t(10240));
-    QCOMPARE(v1.front(), 7.0);      // the row at WritePosition, the oldest
-    QCOMPARE(v1.back(), 10246.0);   // the row at WritePosition - 1, the newest
+    QCOMPARE(v1.front(), 7.0);     // the row at WritePosition, the oldest
+    QCOMPARE(v1.back(), 10246.0);  // the row at WritePosition - 1, the newest
     QCOMPARE(g.channelValues(4)[100], 1107.0);
 
     // The curves are drawn from fewer points, yet start and end where the
@@ -276,7 +284,8 @@ void TestGraph::wrappedMemoryStartsAtWritePosition() {
     g.channelBox(4)->setChecked(false);
     QCOMPARE(g.axisY()->min(), 0.5 * 7);
     QCOMPARE(g.axisY()->max(), 10246.0);
-    QCOMPARE(g.miny()->text(), QStringLiteral("-20492.00"));  // edits follow the axes only on request
+    QCOMPARE(g.miny()->text(),
+             QStringLiteral("-20492.00"));  // edits follow the axes only on request
 }
 
 void TestGraph::rescaleChecksXBeforeY() {
@@ -426,7 +435,8 @@ void TestGraph::channelChoicePersists() {
 
     g.channelBox(2)->setChecked(true);
     QVERIFY(settingLines(rig).contains(QStringLiteral("Channel 2=1")));
-    QCOMPARE(g.chart()->series(), QList<QAbstractSeries*>{static_cast<QAbstractSeries*>(g.series(2))});
+    QCOMPARE(g.chart()->series(),
+             QList<QAbstractSeries*>{static_cast<QAbstractSeries*>(g.series(2))});
     QCOMPARE(g.axisY()->min(), -2.0 * 19);
 }
 
@@ -617,8 +627,7 @@ void TestGraph::coloursFromTheDialogAndTheSettings() {
     showGraph(rig);
     QCOMPARE(g.seriesColour(2), QColor(0, 0, 128));
     QCOMPARE(dialog.colorBox(2)->currentIndex(), 4);
-    QCOMPARE(g.chart()->legend()->markers(g.series(2)).first()->brush().color(),
-             QColor(0, 0, 128));
+    QCOMPARE(g.chart()->legend()->markers(g.series(2)).first()->brush().color(), QColor(0, 0, 128));
 }
 
 void TestGraph::refreshReadsOneSnapshotWhileSamplesArrive() {
@@ -668,7 +677,8 @@ void TestGraph::followsTheStreamingInstrument() {
     const std::size_t first = g.channelValues(1).size();
     QTRY_VERIFY_WITH_TIMEOUT(g.channelValues(1).size() > first + 10, 10000);
     QTRY_VERIFY(rig.windows.live->valueLabel(1)->text() != QStringLiteral("0,0"));
-    QVERIFY(rig.windows.live->valueLabel(1)->text().contains(QRegularExpression("^-?\\d+\\.\\d{5}$")));
+    QVERIFY(
+        rig.windows.live->valueLabel(1)->text().contains(QRegularExpression("^-?\\d+\\.\\d{5}$")));
     // Automatic X scaling follows the growing memory.
     QTRY_VERIFY(g.axisX()->max() > double(first));
     rig.window().StartStopTransferClick();

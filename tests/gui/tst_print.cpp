@@ -60,7 +60,8 @@ QList<Run> runsOf(const QString& pdf) {
         QString text = m.captured(5);
         text.replace(QStringLiteral("&amp;"), QStringLiteral("&"));
         // Ligatures the page's font formed come back as one character.
-        text.replace(QChar(0xFB01), QStringLiteral("fi")).replace(QChar(0xFB02), QStringLiteral("fl"));
+        text.replace(QChar(0xFB01), QStringLiteral("fi"))
+            .replace(QChar(0xFB02), QStringLiteral("fl"));
         words.append({text, m.captured(1).toDouble(), m.captured(2).toDouble(),
                       m.captured(3).toDouble(), m.captured(4).toDouble()});
     }
@@ -231,8 +232,8 @@ void TestPrint::pageWithChartAndStatistics() {
         QVERIFY2(heading, qPrintable(caption(k)));
         QCOMPARE(heading->text, caption(k));
     }
-    const char* headings[] = {"Minimum value:", "Maximum value:", "Average value:",
-                              "Standard deviation:"};
+    const char* headings[] = {
+        "Minimum value:", "Maximum value:", "Average value:", "Standard deviation:"};
     const QStringList values[] = {
         {"100.00000", "1.00000", "7.00000", "-5.00000"},
         {"300.00000", "3.00000", "7.00000", "5.00000"},
@@ -262,11 +263,10 @@ void TestPrint::pageWithChartAndStatistics() {
                               .replace(QChar(0xFB01), QStringLiteral("fi"))
                               .replace(QChar(0xFB02), QStringLiteral("fl"));
     qsizetype last = -1;
-    for (const QString& piece : {QStringLiteral("KORVANTE"), title->text,
-                                 QStringLiteral("Number of datasets"), caption(4),
-                                 QStringLiteral("Minimum value:"), QStringLiteral("Maximum value:"),
-                                 QStringLiteral("Average value:"),
-                                 QStringLiteral("Standard deviation:")}) {
+    for (const QString& piece :
+         {QStringLiteral("KORVANTE"), title->text, QStringLiteral("Number of datasets"), caption(4),
+          QStringLiteral("Minimum value:"), QStringLiteral("Maximum value:"),
+          QStringLiteral("Average value:"), QStringLiteral("Standard deviation:")}) {
         const qsizetype at = plain.indexOf(piece, last + 1);
         QVERIFY2(at > last, qPrintable(piece));
         last = at;

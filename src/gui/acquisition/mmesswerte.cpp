@@ -83,8 +83,7 @@ void Tmesswerte::FormShow() {
     setWindowTitle(QString::fromStdString(text[50]));
     for (int c = 0; c < 4; ++c) {
         labels_[c]->setText(QString::fromStdString(text[7 + c]));
-        setFittingText(units_[c],
-                       QString::fromStdString(processValues_.memory.channelUnit(c + 1)));
+        setFittingText(units_[c], QString::fromStdString(processValues_.memory.channelUnit(c + 1)));
         setFittingText(values_[c], QStringLiteral("0,0"));
     }
 }

@@ -63,7 +63,9 @@ char groupSeparator() {
     return static_cast<char>(sep.at(0).unicode());
 }
 
-QColor toQColor(const analysis::StandardColour& c) { return QColor(c.red, c.green, c.blue); }
+QColor toQColor(const analysis::StandardColour& c) {
+    return QColor(c.red, c.green, c.blue);
+}
 
 QColor colourForIndex(int channel, int index) {
     if (auto c = analysis::standardColour(index))
@@ -176,10 +178,10 @@ void TgraphView::createControls() {
 
     chartView_ = new GraphChartView(chart_, splitter_);
     chartView_->setObjectName(QStringLiteral("Chart1"));
-    chartView_->setToolTip(QStringLiteral(
-        "Zoom: drag a rectangle with the left mouse button.\n"
-        "Pan: drag with the middle mouse button, or use the arrow keys.\n"
-        "Undo zoom and pan: click the right mouse button."));
+    chartView_->setToolTip(
+        QStringLiteral("Zoom: drag a rectangle with the left mouse button.\n"
+                       "Pan: drag with the middle mouse button, or use the arrow keys.\n"
+                       "Undo zoom and pan: click the right mouse button."));
 
     panel_ = new QWidget(splitter_);
     panel_->setObjectName(QStringLiteral("Panel1"));
@@ -279,11 +281,17 @@ void TgraphView::setSeriesColour(int channel, const QColor& colour) {
     s->setPen(pen);
 }
 
-QColor TgraphView::seriesColour(int channel) const { return series_.at(channel - 1)->pen().color(); }
+QColor TgraphView::seriesColour(int channel) const {
+    return series_.at(channel - 1)->pen().color();
+}
 
-bool TgraphView::isAttached(int channel) const { return series_.at(channel - 1)->chart() != nullptr; }
+bool TgraphView::isAttached(int channel) const {
+    return series_.at(channel - 1)->chart() != nullptr;
+}
 
-QStringList TgraphView::yAxisLabels() const { return axisY_->categoriesLabels(); }
+QStringList TgraphView::yAxisLabels() const {
+    return axisY_->categoriesLabels();
+}
 
 QString TgraphView::channelCaption(int channel) const {
     return QString::fromStdString(captions_.channelCaption(channel));
@@ -320,8 +328,8 @@ void TgraphView::FormShow() {
         ch_[k - 1]->setChecked(settings.readBool("Channel " + std::to_string(k), true));
 
     for (int k = 1; k <= 4; ++k) {
-        const int index = settings.readInt("Color " + std::to_string(k),
-                                           analysis::kDefaultColourIndex[k - 1]);
+        const int index =
+            settings.readInt("Color " + std::to_string(k), analysis::kDefaultColourIndex[k - 1]);
         if (lineColor_)
             lineColor_->selectIndex(k, index);
         std::optional<QColor> chosen = lineColor_ ? lineColor_->selectedColour(k) : std::nullopt;
@@ -424,17 +432,20 @@ void TgraphView::reduceSeries() {
     }
 }
 
-void TgraphView::setXRange(double min, double max) { axisX_->setRange(min, max); }
+void TgraphView::setXRange(double min, double max) {
+    axisX_->setRange(min, max);
+}
 
-void TgraphView::setYRange(double min, double max) { axisY_->setRange(min, max); }
+void TgraphView::setYRange(double min, double max) {
+    axisY_->setRange(min, max);
+}
 
 void TgraphView::updateXTicks() {
     const double range = axisX_->max() - axisX_->min();
     if (!std::isfinite(range) || !(range > 0))
         return;
     const double width = std::max(1.0, chart_->plotArea().width());
-    const double step =
-        niceStepAtLeast(range / std::max(2.0, std::floor(width / kXLabelSpacing)));
+    const double step = niceStepAtLeast(range / std::max(2.0, std::floor(width / kXLabelSpacing)));
     if (axisX_->tickInterval() != step)
         axisX_->setTickInterval(step);
 }
@@ -574,7 +585,9 @@ void TgraphView::yautoClick(bool checked) {
     readAxisLimits(false, true);
 }
 
-void TgraphView::ShowLegendClick(bool checked) { chart_->legend()->setVisible(checked); }
+void TgraphView::ShowLegendClick(bool checked) {
+    chart_->legend()->setVisible(checked);
+}
 
 void TgraphView::GRefreshClick(bool checked) {
     if (checked)

@@ -32,7 +32,9 @@ QIcon swatch(const QColor& colour) {
     return QIcon(pixmap);
 }
 
-std::string colourKey(int channel) { return "Color " + std::to_string(channel); }
+std::string colourKey(int channel) {
+    return "Color " + std::to_string(channel);
+}
 
 constexpr int kLabelLeft = 48;
 constexpr int kLabelMinLeft = 8;
@@ -63,12 +65,12 @@ TLineColor::TLineColor(app::ProcessValues& values, const acquisition::SampleList
         box->setIconSize(QSize(24, 12));
         for (const analysis::StandardColour& c : analysis::StandardColours) {
             const QColor colour(c.red, c.green, c.blue);
-            box->addItem(swatch(colour), QString::fromUtf8(c.name.data(), c.name.size()),
-                         colour);
+            box->addItem(swatch(colour), QString::fromUtf8(c.name.data(), c.name.size()), colour);
         }
         // `activated` fires for the user's picks only, never for selections
         // the program makes.
-        connect(box, &QComboBox::activated, this, [this, k](int index) { ColorBoxChange(k, index); });
+        connect(box, &QComboBox::activated, this,
+                [this, k](int index) { ColorBoxChange(k, index); });
         boxes_[k - 1] = box;
     }
 

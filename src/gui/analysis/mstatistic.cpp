@@ -133,8 +133,9 @@ void TstatWindow::layoutColumns() {
     // row headings or the column before it.
     int previousRight = 0;
     for (QLabel* heading : rowHeadings_) {
-        previousRight = std::max(
-            previousRight, heading->x() + heading->fontMetrics().horizontalAdvance(heading->text()));
+        previousRight =
+            std::max(previousRight,
+                     heading->x() + heading->fontMetrics().horizontalAdvance(heading->text()));
     }
     for (std::size_t k = 0; k < 4; ++k) {
         int widest = 0;
