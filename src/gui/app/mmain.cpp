@@ -1,5 +1,7 @@
 #include "app/mmain.h"
 
+#include <algorithm>
+
 #include <QApplication>
 #include <QCloseEvent>
 #include <QHeaderView>
@@ -9,6 +11,7 @@
 #include <QMenuBar>
 #include <QPainter>
 #include <QStatusBar>
+#include <QStyle>
 #include <QSvgRenderer>
 #include <QTimer>
 #include <QToolButton>
@@ -210,6 +213,12 @@ void ThauptFenster::createControls() {
     header->setSectionsMovable(false);
     for (int column = 0; column < static_cast<int>(acquisition::kListColumns.size()); ++column)
         header->resizeSection(column, acquisition::kListColumns[column].width);
+    // The time column is widened where this platform's font needs more room
+    // for a full time stamp, so the milliseconds never hide behind "...".
+    const int timeText = listView1_->fontMetrics().horizontalAdvance(
+        QStringLiteral("00.00.0000 00.00.00.000"));
+    const int timeMargin = 2 * listView1_->style()->pixelMetric(QStyle::PM_FocusFrameHMargin) + 12;
+    header->resizeSection(1, std::max(acquisition::kListColumns[1].width, timeText + timeMargin));
 
     for (int i = 0; i < kButtonCount; ++i) {
         const ButtonPlace& place = kButtons[i];
