@@ -5,9 +5,12 @@
 // save. Covers the sample file, the export file, the batch file and the
 // settings file, which all replace their target atomically.
 
+#include <algorithm>
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <memory>
