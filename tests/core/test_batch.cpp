@@ -158,7 +158,7 @@ TEST_F(BatchTest, ToFileWithCountMinusOneWritesTheHeaderAlone) {
     EXPECT_EQ(std::vector<std::string>{"#M01"}, instrument->commandLog());
 }
 
-TEST_F(BatchTest, ToFileFailedQueriesShowTheirMessageAndLeaveNoForeignText) {
+TEST_F(BatchTest, ToFileFailedQueriesShowTheirMessageAndKeepTheColumns) {
     instrument->overrideReply("#M401", "#ERR");  // time of record 1
     instrument->overrideReply("#M212", "#ERR");  // upper peaks of record 2
     instrument->overrideReply("#M532", "");      // unit 3 of record 2: empty reply
@@ -170,17 +170,27 @@ TEST_F(BatchTest, ToFileFailedQueriesShowTheirMessageAndLeaveNoForeignText) {
               ui.errors);
 
     const std::string content = test::readFile(path);
+    // Every line keeps the columns of the header: failed fields are empty.
+    std::size_t begin = 0;
+    for (int line = 0; line < 4; ++line) {
+        const std::size_t end = content.find("\r\n", begin);
+        ASSERT_NE(std::string::npos, end);
+        const auto tabs = std::count(content.begin() + begin, content.begin() + end, '\t');
+        EXPECT_TRUE(tabs == 23 || tabs == 15) << "line " << line << ": " << tabs << " tabs";
+        begin = end + 2;
+    }
     // Record 1: time, batch and iBatch empty, not record 0's texts.
     EXPECT_NE(
         std::string::npos,
         content.find("\r\n2\t\t1\t2\t3\t4\t\t\t1,5\t2,5\t3,5\t4,5\t0,75\t1,75\t2,75\t3,75\r\n"));
-    // Record 2: no upper peaks, three units.
+    // Record 2: upper peaks empty, unit 3 empty.
     EXPECT_NE(std::string::npos,
-              content.find("\r\n3\t14.11.2023 22.15.20.999\t0,125\t0\t0\t7,75\tB\t7\t-0,125\t-0,25"
-                           "\t-0,25\t7,5\tN\tmm\t\xB0"
-                           "C\tSN-1001"));
-    // Record 0: three serials.
-    EXPECT_NE(std::string::npos, content.find("\tSN-1001\tSN-1002\tSN-1003\r\n2\t"));
+              content.find(
+                  "\r\n3\t14.11.2023 22.15.20.999\t0,125\t0\t0\t7,75\tB\t7\t\t\t\t\t-0,125\t-0,25"
+                  "\t-0,25\t7,5\tN\tmm\t\t\xB0"
+                  "C\tSN-1001"));
+    // Record 0: serial 4 empty.
+    EXPECT_NE(std::string::npos, content.find("\tSN-1001\tSN-1002\tSN-1003\t\r\n2\t"));
 }
 
 TEST_F(BatchTest, ToFileStopsOnABadCountAndReportsAFailedWrite) {

@@ -92,13 +92,13 @@ std::string recordLine(Readout& link, int32_t record, BatchUi& ui) {
     line += '\t';
     line += timeText;
 
-    // A failed value, peak, unit or serial query leaves its fields out.
+    // A failed value, peak, unit or serial query leaves its fields empty, so
+    // every later field stays in the column its header names.
     auto appendFields = [&](const std::optional<std::array<std::string, 4>>& fields) {
-        if (!fields)
-            return;
-        for (const auto& field : *fields) {
+        for (int k = 0; k < 4; ++k) {
             line += '\t';
-            line += field;
+            if (fields)
+                line += (*fields)[k];
         }
     };
     appendFields(fourFields(link, device::batchValuesCommand(record), device::kErrM11, ui));
@@ -112,6 +112,7 @@ std::string recordLine(Readout& link, int32_t record, BatchUi& ui) {
     if (!batch.empty()) {
         auto appendSensorText = [&](const std::string& command, const char* prefix, int sensor,
                                     const char* message) {
+            line += '\t';
             const auto reply = query(link, command);
             if (!reply)
                 return;
@@ -120,7 +121,6 @@ std::string recordLine(Readout& link, int32_t record, BatchUi& ui) {
                 ui.error(message);
                 return;
             }
-            line += '\t';
             line += *text;
         };
         for (int sensor = 1; sensor <= 4; ++sensor)
