@@ -1,12 +1,7 @@
 #include "acquisition/mthread.h"
 
-#include <arpa/inet.h>
 #include <cerrno>
 #include <cstddef>
-#include <cstring>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
 #include <string>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -21,50 +16,8 @@ namespace tarvelo::acquisition {
 
 namespace {
 
-// A connect in progress is looked at this often, so that a request to end is
-// seen even while the platform's connect time-out runs.
-constexpr int kConnectPollMs = 50;
-
 bool fullUnwrapped(const MemoryState& state) {
     return !state.wrapped && state.writePosition >= kMemoryCapacity;
-}
-
-// Connects `fd` to address:port without blocking in connect(): the attempt is
-// polled in short slices and given up as soon as `stop` is set. The socket is
-// blocking again on success.
-bool connectInterruptibly(int fd, const std::string& address, int port,
-                          const std::atomic<bool>& stop) {
-    if (port < 0 || port > 65535)
-        return false;
-    sockaddr_in peer{};
-    peer.sin_family = AF_INET;
-    peer.sin_port = htons(static_cast<uint16_t>(port));
-    // Dotted-decimal only: no host-name lookup.
-    if (::inet_pton(AF_INET, address.c_str(), &peer.sin_addr) != 1)
-        return false;
-
-    const int flags = ::fcntl(fd, F_GETFL);
-    if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) < 0)
-        return false;
-    if (::connect(fd, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) != 0) {
-        if (errno != EINPROGRESS && errno != EINTR)
-            return false;
-        for (;;) {
-            if (stop.load())
-                return false;
-            pollfd p{fd, POLLOUT, 0};
-            const int ready = ::poll(&p, 1, kConnectPollMs);
-            if (ready < 0 && errno != EINTR)
-                return false;
-            if (ready > 0)
-                break;
-        }
-        int error = 0;
-        socklen_t length = sizeof error;
-        if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error != 0)
-            return false;
-    }
-    return ::fcntl(fd, F_SETFL, flags) == 0;
 }
 
 }  // namespace
@@ -127,7 +80,9 @@ int Check::connectPublished(int& slot, int port) {
         }
         slot = fd;
     }
-    if (!connectInterruptibly(fd, address, port, stop_)) {
+    // Bounded by the connect time-out, and given up at once when the thread
+    // is asked to end.
+    if (!device::detail::connectSocket(fd, address, port, timing_.connectTimeout, &stop_)) {
         closePublished(slot);
         return -1;
     }

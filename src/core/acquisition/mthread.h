@@ -98,7 +98,8 @@ private:
     bool stopRequested() const { return stop_.load(); }
     // Opens a socket with the worker receive time-out and connects it,
     // publishing it in `slot` first so that shutdown() can wake the connect.
-    // -1 on failure or when the thread is asked to end.
+    // -1 on failure, after the connect time-out or when the thread is asked
+    // to end.
     int connectPublished(int& slot, int port);
     void closePublished(int& slot);
     // Interruptible pause; false when the thread is asked to end.

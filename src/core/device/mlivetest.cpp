@@ -56,7 +56,8 @@ void Livetest::run() {
         const bool ready =
             !stopping_.load() &&
             detail::setReceiveTimeout(fd, static_cast<int>(timing_.workerReceiveTimeout.count())) &&
-            detail::connectSocket(fd, settings_.ipServer(), settings_.port.load()) &&
+            detail::connectSocket(fd, settings_.ipServer(), settings_.port.load(),
+                                  timing_.connectTimeout, &stopping_) &&
             !stopping_.load() &&
             selectChannelAccepted(exchange(fd, selectChannelCommand(1), timing_), 1) &&
             !stopping_.load() && parseUnit(exchange(fd, kCmdUnit, timing_)).has_value();

@@ -1,12 +1,9 @@
 #include "device/mtrans.h"
 
-#include <arpa/inet.h>
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <netinet/in.h>
 #include <sys/socket.h>
-#include <sys/time.h>
 #include <thread>
 #include <unistd.h>
 
@@ -15,54 +12,14 @@
 
 namespace tarvelo::device {
 
-namespace detail {
-
-namespace {
-
-bool setTimeout(int fd, int option, int milliseconds) {
-    if (milliseconds < 0)
-        return false;
-    timeval tv{};
-    tv.tv_sec = milliseconds / 1000;
-    tv.tv_usec = static_cast<suseconds_t>(milliseconds % 1000) * 1000;
-    return ::setsockopt(fd, SOL_SOCKET, option, &tv, sizeof tv) == 0;
-}
-
-}  // namespace
-
-int openStreamSocket() {
-    return ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-}
-
-bool setReceiveTimeout(int fd, int milliseconds) {
-    return setTimeout(fd, SO_RCVTIMEO, milliseconds);
-}
-
-bool setSendTimeout(int fd, int milliseconds) {
-    return setTimeout(fd, SO_SNDTIMEO, milliseconds);
-}
-
-bool connectSocket(int fd, const std::string& address, int port) {
-    if (port < 0 || port > 65535)
-        return false;
-    sockaddr_in peer{};
-    peer.sin_family = AF_INET;
-    peer.sin_port = htons(static_cast<uint16_t>(port));
-    // Dotted-decimal with four parts only: no host names, no short forms.
-    if (::inet_pton(AF_INET, address.c_str(), &peer.sin_addr) != 1)
-        return false;
-    return ::connect(fd, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) == 0;
-}
-
-}  // namespace detail
-
-int connectTo(const std::string& address, int port, int receiveTimeoutMs, int sendTimeoutMs) {
+int connectTo(const std::string& address, int port, int receiveTimeoutMs, int sendTimeoutMs,
+              std::chrono::milliseconds connectTimeout) {
     const int fd = detail::openStreamSocket();
     if (fd < 0)
         return -1;
     const bool ok = detail::setReceiveTimeout(fd, receiveTimeoutMs) &&
                     (sendTimeoutMs <= 0 || detail::setSendTimeout(fd, sendTimeoutMs)) &&
-                    detail::connectSocket(fd, address, port);
+                    detail::connectSocket(fd, address, port, connectTimeout);
     if (!ok) {
         ::close(fd);
         return -1;
@@ -181,7 +138,9 @@ int DeviceLink::ConnectServer() {
 
     if (observer_)
         observer_->showStatus(kStatusConnecting);
-    if (!detail::connectSocket(fd, settings_.ipServer(), settings_.port.load())) {
+    // Bounded by the connect time-out: a timed-out connect is a failed one.
+    if (!detail::connectSocket(fd, settings_.ipServer(), settings_.port.load(),
+                               timing_.connectTimeout)) {
         ::close(fd);
         if (observer_)
             observer_->showStatus(kStatusFailed);

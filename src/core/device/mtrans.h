@@ -30,6 +30,8 @@ public:
     virtual void showSendError() = 0;
 };
 
+inline constexpr std::chrono::milliseconds kDefaultConnectTimeout{3000};
+
 // The fixed wait after a send and the time-outs. The program always uses the
 // defaults; tests of long sequences shorten them.
 struct LinkTiming {
@@ -42,6 +44,13 @@ struct LinkTiming {
     // otherwise hold the caller's thread for good (each chunk restarts the
     // receive time-out); past this the exchange returns what it has.
     std::chrono::milliseconds replyLimit{10000};
+    // How long a connect may wait for the instrument's answer to its
+    // handshake. An instrument that has dropped off the network answers
+    // nothing, and the system's own connect time-out (about two minutes)
+    // would hold the caller's thread that long. On the local network the
+    // instrument answers within milliseconds; three seconds still leave room
+    // for one lost handshake segment to be sent again (after one second).
+    std::chrono::milliseconds connectTimeout{kDefaultConnectTimeout};
 };
 
 inline constexpr std::size_t kMaxCommandLength = 1023;
@@ -52,8 +61,10 @@ inline constexpr std::size_t kMaxReplyLength = 64 * 1024;
 
 // Creates an IPv4 stream socket connected to address:port with the given
 // receive (and, if > 0, send) time-outs; -1 on any failure, with the socket
-// closed. `address` must be dotted-decimal; no name lookup is made.
-int connectTo(const std::string& address, int port, int receiveTimeoutMs, int sendTimeoutMs);
+// closed. The connect is given up after `connectTimeout`. `address` must be
+// dotted-decimal; no name lookup is made.
+int connectTo(const std::string& address, int port, int receiveTimeoutMs, int sendTimeoutMs,
+              std::chrono::milliseconds connectTimeout = kDefaultConnectTimeout);
 // Shuts a socket down in both directions and closes it.
 void closeSocket(int fd);
 
