@@ -1,0 +1,77 @@
+"""Turns the benchmark results of scripts/bench.sh into the README's table."""
+import json
+import pathlib
+import re
+import sys
+
+folder = pathlib.Path(sys.argv[1])
+
+
+def medians(name):
+    data = json.loads((folder / f"{name}.json").read_text())
+    result = {}
+    for b in data["benchmarks"]:
+        if b.get("aggregate_name", "median") != "median":
+            continue
+        result[b["run_name"]] = b
+    return result
+
+
+def ms(b):
+    scale = {"ns": 1e-6, "us": 1e-3, "ms": 1.0, "s": 1e3}[b["time_unit"]]
+    return b["real_time"] * scale
+
+
+ingest = medians("bench_ingest")
+files = medians("bench_files")
+analysis = medians("bench_analysis")
+refresh = medians("bench_refresh")
+
+rows = []
+
+
+def row(what, figure, baseline, ratio, goal):
+    rows.append(f"| {what} | {figure} | {baseline} | {ratio} | {goal} |")
+
+
+check = ingest["BM_IngestCheck/iterations:40/real_time"]
+plain = ingest["BM_PlainReader/iterations:40/real_time"]
+rate, plain_rate = check["items_per_second"], plain["items_per_second"]
+row("Stream ingest through `Check`, index 0 (records/s; lost: %d)" % check.get("lost", 0),
+    f"{rate / 1e6:.2f} M", f"plain reader {plain_rate / 1e6:.2f} M",
+    f"{rate / plain_rate:.2f}", ">= 0.5 M/s and >= 0.5")
+
+save, plain_w, plain_wf = (files["BM_SaveSampleFile"], files["BM_PlainWrite/0"],
+                           files["BM_PlainWrite/1"])
+row("Save a full memory (10240 rows, atomic, synced)", f"{ms(save):.2f} ms",
+    f"plain write + fsync {ms(plain_wf):.2f} ms (no fsync {ms(plain_w):.2f} ms)",
+    f"{ms(save) / ms(plain_wf):.2f}", "<= 2")
+load, plain_r = files["BM_LoadSampleFile"], files["BM_PlainRead/1"]
+row("Load a full memory (read and check)", f"{ms(load):.3f} ms",
+    f"plain read {ms(plain_r):.3f} ms", f"{ms(load) / ms(plain_r):.2f}", "<= 2")
+text = files["BM_ExportText"]
+row("Export text of a full memory (build)", f"{ms(text):.2f} ms", "–", "–", "–")
+asc = files["BM_SaveExportFile"]
+row("Export file of a full memory (write)", f"{ms(asc):.2f} ms",
+    f"plain write + fsync {ms(plain_wf):.2f} ms", f"{ms(asc) / ms(plain_wf):.2f}", "–")
+book = files["BM_Workbook"]
+row("Workbook (.xlsx) of a full memory", f"{ms(book):.0f} ms", "–", "–", "< 500 ms")
+
+graph, plain_g = refresh["BM_GraphRefreshAndRender"], refresh["BM_PlainChartReplaceAndRender"]
+row("Graph refresh of a full memory, drawn at window size", f"{ms(graph):.2f} ms",
+    f"plain Qt Charts replace + draw {ms(plain_g):.2f} ms", f"{ms(graph) / ms(plain_g):.2f}",
+    "<= 0.2 and <= 6 ms")
+stats = analysis["BM_ComputeStatisticsFullMemory"]
+row("Statistics of a full memory", f"{ms(stats):.3f} ms", "–", "–", "–")
+
+link = (folder / "link.txt").read_text()
+times = [float(m) for m in re.findall(r"\s([0-9.]+) ms  reply", link)]
+if len(times) >= 2:
+    row("One command exchange (#X00) with the simulator", f"{times[0]:.1f} ms",
+        "fixed wait 100 ms", f"{times[0] / 100:.2f}", "a little over 100 ms")
+    row("Reply whose end mark comes alone (receive time-out)", f"{times[1]:.0f} ms",
+        "wait + time-out 1100 ms", f"{times[1] / 1100:.2f}", "a little over 1.1 s")
+
+print("| What | Figure | Baseline (same run) | Ratio | Goal |")
+print("|---|---|---|---|---|")
+print("\n".join(rows))
