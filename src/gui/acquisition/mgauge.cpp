@@ -1,11 +1,10 @@
 #include "acquisition/mgauge.h"
 
 #include <QCoreApplication>
-#include <QGuiApplication>
 #include <QLabel>
 #include <QProgressBar>
-#include <QScreen>
 
+#include "app/placement.h"
 #include "app/uitext.h"
 
 namespace tarvelo::gui {
@@ -52,11 +51,7 @@ void Tform_gauge::start(int maximum) {
     progressBar1_->reset();
     progressBar1_->setRange(0, maximum);
     progressBar1_->setValue(0);
-    if (QScreen* screen = QGuiApplication::primaryScreen()) {
-        QRect frame = frameGeometry();
-        frame.moveCenter(screen->availableGeometry().center());
-        move(frame.topLeft());
-    }
+    centreOnScreen(*this);
     show();
     raise();
     // Drawn once before the blocking readout; the operator's input waits

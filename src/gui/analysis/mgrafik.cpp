@@ -7,7 +7,6 @@
 #include <QCloseEvent>
 #include <QDir>
 #include <QGraphicsLayout>
-#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
@@ -15,7 +14,6 @@
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QPushButton>
-#include <QScreen>
 #include <QShowEvent>
 #include <QSplitter>
 #include <QStandardPaths>
@@ -35,6 +33,7 @@
 #include "analysis/mprint.h"
 #include "analysis/standard_colours.h"
 #include "app/dialogs.h"
+#include "app/placement.h"
 #include "app/process_values.h"
 #include "app/settings.h"
 #include "common/numbers.h"
@@ -300,11 +299,7 @@ QString TgraphView::channelCaption(int channel) const {
 void TgraphView::showEvent(QShowEvent* event) {
     if (!centred_) {
         centred_ = true;
-        if (QScreen* screen = QGuiApplication::primaryScreen()) {
-            QRect frame(QPoint(), size());
-            frame.moveCenter(screen->availableGeometry().center());
-            move(frame.topLeft());
-        }
+        centreOnScreen(*this);
     }
     QWidget::showEvent(event);
     if (!event->spontaneous())

@@ -4,17 +4,16 @@
 #include <string>
 
 #include <QComboBox>
-#include <QGuiApplication>
 #include <QLabel>
 #include <QPainter>
 #include <QPixmap>
 #include <QPushButton>
-#include <QScreen>
 #include <QShowEvent>
 
 #include "acquisition/sample_list.h"
 #include "analysis/mgrafik.h"
 #include "analysis/standard_colours.h"
+#include "app/placement.h"
 #include "app/process_values.h"
 #include "app/settings.h"
 
@@ -95,11 +94,7 @@ std::optional<QColor> TLineColor::selectedColour(int channel) const {
 
 void TLineColor::showEvent(QShowEvent* event) {
     if (!event->spontaneous()) {
-        if (QScreen* screen = QGuiApplication::primaryScreen()) {
-            QRect frame(QPoint(), size());
-            frame.moveCenter(screen->availableGeometry().center());
-            move(frame.topLeft());
-        }
+        centreOnScreen(*this);
         FormShow();
     }
     QDialog::showEvent(event);

@@ -3,14 +3,13 @@
 #include <algorithm>
 
 #include <QFontMetrics>
-#include <QGuiApplication>
 #include <QLabel>
 #include <QPushButton>
-#include <QScreen>
 #include <QShowEvent>
 
 #include "acquisition/sample_list.h"
 #include "acquisition/samplelistmodel.h"
+#include "app/placement.h"
 #include "app/process_values.h"
 
 namespace tarvelo::gui {
@@ -81,11 +80,7 @@ TstatWindow::TstatWindow(app::ProcessValues& values, const acquisition::SampleLi
 
 void TstatWindow::showEvent(QShowEvent* event) {
     if (!event->spontaneous()) {
-        if (QScreen* screen = QGuiApplication::primaryScreen()) {
-            QRect frame(QPoint(), size());
-            frame.moveCenter(screen->availableGeometry().center());
-            move(frame.topLeft());
-        }
+        centreOnScreen(*this);
         FormShow();
     }
     QDialog::showEvent(event);

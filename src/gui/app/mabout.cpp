@@ -3,15 +3,14 @@
 #include <pwd.h>
 #include <unistd.h>
 
-#include <QGuiApplication>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
-#include <QScreen>
 #include <QSvgRenderer>
 #include <QSysInfo>
 
 #include "app/dialogs.h"
+#include "app/placement.h"
 #include "app/resources.h"
 
 namespace tarvelo::gui {
@@ -150,11 +149,7 @@ void Tabout::FormShow() {
 
 void Tabout::showEvent(QShowEvent* event) {
     FormShow();
-    if (QScreen* screen = QGuiApplication::primaryScreen()) {
-        QRect frame = frameGeometry();
-        frame.moveCenter(screen->availableGeometry().center());
-        move(frame.topLeft());
-    }
+    centreOnScreen(*this);
     QDialog::showEvent(event);
 }
 

@@ -2,7 +2,8 @@
 
 #include <QApplication>
 #include <QLabel>
-#include <QScreen>
+
+#include "app/placement.h"
 
 namespace tarvelo::gui {
 
@@ -19,11 +20,7 @@ TInitConnection::TInitConnection(QWidget* parent)
 }
 
 void TInitConnection::showPainted() {
-    if (QScreen* screen = QGuiApplication::primaryScreen()) {
-        QRect frame = frameGeometry();
-        frame.moveCenter(screen->availableGeometry().center());
-        move(frame.topLeft());
-    }
+    centreOnScreen(*this);
     show();
     raise();
     repaint();

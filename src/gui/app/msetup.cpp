@@ -3,12 +3,11 @@
 #include <algorithm>
 
 #include <QComboBox>
-#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QScreen>
 
+#include "app/placement.h"
 #include "app/process_values.h"
 #include "app/settings.h"
 
@@ -148,11 +147,7 @@ void Tconfig::okClick() {
 
 void Tconfig::showEvent(QShowEvent* event) {
     FormShow();
-    if (QScreen* screen = QGuiApplication::primaryScreen()) {
-        QRect frame = frameGeometry();
-        frame.moveCenter(screen->availableGeometry().center());
-        move(frame.topLeft());
-    }
+    centreOnScreen(*this);
     QDialog::showEvent(event);
 }
 
