@@ -40,8 +40,11 @@ void startRig(Rig& rig) {
 bool withStatistics(Rig& rig, const std::function<void(TstatWindow&)>& inside) {
     TstatWindow& w = *rig.windows.stat;
     bool shown = false;
-    QTimer::singleShot(5000, &w, [&w] { w.reject(); });
-    QTimer::singleShot(0, &w, [&] {
+    // The timers belong to `guard`, so that none of them fires after this
+    // function has returned (the window is not opened for an empty memory).
+    QObject guard;
+    QTimer::singleShot(5000, &guard, [&w] { w.reject(); });
+    QTimer::singleShot(0, &guard, [&] {
         if (!w.isVisible())
             return;
         shown = true;
