@@ -10,6 +10,9 @@
 #include "analysis/print_layout.h"
 #include "analysis/standard_colours.h"
 #include "analysis/statistics.h"
+#include "fixtures.h"
+
+using tarvelo::test::makeRow;
 
 namespace {
 
@@ -17,15 +20,6 @@ using tarvelo::acquisition::kMemoryCapacity;
 using tarvelo::acquisition::MeasurementMemory;
 using tarvelo::acquisition::SampleRow;
 using namespace tarvelo::analysis;
-
-SampleRow makeRow(double c1, double c2 = 0, double c3 = 0, double c4 = 0) {
-    SampleRow row{};
-    row.channel[0] = c1;
-    row.channel[1] = c2;
-    row.channel[2] = c3;
-    row.channel[3] = c4;
-    return row;
-}
 
 std::string cell(const StatisticsResult& r, int channel, StatisticRow row, char sep = '.') {
     return statisticCellText(r, channel, row, sep);

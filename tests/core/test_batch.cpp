@@ -14,6 +14,7 @@
 #include "device/mtrans.h"
 #include "device/replies.h"
 #include "sim/instrument.h"
+#include "fixtures.h"
 #include "support.h"
 
 using namespace tarvelo;
@@ -35,31 +36,6 @@ struct RecordingUi : acquisition::BatchUi {
     acquisition::SampleList list;  // the list rows of Batch to memory
 };
 
-sim::BatchRecord record(std::array<double, 4> value, double timeMs, std::string batch,
-                        std::string batchIndex) {
-    sim::BatchRecord r;
-    r.value = value;
-    for (int c = 0; c < 4; ++c) {
-        r.upperPeak[c] = value[c] + 0.5;
-        r.lowerPeak[c] = value[c] - 0.25;
-    }
-    r.timeMs = timeMs;
-    r.batch = std::move(batch);
-    r.batchIndex = std::move(batchIndex);
-    return r;
-}
-
-// Three records: 0 and 2 with a batch name, 1 without.
-sim::InstrumentConfig threeRecords() {
-    sim::InstrumentConfig config;
-    config.batchRecords = {
-        record({12.5, -0.003, 0, 1000}, 1700000000123, "Lot \xC4", "1"),
-        record({1, 2, 3, 4}, 1700000060000, "", ""),
-        record({0.125, 0, 0, 7.75}, 1700000120999, "B", "7"),
-    };
-    return config;
-}
-
 class BatchTest : public ::testing::Test {
 protected:
     void startInstrument(sim::InstrumentConfig config, std::chrono::milliseconds replyWait) {
@@ -71,7 +47,9 @@ protected:
         timing.replyWait = replyWait;
         link = std::make_unique<device::DeviceLink>(settings, socketTimeoutMs, &observer, timing);
     }
-    void SetUp() override { startInstrument(threeRecords(), std::chrono::milliseconds(1)); }
+    void SetUp() override {
+        startInstrument(test::threeBatchRecords(), std::chrono::milliseconds(1));
+    }
 
     app::Settings settings;
     std::atomic<int32_t> socketTimeoutMs{300};

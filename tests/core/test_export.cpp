@@ -10,6 +10,7 @@
 #include "acquisition/sample_list.h"
 #include "files/export_text.h"
 #include "files/workbook.h"
+#include "fixtures.h"
 #include "support.h"
 
 using namespace tarvelo;
@@ -18,17 +19,9 @@ using acquisition::MeasurementMemory;
 using acquisition::SampleList;
 using acquisition::SampleRow;
 
-namespace {
+using tarvelo::test::makeRow;
 
-SampleRow makeRow(double c1, double c2, double c3, double c4, double timeMs) {
-    SampleRow row{};
-    row.channel[0] = c1;
-    row.channel[1] = c2;
-    row.channel[2] = c3;
-    row.channel[3] = c4;
-    row.timeMs = timeMs;
-    return row;
-}
+namespace {
 
 void setUnitCaptions(SampleList& list) {
     list.setCaption(2, "Channel 1 (N)");

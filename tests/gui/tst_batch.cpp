@@ -10,6 +10,7 @@
 
 #include "acquisition/mgauge.h"
 #include "acquisition/samplelistmodel.h"
+#include "fixtures.h"
 #include "support.h"
 
 using tarvelo::gui::ThauptFenster;
@@ -19,31 +20,6 @@ using tarvelo::guitest::Rig;
 namespace sim = tarvelo::sim;
 
 namespace {
-
-sim::BatchRecord record(std::array<double, 4> value, double timeMs, std::string batch,
-                        std::string batchIndex) {
-    sim::BatchRecord r;
-    r.value = value;
-    for (int c = 0; c < 4; ++c) {
-        r.upperPeak[c] = value[c] + 0.5;
-        r.lowerPeak[c] = value[c] - 0.25;
-    }
-    r.timeMs = timeMs;
-    r.batch = std::move(batch);
-    r.batchIndex = std::move(batchIndex);
-    return r;
-}
-
-// "#M01" answers 2: records 0 and 2 carry a batch name, record 1 none.
-sim::InstrumentConfig threeRecords() {
-    sim::InstrumentConfig config;
-    config.batchRecords = {
-        record({12.5, -0.003, 0, 1000}, 1700000000123, "Lot \xC4", "1"),
-        record({1, 2, 3, 4}, 1700000060000, "", ""),
-        record({0.125, 0, 0, 7.75}, 1700000120999, "B", "7"),
-    };
-    return config;
-}
 
 QByteArray readAll(const QString& path) {
     QFile file(path);
@@ -101,7 +77,7 @@ private slots:
 };
 
 void TestBatch::batchToFileWritesTheRecordsWithProgress() {
-    Rig rig(true, threeRecords());
+    Rig rig(true, tarvelo::test::threeBatchRecords());
     rig.writeSettings();
     ThauptFenster& w = rig.startReady();
     GaugeWatch watch(rig.windows.gauge);
@@ -167,7 +143,7 @@ void TestBatch::batchToFileWritesTheRecordsWithProgress() {
 }
 
 void TestBatch::batchToFileOfNoRecordsWritesTheHeader() {
-    Rig rig(true, threeRecords());
+    Rig rig(true, tarvelo::test::threeBatchRecords());
     rig.writeSettings();
     ThauptFenster& w = rig.startReady();
     rig.instrument->overrideReply("#M01", "#M01-1");
@@ -183,7 +159,7 @@ void TestBatch::batchToFileOfNoRecordsWritesTheHeader() {
 }
 
 void TestBatch::batchToFileFailures() {
-    Rig rig(true, threeRecords());
+    Rig rig(true, tarvelo::test::threeBatchRecords());
     rig.writeSettings();
     ThauptFenster& w = rig.startReady();
     rig.instrument->clearCommandLog();
@@ -222,7 +198,7 @@ void TestBatch::batchToFileFailures() {
 }
 
 void TestBatch::batchToMemoryAppendsRowsAndEnablesSave() {
-    Rig rig(true, threeRecords());
+    Rig rig(true, tarvelo::test::threeBatchRecords());
     rig.writeSettings();
     ThauptFenster& w = rig.startReady();
     QVERIFY(!w.button(Button::SaveToFile)->isEnabled());
@@ -253,7 +229,7 @@ void TestBatch::batchToMemoryAppendsRowsAndEnablesSave() {
 }
 
 void TestBatch::batchToMemoryErrors() {
-    Rig rig(true, threeRecords());
+    Rig rig(true, tarvelo::test::threeBatchRecords());
     rig.writeSettings();
     ThauptFenster& w = rig.startReady();
 

@@ -20,6 +20,7 @@
 
 #include "acquisition/samplelistmodel.h"
 #include "files/mexport.h"
+#include "fixtures.h"
 #include "support.h"
 
 using tarvelo::acquisition::SampleRow;
@@ -31,17 +32,9 @@ using Choice = TFormExport::Choice;
 using tarvelo::guitest::cellText;
 using tarvelo::guitest::Rig;
 
-namespace {
+using tarvelo::test::makeRow;
 
-SampleRow makeRow(double c1, double c2, double c3, double c4, double timeMs) {
-    SampleRow row{};
-    row.channel[0] = c1;
-    row.channel[1] = c2;
-    row.channel[2] = c3;
-    row.channel[3] = c4;
-    row.timeMs = timeMs;
-    return row;
-}
+namespace {
 
 // A sample as a single shot stores it. The window must be Ready: the
 // start-up probe empties the memory when it starts.

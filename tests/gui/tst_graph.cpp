@@ -27,26 +27,20 @@
 #include "analysis/chartview.h"
 #include "analysis/mgrafik.h"
 #include "analysis/mlinecolor.h"
+#include "fixtures.h"
 #include "support.h"
 
 using tarvelo::acquisition::SampleRow;
 using tarvelo::gui::TgraphView;
 using tarvelo::guitest::Rig;
 
-namespace {
+using tarvelo::test::makeRow;
 
-SampleRow row(double c1, double c2 = 0, double c3 = 0, double c4 = 0) {
-    SampleRow r{};
-    r.channel[0] = c1;
-    r.channel[1] = c2;
-    r.channel[2] = c3;
-    r.channel[3] = c4;
-    return r;
-}
+namespace {
 
 // Sample i of a memory whose channels are easy to tell apart.
 SampleRow numbered(int i) {
-    return row(i, -2.0 * i, 0.5 * i, 1000 + i);
+    return makeRow(i, -2.0 * i, 0.5 * i, 1000 + i);
 }
 
 void append(Rig& rig, int from, int to) {
@@ -206,7 +200,7 @@ void TestGraph::fiveRowsAndTheLimitsAfterTheShow() {
     startRig(rig);
     const double c1[] = {3, 1, 4, 1, 5};
     for (int i = 0; i < 5; ++i)
-        rig.values.memory.AppendSample(row(c1[i], 10 * i, -1, 0.25 * i));
+        rig.values.memory.AppendSample(makeRow(c1[i], 10 * i, -1, 0.25 * i));
     TgraphView& g = showGraph(rig);
 
     // The show's end state: Auto-Refresh off, both axes automatic, legend on,
@@ -476,7 +470,7 @@ void TestGraph::liveValuesFollowTheRefresh() {
 
     // A number too wide for the field at 48 pixels is made smaller, never
     // cut off.
-    rig.values.memory.AppendSample(row(-123456789.5, 1e15, 0, 1));
+    rig.values.memory.AppendSample(makeRow(-123456789.5, 1e15, 0, 1));
     QTRY_COMPARE(live.valueLabel(1)->text(), QStringLiteral("-123456789.50000"));
     QTRY_COMPARE(live.valueLabel(2)->text(), QStringLiteral("1000000000000000.00000"));
     for (int k : {1, 2}) {
@@ -530,7 +524,7 @@ void TestGraph::yLabelStepAndFormat() {
     Rig rig;
     startRig(rig);
     for (int i = 0; i < 6; ++i)
-        rig.values.memory.AppendSample(row(0.1 * i, 0.1 * i, 0.1 * i, 0.1 * i));
+        rig.values.memory.AppendSample(makeRow(0.1 * i, 0.1 * i, 0.1 * i, 0.1 * i));
     TgraphView& g = showGraph(rig);
     QVERIFY(!g.preferredYStep());  // automatic until the first refresh
 
@@ -559,14 +553,14 @@ void TestGraph::yLabelStepAndFormat() {
 
     // Range exactly 10: automatic.
     rig.values.memory.clear();
-    rig.values.memory.AppendSample(row(-4, -4, -4, -4));
-    rig.values.memory.AppendSample(row(6, 6, 6, 6));
+    rig.values.memory.AppendSample(makeRow(-4, -4, -4, -4));
+    rig.values.memory.AppendSample(makeRow(6, 6, 6, 6));
     g.RefreshSeries();
     QCOMPARE(g.axisY()->max() - g.axisY()->min(), 10.0);
     QVERIFY(!g.preferredYStep());
 
     // Large values: grouped thousands.
-    rig.values.memory.AppendSample(row(25000, 0, 0, 0));
+    rig.values.memory.AppendSample(makeRow(25000, 0, 0, 0));
     g.RefreshSeries();
     QVERIFY(!g.preferredYStep());
     QVERIFY(g.yAxisLabels().contains(QStringLiteral("20,000")));
@@ -575,7 +569,7 @@ void TestGraph::yLabelStepAndFormat() {
     // A tiny range: 0.00001.
     rig.values.memory.clear();
     for (double v : {1.0, 1.0004})
-        rig.values.memory.AppendSample(row(v, v, v, v));
+        rig.values.memory.AppendSample(makeRow(v, v, v, v));
     g.RefreshSeries();
     QCOMPARE(g.preferredYStep(), std::optional<double>(0.00001));
     verifyLabels(0.00001);

@@ -11,6 +11,7 @@
 
 #include "analysis/mstatistic.h"
 #include "analysis/statistics.h"
+#include "fixtures.h"
 #include "support.h"
 
 using tarvelo::acquisition::SampleRow;
@@ -18,16 +19,9 @@ using tarvelo::gui::ThauptFenster;
 using tarvelo::gui::TstatWindow;
 using tarvelo::guitest::Rig;
 
-namespace {
+using tarvelo::test::makeRow;
 
-SampleRow row(double c1, double c2 = 0, double c3 = 0, double c4 = 0) {
-    SampleRow r{};
-    r.channel[0] = c1;
-    r.channel[1] = c2;
-    r.channel[2] = c3;
-    r.channel[3] = c4;
-    return r;
-}
+namespace {
 
 // The start-up sequence empties the memory: rows go in after it.
 void startRig(Rig& rig) {
@@ -80,7 +74,7 @@ void TestStatistics::oneTwoThree() {
     Rig rig;
     startRig(rig);
     for (double v : {1.0, 2.0, 3.0})
-        rig.values.memory.AppendSample(row(v, 10 * v, -v, 0.5));
+        rig.values.memory.AppendSample(makeRow(v, 10 * v, -v, 0.5));
     const bool shown = withStatistics(rig, [&](TstatWindow& w) {
         QVERIFY(w.isModal());
         QCOMPARE(w.size(), QSize(623, 266));
@@ -116,7 +110,7 @@ void TestStatistics::oneTwoThree() {
     QVERIFY(!rig.windows.stat->isVisible());
 
     // A snapshot: later samples show at the next opening only.
-    rig.values.memory.AppendSample(row(4));
+    rig.values.memory.AppendSample(makeRow(4));
     QCOMPARE(rig.windows.stat->results().count, 3);
     QVERIFY(withStatistics(rig, [](TstatWindow& w) {
         QCOMPARE(w.numDataSets()->text(), QStringLiteral("Number of datasets: 4"));
@@ -130,7 +124,7 @@ void TestStatistics::equalValuesAndStartingBounds() {
     // Channel 1 equal values; channel 2 all below the starting maximum,
     // channel 3 all above the starting minimum.
     for (int i = 0; i < 50; ++i)
-        rig.values.memory.AppendSample(row(0.1, -1e15 - i * 1e3, 1e15 + i * 1e3, i));
+        rig.values.memory.AppendSample(makeRow(0.1, -1e15 - i * 1e3, 1e15 + i * 1e3, i));
     QVERIFY(withStatistics(rig, [](TstatWindow& w) {
         QCOMPARE(column(w, 1), (QStringList{"0.10000", "0.10000", "0.10000", "0.00000"}));
         const QString startMax = QString::asprintf("%.5f", tarvelo::analysis::kStartMaximum);
@@ -162,7 +156,7 @@ void TestStatistics::wrappedMemoryCountsTheWholeRing() {
     Rig rig;
     startRig(rig);
     for (int i = 0; i < 10240 + 100; ++i)
-        rig.values.memory.AppendSample(row(i, 1));
+        rig.values.memory.AppendSample(makeRow(i, 1));
     QCOMPARE(rig.values.memory.WritePosition(), 100);
     QVERIFY(withStatistics(rig, [](TstatWindow& w) {
         QCOMPARE(w.numDataSets()->text(), QStringLiteral("Number of datasets: 10240"));
@@ -180,7 +174,7 @@ void TestStatistics::singleRowAndEmptyMemory() {
     // Empty: the main window does not open the window.
     QVERIFY(!withStatistics(rig, [](TstatWindow&) {}));
 
-    rig.values.memory.AppendSample(row(2.5, -1));
+    rig.values.memory.AppendSample(makeRow(2.5, -1));
     QVERIFY(withStatistics(rig, [](TstatWindow& w) {
         QCOMPARE(w.numDataSets()->text(), QStringLiteral("Number of datasets: 1"));
         // The deviation of one data set is undefined: an empty cell.
@@ -204,7 +198,7 @@ void TestStatistics::languageAndDecimalComma() {
     rig.startReady();
     QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
     for (double v : {1.25, 2.5})
-        rig.values.memory.AppendSample(row(v));
+        rig.values.memory.AppendSample(makeRow(v));
     QVERIFY(withStatistics(rig, [&](TstatWindow& w) {
         QCOMPARE(w.windowTitle(), QString::fromStdString(rig.values.uiText[20]));
         QCOMPARE(w.numDataSets()->text(), QString::fromStdString(rig.values.uiText[42])
