@@ -89,7 +89,10 @@ qint64 timedTrigger(QAction* action) {
 // The event loop runs again: a timer posted now fires soon.
 bool eventLoopResponds() {
     bool fired = false;
-    QTimer::singleShot(0, [&fired] { fired = true; });
+    // The timer belongs to `guard`: should the loop not answer in time, it
+    // never fires after this function has returned.
+    QObject guard;
+    QTimer::singleShot(0, &guard, [&fired] { fired = true; });
     QElapsedTimer clock;
     clock.start();
     while (!fired && clock.elapsed() < 2000)
@@ -130,6 +133,15 @@ void takeShots(Rig& rig, int n) {
     for (int i = 0; i < n; ++i)
         QTest::mouseClick(w.button(Button::SingleShoot), Qt::LeftButton);
     QCOMPARE(rig.values.memory.RowCount(), before + n);
+}
+
+// Starts the program against `rig`'s instrument, waits for the first
+// contact and stores `shots` single shots, the samples a fault must not touch.
+ThauptFenster& startWithShots(Rig& rig, int shots, const QStringList& settings = {}) {
+    rig.writeSettings(settings);
+    ThauptFenster& w = rig.startReady();
+    takeShots(rig, shots);
+    return w;
 }
 
 // With the faults cleared, a single shot stores one more sample and shows no
@@ -198,9 +210,7 @@ private slots:
 
 void TestFaults::refusedConnections() {
     Rig rig(true, fixedClock());
-    rig.writeSettings();
-    ThauptFenster& w = rig.startReady();
-    takeShots(rig, 3);
+    ThauptFenster& w = startWithShots(rig, 3);
     const auto before = storedRows(rig);
 
     rig.instrument->setCommandFault(CommandFault::RefuseConnections);
@@ -231,9 +241,7 @@ void TestFaults::refusedConnections() {
 
 void TestFaults::instrumentThatNeverAnswers() {
     Rig rig(true, fixedClock());
-    rig.writeSettings();
-    ThauptFenster& w = rig.startReady();
-    takeShots(rig, 2);
+    ThauptFenster& w = startWithShots(rig, 2);
     const auto before = storedRows(rig);
 
     rig.instrument->setCommandFault(CommandFault::NoReply);
@@ -265,9 +273,7 @@ void TestFaults::instrumentThatNeverAnswers() {
 
 void TestFaults::replyWithoutEndMark() {
     Rig rig(true, fixedClock());
-    rig.writeSettings();
-    ThauptFenster& w = rig.startReady();
-    takeShots(rig, 2);
+    ThauptFenster& w = startWithShots(rig, 2);
     const auto before = storedRows(rig);
 
     // The reply text is complete; only its end is found by the time-out, and
@@ -292,9 +298,7 @@ void TestFaults::replyWithoutEndMark() {
 
 void TestFaults::connectionClosedMidReply() {
     Rig rig(true, fixedClock());
-    rig.writeSettings();
-    ThauptFenster& w = rig.startReady();
-    takeShots(rig, 2);
+    ThauptFenster& w = startWithShots(rig, 2);
     const auto before = storedRows(rig);
 
     // Half of this text arrives: "#X0012.5|25.25|N.C.  |" (22 of 44 bytes).
@@ -327,9 +331,7 @@ void TestFaults::connectionClosedMidReply() {
 
 void TestFaults::oversizedReplyIsCapped() {
     Rig rig(true, fixedClock());
-    rig.writeSettings();
-    ThauptFenster& w = rig.startReady();
-    takeShots(rig, 2);
+    ThauptFenster& w = startWithShots(rig, 2);
     const auto before = storedRows(rig);
 
     rig.instrument->setOversizeBytes(1 << 20);
@@ -424,9 +426,7 @@ private:
 
 void TestFaults::replyThatNeverEnds() {
     Rig rig(true, fixedClock());
-    rig.writeSettings();
-    ThauptFenster& w = rig.startReady();
-    takeShots(rig, 2);
+    ThauptFenster& w = startWithShots(rig, 2);
     const auto before = storedRows(rig);
 
     // The next connect goes to the babbler, as after a change in the setup.
@@ -451,9 +451,7 @@ void TestFaults::replyThatNeverEnds() {
 
 void TestFaults::stalledStream() {
     Rig rig(true, fixedClock());
-    rig.writeSettings({QStringLiteral("SampleRate=0")});
-    ThauptFenster& w = rig.startReady();
-    takeShots(rig, 2);
+    ThauptFenster& w = startWithShots(rig, 2, {QStringLiteral("SampleRate=0")});
     QTRY_VERIFY(w.samplingThread()->connected());
 
     QTest::mouseClick(w.button(Button::StartStopTransfer), Qt::LeftButton);
@@ -502,9 +500,7 @@ void TestFaults::stalledStream() {
 
 void TestFaults::streamClosesAndComesBack() {
     Rig rig(true, fixedClock());
-    rig.writeSettings({QStringLiteral("SampleRate=0")});
-    ThauptFenster& w = rig.startReady();
-    takeShots(rig, 2);
+    ThauptFenster& w = startWithShots(rig, 2, {QStringLiteral("SampleRate=0")});
     QTRY_VERIFY(w.samplingThread()->connected());
     QTest::mouseClick(w.button(Button::StartStopTransfer), Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(rig.values.memory.RowCount() >= 100, 8000);
