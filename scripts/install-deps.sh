@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   # toolchain
-  build-essential cmake ninja-build pkg-config git
+  build-essential cmake ninja-build pkg-config git ccache
   # core libraries
   libsimpleini-dev
   libgtest-dev libgmock-dev libbenchmark-dev

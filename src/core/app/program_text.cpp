@@ -1,0 +1,62 @@
+#include "app/program_text.h"
+
+#include <array>
+#include <cstddef>
+
+namespace tarvelo::app {
+
+namespace {
+
+struct Entry {
+    ProgramText id;
+    const char* german;
+    const char* english;
+    const char* french;
+};
+
+// One entry per ProgramText, in the enum's order (checked below).
+constexpr Entry kEntries[] = {
+    // Main window and shell
+    {ProgramText::BannerSubtitle, "Vierkanal-Messung", "Four-channel measurement",
+     "Mesure sur quatre canaux"},
+
+    // Files, saving and export
+
+    // Batch readout and recording
+
+    // Graph, statistics and printout
+
+    // Help
+};
+
+constexpr bool inEnumOrder() {
+    if (std::size(kEntries) != static_cast<std::size_t>(ProgramText::Count))
+        return false;
+    for (std::size_t i = 0; i < std::size(kEntries); ++i) {
+        if (static_cast<std::size_t>(kEntries[i].id) != i)
+            return false;
+        if (!kEntries[i].german || !kEntries[i].english || !kEntries[i].french)
+            return false;
+    }
+    return true;
+}
+static_assert(inEnumOrder(), "every ProgramText needs one entry, in enum order, in all three languages");
+
+}  // namespace
+
+std::string_view programText(ProgramText id, int language) {
+    const auto index = static_cast<std::size_t>(id);
+    if (index >= std::size(kEntries))
+        return {};
+    const Entry& entry = kEntries[index];
+    switch (language) {
+    case 0:
+        return entry.german;
+    case 2:
+        return entry.french;
+    default:
+        return entry.english;
+    }
+}
+
+}  // namespace tarvelo::app
