@@ -20,11 +20,17 @@ constexpr Entry kEntries[] = {
     {ProgramText::BannerSubtitle, "Vierkanal-Messung", "Four-channel measurement",
      "Mesure sur quatre canaux"},
 
+    // Settings and setup
+
     // Files, saving and export
+
+    // Spreadsheet
 
     // Batch readout and recording
 
     // Graph, statistics and printout
+
+    // Graph image, copy and wheel zoom
 
     // Help
 };

@@ -13,11 +13,17 @@ enum class ProgramText {
     // Main window and shell
     BannerSubtitle,
 
+    // Settings and setup
+
     // Files, saving and export
+
+    // Spreadsheet
 
     // Batch readout and recording
 
     // Graph, statistics and printout
+
+    // Graph image, copy and wheel zoom
 
     // Help
 
