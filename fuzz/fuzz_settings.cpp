@@ -1,14 +1,16 @@
 // Writes arbitrary bytes as the settings file and reads it through
 // SettingsFile as the program does at start. Texts read must be valid UTF-8
 // and integers must fall back rather than wrap. Every few inputs a key is
-// written as well: it must read back as written, and the other keys of the
-// section must keep their values.
+// written as well: it must read back as written, the other keys of the
+// section must keep their values, and the bytes of the file may change within
+// one line only (a value replaced, or lines added).
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <string_view>
 #include <unistd.h>
@@ -102,6 +104,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     const std::size_t target = data[size - 1] % std::size(kKeys);
     const auto value = static_cast<int32_t>(size * 2654435761u);
     require(file.writeInt(kKeys[target], value));
+    std::string after;
+    {
+        std::ifstream in(path, std::ios::binary);
+        after.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    const std::string_view old(reinterpret_cast<const char*>(data), size);
+    std::size_t prefix = 0;
+    while (prefix < old.size() && prefix < after.size() && old[prefix] == after[prefix])
+        ++prefix;
+    std::size_t suffix = 0;
+    while (suffix < old.size() - prefix && suffix < after.size() - prefix &&
+           old[old.size() - 1 - suffix] == after[after.size() - 1 - suffix])
+        ++suffix;
+    require(old.substr(prefix, old.size() - prefix - suffix).find('\n') == std::string_view::npos);
     require(file.readInt(kKeys[target], value + 1) == value);
     for (std::size_t i = 0; i < std::size(kKeys); ++i) {
         if (i != target)

@@ -7,7 +7,6 @@ packages=(
   # toolchain
   build-essential cmake ninja-build pkg-config git ccache
   # core libraries
-  libsimpleini-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   # windows
   qt6-base-dev qt6-base-dev-tools qt6-charts-dev libqt6opengl6-dev qt6-svg-dev

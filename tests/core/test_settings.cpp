@@ -98,7 +98,8 @@ TEST(SettingsFileWrite, CreatesFileAndSectionWithSpacedKeys) {
     ASSERT_TRUE(file.writeInt("Color 1", 3));
     ASSERT_TRUE(file.writeBool("Channel 2", false));
     ASSERT_TRUE(file.writeBool("Channel 3", true));
-    EXPECT_EQ(readFile(file.path()), "[Config]\nColor 1=3\nChannel 2=0\nChannel 3=1\n");
+    // A new file gets CR LF line ends.
+    EXPECT_EQ(readFile(file.path()), "[Config]\r\nColor 1=3\r\nChannel 2=0\r\nChannel 3=1\r\n");
     EXPECT_EQ(file.readInt("Color 1", 9), 3);
     EXPECT_FALSE(file.readBool("Channel 2", true));
     EXPECT_TRUE(file.readBool("Channel 3", false));
@@ -158,12 +159,56 @@ TEST(SettingsFileWrite, WindowsCodePageInTheFile) {
     const std::string path = dir.file("a.ini");
     SettingsFile file(path);
     ASSERT_TRUE(file.writeString("IP-Server", "\xC2\xB5 and \xE2\x82\xAC"));
-    EXPECT_EQ(readFile(path), "[Config]\nIP-Server=\xB5 and \x80\n");
+    EXPECT_EQ(readFile(path), "[Config]\r\nIP-Server=\xB5 and \x80\r\n");
     EXPECT_EQ(file.readString("IP-Server", ""), "\xC2\xB5 and \xE2\x82\xAC");
 
     // A line break in a value cannot start a key of its own.
     ASSERT_TRUE(file.writeString("IP-Server", "1.2.3.4\nPort=1"));
     EXPECT_EQ(file.readInt("Port", 4000), 4000);
+}
+
+TEST(SettingsFileWrite, ChangesOnlyTheKeysLine) {
+    TempDir dir;
+    const std::string path = dir.file("473config.ini");
+    const std::string original =
+        "; written by hand\r\n"
+        "[Other]\r\nPort=1\r\n\r\n"
+        "[CONFIG]\r\n"
+        "Color 1 = 4\r\n"
+        "  Port = 4100  \r\n"
+        "port=9\r\n"
+        "IP-Server = \"127.0.0.1\" \r\n"
+        "not a key\r\n\r\n"
+        "[Config]\r\nLanguage=2\r\n"
+        "[Extra]\r\nKey=Value";
+    writeFile(path, original);
+    SettingsFile file(path);
+
+    // The first [Config] section, whatever its case, and the first line of a key.
+    Settings settings;
+    readStartupSettings(file, settings);
+    EXPECT_EQ(settings.port, 4100);
+    EXPECT_EQ(settings.language, 1);
+    EXPECT_EQ(settings.ipServer(), "127.0.0.1");
+    EXPECT_EQ(file.readInt("Color 1", 9), 4);
+
+    // A key that is there changes on its own line, spacing before the value kept.
+    ASSERT_TRUE(file.writeInt("Port", 4200));
+    std::string expected = original;
+    expected.replace(expected.find("4100  "), 6, "4200");
+    EXPECT_EQ(readFile(path), expected);
+
+    // A new key follows the section's last key, with the file's line end.
+    ASSERT_TRUE(writeSetupSettings(file, settings));
+    expected.insert(expected.find("not a key"), "Language=1\r\nSampleRate=6\r\n");
+    expected.replace(expected.find("4200"), 4, "4100");
+    expected.replace(expected.find("\"127.0.0.1\" "), 12, "127.0.0.1");
+    EXPECT_EQ(readFile(path), expected);
+
+    // A file without the section gets it at its end; a file of LF lines keeps LF.
+    writeFile(path, "[Other]\nA=1");
+    ASSERT_TRUE(file.writeBool("Channel 1", false));
+    EXPECT_EQ(readFile(path), "[Other]\nA=1\n[Config]\nChannel 1=0\n");
 }
 
 // Runs `write` as an unprivileged user when the tests run as root, since root

@@ -3,18 +3,12 @@
 #include <array>
 #include <cerrno>
 #include <charconv>
+#include <cstring>
 #include <cstdint>
 #include <fcntl.h>
 #include <optional>
 #include <string_view>
 #include <unistd.h>
-
-// 8-bit texts only: SimpleIni needs none of its wide-character converters.
-// Its template definitions are compiled here rather than taken from the
-// shared library, so only this file uses it and nothing more is linked.
-#define SI_NO_CONVERSION
-#define SI_IMPLEMENTATION
-#include <SimpleIni.h>
 
 #include "common/atomic_file.h"
 #include "common/encoding.h"
@@ -80,20 +74,21 @@ namespace {
 
 enum class LoadResult { Loaded, Missing, Failed };
 
-// Reads the whole file into `ini`. The file's bytes are Windows-1252 and are
-// kept as they are (SimpleIni in its 8-bit mode).
-LoadResult loadIni(const std::string& path, CSimpleIniA& ini) {
+// Reads the file's bytes (Windows-1252) as they are.
+LoadResult loadFile(const std::string& path, std::string& data) {
+    data.clear();
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return errno == ENOENT ? LoadResult::Missing : LoadResult::Failed;
-    std::string data;
     char buffer[4096];
     for (;;) {
         const ssize_t n = ::read(fd, buffer, sizeof buffer);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
+            const int readError = errno;
             ::close(fd);
+            errno = readError;
             return LoadResult::Failed;
         }
         if (n == 0)
@@ -101,26 +96,181 @@ LoadResult loadIni(const std::string& path, CSimpleIniA& ini) {
         data.append(buffer, static_cast<std::size_t>(n));
     }
     ::close(fd);
-    return ini.LoadData(data) < 0 ? LoadResult::Failed : LoadResult::Loaded;
+    return LoadResult::Loaded;
 }
 
-// 8-bit mode, one value per key, single-line values, written as "key=value"
-// like private-profile files.
-class IniFile : public CSimpleIniA {
-public:
-    IniFile() : CSimpleIniA(false, false, false) { SetSpaces(false); }
+bool isBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\r';
+}
+
+std::string_view trimBlanks(std::string_view text) {
+    while (!text.empty() && isBlank(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && isBlank(text.back()))
+        text.remove_suffix(1);
+    return text;
+}
+
+bool equalsIgnoringCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
+        if (lower(a[i]) != lower(b[i]))
+            return false;
+    }
+    return true;
+}
+
+// One line of the file: its text runs from `begin` to `end`, its line end
+// (LF or CR LF, none on an unterminated last line) from `end` to `next`.
+struct Line {
+    std::size_t begin;
+    std::size_t end;
+    std::size_t next;
 };
+
+std::vector<Line> splitLines(std::string_view text) {
+    std::vector<Line> lines;
+    std::size_t begin = 0;
+    while (begin < text.size()) {
+        const std::size_t lf = text.find('\n', begin);
+        if (lf == std::string_view::npos) {
+            lines.push_back({begin, text.size(), text.size()});
+            break;
+        }
+        const std::size_t end = lf > begin && text[lf - 1] == '\r' ? lf - 1 : lf;
+        lines.push_back({begin, end, lf + 1});
+        begin = lf + 1;
+    }
+    return lines;
+}
+
+// The line end the file uses (that of its first line); CR LF for a file
+// without one, as the format's home platform writes it.
+std::string_view lineEndOf(std::string_view text) {
+    const std::size_t lf = text.find('\n');
+    if (lf == std::string_view::npos || (lf > 0 && text[lf - 1] == '\r'))
+        return "\r\n";
+    return "\n";
+}
+
+// A section header "[name]"; gives the name with its blanks trimmed.
+std::optional<std::string_view> sectionName(std::string_view line) {
+    line = trimBlanks(line);
+    if (line.empty() || line.front() != '[')
+        return std::nullopt;
+    line.remove_prefix(1);
+    return trimBlanks(line.substr(0, line.find(']')));
+}
+
+// A "key=value" line (not a ";" comment); gives the trimmed key and the
+// offset in `line` where the value's text starts (after the blanks that
+// follow "=").
+std::optional<std::pair<std::string_view, std::size_t>> keyOf(std::string_view line) {
+    const std::string_view trimmed = trimBlanks(line);
+    if (trimmed.empty() || trimmed.front() == ';' || trimmed.front() == '[')
+        return std::nullopt;
+    const std::size_t equals = line.find('=');
+    if (equals == std::string_view::npos)
+        return std::nullopt;
+    const std::string_view key = trimBlanks(line.substr(0, equals));
+    if (key.empty())
+        return std::nullopt;
+    std::size_t value = equals + 1;
+    while (value < line.size() && isBlank(line[value]))
+        ++value;
+    return std::make_pair(key, value);
+}
+
+// Where `key` of the first [Config] section stands in a file's text.
+struct KeyPlace {
+    std::vector<Line> lines;
+    std::optional<std::size_t> section;  // the header's line
+    std::optional<std::size_t> keyLine;  // the key's first occurrence
+    std::size_t valueOffset = 0;         // in keyLine's text
+    std::size_t lastKeyLine = 0;         // the section's last key (or its header)
+};
+
+KeyPlace findKey(std::string_view text, std::string_view key) {
+    KeyPlace place;
+    place.lines = splitLines(text);
+    for (std::size_t i = 0; i < place.lines.size(); ++i) {
+        const Line& line = place.lines[i];
+        const std::string_view content = text.substr(line.begin, line.end - line.begin);
+        if (const auto name = sectionName(content)) {
+            if (place.section)
+                break;  // the first [Config] section ends here
+            if (equalsIgnoringCase(*name, kSettingsSection)) {
+                place.section = i;
+                place.lastKeyLine = i;
+            }
+            continue;
+        }
+        if (!place.section)
+            continue;
+        const auto entry = keyOf(content);
+        if (!entry)
+            continue;
+        place.lastKeyLine = i;
+        if (!place.keyLine && equalsIgnoringCase(entry->first, key)) {
+            place.keyLine = i;
+            place.valueOffset = entry->second;
+        }
+    }
+    return place;
+}
+
+// The private-profile reading of a value: blanks around it trimmed, one pair
+// of enclosing double quotes removed.
+std::string_view profileValue(std::string_view value) {
+    value = trimBlanks(value);
+    if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
+        value = value.substr(1, value.size() - 2);
+    return value;
+}
+
+// Sets `key` to `value` in a file's text (both Windows-1252) and changes
+// nothing else: the key's line gets the new value, or the key is added after
+// the last key of the first [Config] section, or that section is added at the
+// end of the file.
+void setKey(std::string& text, std::string_view key, std::string_view value) {
+    const KeyPlace place = findKey(text, key);
+    const std::string_view lineEnd = lineEndOf(text);
+    if (place.keyLine) {
+        const Line& line = place.lines[*place.keyLine];
+        const std::size_t from = line.begin + place.valueOffset;
+        text.replace(from, line.end - from, value);
+        return;
+    }
+    std::string added;
+    std::size_t at = text.size();
+    if (place.section) {
+        const Line& after = place.lines[place.lastKeyLine];
+        at = after.next;
+        if (after.next == after.end)  // the file's last line, without a line end
+            added += lineEnd;
+    } else {
+        if (!text.empty() && text.back() != '\n')
+            added += lineEnd;
+        added.append("[").append(kSettingsSection).append("]").append(lineEnd);
+    }
+    added.append(key).append("=").append(value).append(lineEnd);
+    text.insert(at, added);
+}
 
 // The raw (Windows-1252) value of `key`, or nothing when file or key is missing.
 std::optional<std::string> readRaw(const std::string& path, const std::string& key) {
-    IniFile ini;
-    if (loadIni(path, ini) != LoadResult::Loaded)
+    std::string text;
+    if (loadFile(path, text) != LoadResult::Loaded)
         return std::nullopt;
     const std::string fileKey = common::utf8ToCp1252(key);
-    const char* value = ini.GetValue(kSettingsSection, fileKey.c_str(), nullptr);
-    if (!value)
+    const KeyPlace place = findKey(text, fileKey);
+    if (!place.keyLine)
         return std::nullopt;
-    return std::string(value);
+    const Line& line = place.lines[*place.keyLine];
+    return std::string(profileValue(std::string_view(text).substr(
+        line.begin + place.valueOffset, line.end - line.begin - place.valueOffset)));
 }
 
 // A decimal integer with an optional sign and blanks around it that fits in
@@ -194,21 +344,19 @@ bool SettingsFile::writeBool(const std::string& key, bool value) {
     return writeStrings({{key, value ? "1" : "0"}});
 }
 
-bool SettingsFile::writeStrings(const std::vector<std::pair<std::string, std::string>>& values) {
-    IniFile ini;
+bool SettingsFile::writeStrings(const std::vector<std::pair<std::string, std::string>>& values,
+                                std::string* error) {
+    std::string text;
     // An unreadable file is not overwritten: its other keys would be lost.
-    if (loadIni(path_, ini) == LoadResult::Failed)
+    if (loadFile(path_, text) == LoadResult::Failed) {
+        if (error)
+            *error = "cannot read " + path_ + ": " + std::strerror(errno);
         return false;
-    for (const auto& [key, value] : values) {
-        const std::string fileKey = singleLine(common::utf8ToCp1252(key));
-        const std::string fileValue = singleLine(common::utf8ToCp1252(value));
-        if (ini.SetValue(kSettingsSection, fileKey.c_str(), fileValue.c_str()) < 0)
-            return false;
     }
-    std::string data;
-    if (ini.Save(data) < 0)
-        return false;
-    return common::writeFileAtomically(path_, data);
+    for (const auto& [key, value] : values)
+        setKey(text, singleLine(common::utf8ToCp1252(key)),
+               singleLine(common::utf8ToCp1252(value)));
+    return common::writeFileAtomically(path_, text, error);
 }
 
 void readStartupSettings(const SettingsFile& file, Settings& settings) {
@@ -218,11 +366,12 @@ void readStartupSettings(const SettingsFile& file, Settings& settings) {
     settings.sampleRate = file.readInt("SampleRate", kDefaultSampleRate);
 }
 
-bool writeSetupSettings(SettingsFile& file, const Settings& settings) {
+bool writeSetupSettings(SettingsFile& file, const Settings& settings, std::string* error) {
     return file.writeStrings({{"IP-Server", settings.ipServer()},
                               {"Port", std::to_string(settings.port.load())},
                               {"Language", std::to_string(settings.language.load())},
-                              {"SampleRate", std::to_string(settings.sampleRate.load())}});
+                              {"SampleRate", std::to_string(settings.sampleRate.load())}},
+                             error);
 }
 
 }  // namespace tarvelo::app

@@ -40,10 +40,14 @@ int32_t recordsPerSample(int32_t sampleRateIndex);
 const char* sampleRateLabel(int32_t sampleRateIndex);
 inline constexpr int kSampleRateCount = 13;
 
-// Access to the settings file, section "Config". Every call opens the file,
-// reads or writes and closes it again; nothing is cached. Keys are used
-// exactly as given ("Color 1" keeps its space). Texts in the file are
-// Windows-1252; the interface is UTF-8.
+// Access to the settings file, section "Config", by the private-profile
+// rules. Every call opens the file, reads or writes and closes it again;
+// nothing is cached. Keys keep their spaces ("Color 1") and match without
+// regard to case. Texts in the file are Windows-1252; the interface is UTF-8.
+//
+// Reading takes the first [Config] section and in it the first line of the
+// key; the value loses the blanks around it and one pair of enclosing double
+// quotes.
 class SettingsFile {
 public:
     explicit SettingsFile(std::string path);
@@ -55,14 +59,19 @@ public:
     // Any integer other than 0 is true; a value that is not an integer gives the fallback.
     bool readBool(const std::string& key, bool fallback) const;
 
-    // Writing keeps every other key and section. The file is replaced
+    // Writing changes the key's line only (or adds the key after the
+    // section's last key, or adds the section, or creates the file); every
+    // other byte stays, comments, spacing and line ends included. New lines
+    // take the file's line end, CR LF in a new file. The file is replaced
     // atomically (a temporary file beside it, then a rename), so it is never
-    // left truncated. Returns false when the file could not be written.
+    // left truncated. Returns false when the file could not be read or
+    // written.
     bool writeString(const std::string& key, const std::string& value);
     bool writeInt(const std::string& key, int32_t value);
     bool writeBool(const std::string& key, bool value);
     // Several keys in the given order, in one replacement of the file.
-    bool writeStrings(const std::vector<std::pair<std::string, std::string>>& values);
+    bool writeStrings(const std::vector<std::pair<std::string, std::string>>& values,
+                      std::string* error = nullptr);
 
 private:
     std::string path_;
@@ -70,7 +79,8 @@ private:
 
 // Reads "IP-Server", "Port", "Language" and "SampleRate" with their defaults.
 void readStartupSettings(const SettingsFile& file, Settings& settings);
-// Writes the same four keys in that order (one replacement of the file).
-bool writeSetupSettings(SettingsFile& file, const Settings& settings);
+// Writes the same four keys in that order (one replacement of the file);
+// false with a reason in `error` (if given) when the file was not written.
+bool writeSetupSettings(SettingsFile& file, const Settings& settings, std::string* error = nullptr);
 
 }  // namespace tarvelo::app
