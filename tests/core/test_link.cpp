@@ -11,6 +11,8 @@
 #include <chrono>
 #include <cstdio>
 #include <functional>
+#include <future>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -285,6 +287,19 @@ TEST_F(LinkFixture, SendFailureShowsTheSendError) {
     bool sendFailed = false;
     EXPECT_EQ(device::exchange(-1, "#X00", kFast, &sendFailed), "");
     EXPECT_TRUE(sendFailed);
+
+    // Without a socket the errno left by earlier calls is no verdict on the
+    // send: an EINTR there must not make the exchange retry for ever.
+    auto done = std::make_shared<std::promise<bool>>();
+    std::future<bool> finished = done->get_future();
+    std::thread([done] {
+        errno = EINTR;
+        bool failedAgain = false;
+        device::exchange(-1, "#X00", kFast, &failedAgain);
+        done->set_value(failedAgain);
+    }).detach();
+    ASSERT_EQ(finished.wait_for(5s), std::future_status::ready) << "the exchange never ended";
+    EXPECT_TRUE(finished.get());
 }
 
 TEST_F(LinkFixture, WorkerExchangeReportsTheEndMark) {
@@ -310,10 +325,17 @@ TEST_F(LinkFixture, RefusedConnectionFails) {
     EXPECT_EQ(device::connectTo("127.0.0.1", dead.port, 200, 200), -1);
 }
 
-TEST_F(LinkFixture, OnlyDottedDecimalAddressesConnect) {
+TEST_F(LinkFixture, AddressesAreNumbersAndDotsOnly) {
     ScriptedServer server([](ScriptedServer&, const std::string&) {});
     settings.port = server.port();
-    for (const char* address : {"localhost", "1.2.3", "127.0.0.1 ", "", "127.0.0.256"}) {
+    // Read as inet_aton reads them: blanks after the address, short forms
+    // and hex parts are the loopback address too.
+    for (const char* address : {"127.0.0.1 ", "127.1", "0x7f.0.0.1\t"}) {
+        const int fd = device::connectTo(address, server.port(), 200, 200);
+        EXPECT_GE(fd, 0) << address;
+        device::closeSocket(fd);
+    }
+    for (const char* address : {"localhost", " 127.0.0.1", "127.0.0.1x", "", "127.0.0.256"}) {
         observer.statuses.clear();
         settings.setIpServer(address);
         device::DeviceLink link(settings, timeoutMs, &observer, kFast);

@@ -54,11 +54,18 @@ std::string exchange(int fd, std::string_view command, const LinkTiming& timing,
     frame[command.size() + 1] = '\xA7';
     const std::size_t frameLength = command.size() + 2;
 
+    // Without a socket there is nothing to send on: the send fails at once
+    // (errno says nothing about this exchange then).
+    if (fd < 0) {
+        if (sendFailed)
+            *sendFailed = true;
+        return {};
+    }
     // One send call of the whole frame. MSG_NOSIGNAL: a peer that has closed
     // the connection gives an error here instead of SIGPIPE.
     ssize_t sent;
     do {
-        sent = fd < 0 ? -1 : ::send(fd, frame, frameLength, MSG_NOSIGNAL);
+        sent = ::send(fd, frame, frameLength, MSG_NOSIGNAL);
     } while (sent < 0 && errno == EINTR);
     if (sent != static_cast<ssize_t>(frameLength)) {
         if (sendFailed)

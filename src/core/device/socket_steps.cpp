@@ -82,8 +82,10 @@ bool connectSocket(int fd, const std::string& address, int port, std::chrono::mi
     sockaddr_in peer{};
     peer.sin_family = AF_INET;
     peer.sin_port = htons(static_cast<uint16_t>(port));
-    // Dotted-decimal with four parts only: no host names, no short forms.
-    if (::inet_pton(AF_INET, address.c_str(), &peer.sin_addr) != 1)
+    // Numbers and dots only, no host names; inet_aton takes what the
+    // instrument's address has always been read as (short forms, octal and
+    // hex parts, blanks after the address).
+    if (::inet_aton(address.c_str(), &peer.sin_addr) == 0)
         return false;
 
     // Taken before the connect starts; a day caps the time-out so that the
