@@ -405,7 +405,10 @@ void TestGraph::channelChoicePersists() {
     Rig rig;
     startRig(rig, {QStringLiteral("Channel 3=0")});
     append(rig, 0, 20);
+    // Showing the stored choice writes nothing; only a click does.
+    const QByteArray before = rig.readSettings();
     TgraphView& g = showGraph(rig);
+    QCOMPARE(rig.readSettings(), before);
     QVERIFY(!g.channelBox(3)->isChecked());
     QVERIFY(!g.isAttached(3));
     QCOMPARE(g.chart()->series().size(), 3);

@@ -54,6 +54,7 @@ private slots:
     void cancelKeepsFileAndValues();
     void valuesOutsideListsAreKept();
     void missingAndBrokenKeysGiveDefaults();
+    void failedWriteIsReported();
     void aboutBox();
 };
 
@@ -98,14 +99,19 @@ void TestSetup::okWritesFourKeysInOrder() {
     QCOMPARE(headerText(w, 2), QStringLiteral("Channel 1 (N)"));
 
     runSetup(rig, [&](Tconfig& config) {
+        config.addressEdit()->setText(QStringLiteral(" 127.0.0.1 "));
         config.sampleRateList()->setCurrentIndex(2);
         config.languageList()->setCurrentIndex(0);  // chosen, not "picked": applied on OK
         config.okButton()->click();
     });
     QCOMPARE(rig.values.settings.sampleRate.load(), 2);
     QCOMPARE(rig.values.settings.language.load(), 0);
+    QCOMPARE(rig.values.settings.ipServer(), std::string("127.0.0.1"));
     const QByteArray file = rig.readSettings();
     const QByteArray port = "Port=" + QByteArray::number(rig.port());
+    // Only the keys' lines change or are added; the rest stays byte for byte.
+    QCOMPARE(file, "[Config]\r\nIP-Server=127.0.0.1\r\n" + port +
+                       "\r\nColor 1=3\r\nLanguage=0\r\nSampleRate=2\r\n[Other]\r\nKeep=yes\r\n");
     QVERIFY(keyAt(file, "IP-Server=127.0.0.1") >= 0);
     QVERIFY(keyAt(file, "IP-Server=127.0.0.1") < keyAt(file, port.constData()));
     QVERIFY(keyAt(file, port.constData()) < keyAt(file, "Language=0"));
@@ -166,6 +172,30 @@ void TestSetup::missingAndBrokenKeysGiveDefaults() {
     const QByteArray file = rig.readSettings();
     QVERIFY(file.contains("Language=1"));
     QVERIFY(file.contains("SampleRate=6"));
+}
+
+void TestSetup::failedWriteIsReported() {
+    Rig rig(false);
+    rig.writeSettings();
+    rig.start();
+    // The settings file's folder is gone: OK cannot keep the settings, and
+    // says so in the language just picked.
+    rig.values.settingsDirectory = rig.folder().toStdString() + "/gone";
+    runSetup(rig, [](Tconfig& config) {
+        config.languageList()->setCurrentIndex(0);
+        config.okButton()->click();
+    });
+    QCOMPARE(rig.dialogs.messages.size(), 1);
+    const auto& box = rig.dialogs.messages.first();
+    QCOMPARE(box.caption, QStringLiteral("Fehler"));
+    QCOMPARE(box.icon, QMessageBox::Critical);
+    QVERIFY2(box.text.startsWith(QStringLiteral("Die Einstellungen konnten nicht in ") +
+                                 QString::fromStdString(rig.values.settingsFilePath())),
+             qPrintable(box.text));
+
+    // Cancel writes nothing and says nothing.
+    runSetup(rig, [](Tconfig& config) { config.cancelButton()->click(); });
+    QCOMPARE(rig.dialogs.messages.size(), 1);
 }
 
 void TestSetup::aboutBox() {

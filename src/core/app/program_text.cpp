@@ -21,10 +21,20 @@ constexpr Entry kEntries[] = {
      "Mesure sur quatre canaux"},
 
     // Settings and setup
+    {ProgramText::SettingsNotSaved, "Die Einstellungen konnten nicht in %1 gespeichert werden.\n%2",
+     "The settings could not be saved in %1.\n%2",
+     "Impossible d’enregistrer les paramètres dans %1.\n%2"},
 
     // Files, saving and export
 
     // Spreadsheet
+    {ProgramText::WorkbookSaveTitle, "Arbeitsmappe speichern unter...", "Save workbook as...",
+     "Enregistrer le classeur sous..."},
+    {ProgramText::WorkbookNoApplication,
+     "Keine Tabellenkalkulation konnte gestartet werden. Die Arbeitsmappe ist gespeichert als\n%1",
+     "No spreadsheet application could be started. The workbook has been saved as\n%1",
+     "Aucun tableur n’a pu être démarré. Le classeur est enregistré "
+     "sous\n%1"},
 
     // Batch readout and recording
 

@@ -14,10 +14,13 @@ enum class ProgramText {
     BannerSubtitle,
 
     // Settings and setup
+    SettingsNotSaved,  // %1 the file, %2 the reason
 
     // Files, saving and export
 
     // Spreadsheet
+    WorkbookSaveTitle,
+    WorkbookNoApplication,  // %1 the workbook
 
     // Batch readout and recording
 

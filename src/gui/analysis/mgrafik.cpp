@@ -319,8 +319,11 @@ void TgraphView::FormShow() {
     writeLimitEdits(true, true);
 
     app::SettingsFile settings(values_.settingsFilePath());
-    for (int k = 1; k <= 4; ++k)
+    // Showing the stored choice writes nothing back (the curves follow below).
+    for (int k = 1; k <= 4; ++k) {
+        const QSignalBlocker quiet(ch_[k - 1]);
         ch_[k - 1]->setChecked(settings.readBool("Channel " + std::to_string(k), true));
+    }
 
     for (int k = 1; k <= 4; ++k) {
         const int index =

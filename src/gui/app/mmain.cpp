@@ -27,6 +27,7 @@
 #include "app/minitconn.h"
 #include "app/msetup.h"
 #include "app/process_values.h"
+#include "app/program_text.h"
 #include "app/settings.h"
 #include "device/mlivetest.h"
 #include "device/replies.h"
@@ -43,6 +44,7 @@ constexpr int kClientWidth = 799;
 constexpr int kClientHeight = 611;
 constexpr int kStatusBarHeight = 19;
 constexpr QSize kGlyphSize(24, 24);
+constexpr int kErrorCaptionText = 34;  // UiText "Error"
 
 struct ButtonPlace {
     const char* object;
@@ -467,8 +469,22 @@ void ThauptFenster::Setup1Click() {
     if (config_->exec() != QDialog::Accepted)
         return;
     app::SettingsFile file(values_.settingsFilePath());
-    app::writeSetupSettings(file, values_.settings);
+    std::string error;
+    const bool written = app::writeSetupSettings(file, values_.settings, &error);
     ApplyLanguage();
+    // The operator asked for the settings to be kept: a file that could not
+    // be written (read-only folder, full disk) is reported.
+    if (!written) {
+        const int language = values_.settings.language.load();
+        const std::string_view text =
+            app::programText(app::ProgramText::SettingsNotSaved, language);
+        dialogs_.message(
+            this,
+            QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()))
+                .arg(QString::fromStdString(file.path()), QString::fromStdString(error)),
+            QString::fromStdString(values_.uiText[kErrorCaptionText]), QMessageBox::Critical,
+            QMessageBox::Ok);
+    }
 }
 
 void ThauptFenster::ProgrammEnde1Click() {

@@ -132,7 +132,8 @@ void Tconfig::ComboBox1Change(int index) {
 }
 
 void Tconfig::okClick() {
-    values_.settings.setIpServer(edit1_->text().toStdString());
+    // Blanks typed around the address are no part of it.
+    values_.settings.setIpServer(edit1_->text().trimmed().toStdString());
     bool isNumber = false;
     const int port = edit2_->text().toInt(&isNumber);
     values_.settings.port = isNumber ? port : app::kDefaultPort;
