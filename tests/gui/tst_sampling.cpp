@@ -270,9 +270,17 @@ void TestSampling::fullMemoryFromALoadStopsTheStream() {
     QTRY_COMPARE_WITH_TIMEOUT(shownCount(w), kMemoryCapacity, 4000);
     QCOMPARE(rig.values.memory.row(kMemoryCapacity - 1).timeMs, kMemoryCapacity - 1.0);
     QCOMPARE(rig.values.memory.row(0).timeMs, 0.0);
-    // The controls the start disabled stay so until the next start and stop.
-    QVERIFY(!w.button(Button::SingleShoot)->isEnabled());
-    QVERIFY(!w.button(Button::LoadFromFile)->isEnabled());
+    // The controls the start disabled stay so until the next start and stop;
+    // the other writers of the memory are usable again once the flag is off.
+    for (Button b : {Button::SingleShoot, Button::ExportData, Button::SaveToFile})
+        QVERIFY(!w.button(b)->isEnabled());
+    for (MenuItem item : {MenuItem::Export, MenuItem::SaveToFile, MenuItem::GetActualSample})
+        QVERIFY(!w.action(item)->isEnabled());
+    for (Button b : {Button::LoadFromFile, Button::ClearList})
+        QVERIFY(w.button(b)->isEnabled());
+    for (MenuItem item :
+         {MenuItem::LoadFromFile, MenuItem::DeleteSampleData, MenuItem::BatchToList})
+        QVERIFY(w.action(item)->isEnabled());
 
     QTest::mouseClick(w.button(Button::StartStopTransfer), Qt::LeftButton);
     QVERIFY(w.sampling());

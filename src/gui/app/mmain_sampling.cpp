@@ -110,10 +110,13 @@ void ThauptFenster::memoryFull() {
 
 void ThauptFenster::samplingMemoryFull() {
     // The next click is a start. The controls the start disabled stay so
-    // until that start's stop, and the list is not rebuilt.
+    // until that start's stop, and the list is not rebuilt. The lock-out of
+    // the other memory writers belongs to the sampling flag and ends with
+    // it, so the loaded memory can be replaced, cleared or added to again.
     buttonCaption(Button::StartStopTransfer)
         ->setText(QString::fromStdString(values_.uiText[kStartSamplingEntry]));
     sampling_ = false;
+    setMemoryWritersEnabled(true);
 }
 
 }  // namespace tarvelo::gui
