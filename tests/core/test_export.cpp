@@ -120,13 +120,20 @@ for letter in "ABCDEF":
 for row in sheet.iter_rows():
     for cell in row:
         if cell.value is not None:
-            print("cell\t%s\t%s\t%s" % (cell.coordinate, cell.data_type, cell.value))
+            print("cell\t%s\t%s\t%s\t%s" % (cell.coordinate, cell.data_type, cell.value,
+                                            cell.number_format))
+# What a SUM over column C gives: the numbers of the column.
+print("sumC\t%r" % sum(c.value for c in sheet["C"] if c.data_type == "n"))
 )PY";
 
 struct Workbook {
     std::vector<std::string> sheets;
     std::map<std::string, double> widths;
-    std::map<std::string, std::pair<std::string, std::string>> cells;  // type, value
+    struct Cell {
+        std::string type, value, format;
+    };
+    std::map<std::string, Cell> cells;
+    double sumC = -1;
 };
 
 std::vector<std::string> splitTabs(const std::string& line) {
@@ -164,15 +171,17 @@ Workbook readBack(const test::TempDir& dir, const std::string& path) {
             book.sheets.assign(parts.begin() + 1, parts.end());
         else if (parts[0] == "width" && parts.size() == 3)
             book.widths[parts[1]] = std::stod(parts[2]);
-        else if (parts[0] == "cell" && parts.size() >= 3)
-            book.cells[parts[1]] = {parts[2], parts.size() > 3 ? parts[3] : ""};
+        else if (parts[0] == "cell" && parts.size() >= 5)
+            book.cells[parts[1]] = {parts[2], parts[3], parts[4]};
+        else if (parts[0] == "sumC" && parts.size() == 2)
+            book.sumC = std::stod(parts[1]);
     }
     return book;
 }
 
 }  // namespace
 
-TEST(ExportWorkbook, CellLayoutAllTextsWithDecimalPoint) {
+TEST(ExportWorkbook, CellLayoutNumbersAndTexts) {
     test::TempDir dir;
     SampleList list;
     setUnitCaptions(list);
@@ -185,34 +194,42 @@ TEST(ExportWorkbook, CellLayoutAllTextsWithDecimalPoint) {
     const Workbook book = readBack(dir, path);
 
     EXPECT_EQ(std::vector<std::string>{"Tabelle1"}, book.sheets);
-    const std::map<std::string, std::string> expected{
-        {"B1", "Time"},
-        {"C1", "Channel 1 (N)"},
-        {"D1", "Channel 2 (mm)"},
-        {"E1", "Channel 3 (N.C.)"},
-        {"F1", "Channel 4 (\u00B0C)"},
-        {"A2", "1"},
-        {"B2", "01.01.1970 00.00.00.999"},
-        {"C2", "1.50000"},
-        {"D2", "2.50000"},
-        {"E2", "0.00000"},
-        {"F2", "0.00000"},
-        {"A3", "2"},
-        {"B3", "02.01.1970 00.00.00.123"},
-        {"C3", "-0.00300"},
-        {"D3", "12.34568"},
-        {"E3", "100.00000"},
-        {"F3", "1000000.00000"},
+    // Row 1 and the time are text; the numbers are numbers, as the
+    // spreadsheet takes them when typed, the values shown with five decimals.
+    const std::string text = "s", number = "n", general = "General", five = "0.00000";
+    const std::map<std::string, Workbook::Cell> expected{
+        {"B1", {text, "Time", general}},
+        {"C1", {text, "Channel 1 (N)", general}},
+        {"D1", {text, "Channel 2 (mm)", general}},
+        {"E1", {text, "Channel 3 (N.C.)", general}},
+        {"F1", {text, "Channel 4 (\u00B0C)", general}},
+        {"A2", {number, "1", general}},
+        {"B2", {text, "01.01.1970 00.00.00.999", general}},
+        {"C2", {number, "1.5", five}},
+        {"D2", {number, "2.5", five}},
+        {"E2", {number, "0", five}},
+        {"F2", {number, "0", five}},
+        {"A3", {number, "2", general}},
+        {"B3", {text, "02.01.1970 00.00.00.123", general}},
+        {"C3", {number, "-0.003", five}},
+        {"D3", {number, "12.34568", five}},
+        {"E3", {number, "100", five}},
+        {"F3", {number, "1000000", five}},
     };
     // A1 holds the empty text, which the spreadsheet keeps as an empty cell.
     EXPECT_EQ(expected.size(), book.cells.size());
-    for (const auto& [cell, value] : expected) {
+    for (const auto& [cell, want] : expected) {
         SCOPED_TRACE(cell);
         const auto found = book.cells.find(cell);
         ASSERT_NE(book.cells.end(), found);
-        EXPECT_EQ("s", found->second.first);  // a text cell, not a number
-        EXPECT_EQ(value, found->second.second);
+        EXPECT_EQ(want.type, found->second.type);
+        EXPECT_EQ(want.format, found->second.format);
+        if (want.type == number)
+            EXPECT_DOUBLE_EQ(std::stod(want.value), std::stod(found->second.value));
+        else
+            EXPECT_EQ(want.value, found->second.value);
     }
+    EXPECT_DOUBLE_EQ(1.497, book.sumC);
 
     // Widths follow the longest text of each column (the file adds the
     // cell margins, under a character).
@@ -230,7 +247,7 @@ TEST(ExportWorkbook, EmptyListGivesRowOneAndFullListEveryRow) {
     ASSERT_TRUE(files::writeWorkbook(emptyPath, empty));
     const Workbook emptyBook = readBack(dir, emptyPath);
     EXPECT_EQ(5u, emptyBook.cells.size());
-    EXPECT_EQ("Channel 4", emptyBook.cells.at("F1").second);
+    EXPECT_EQ("Channel 4", emptyBook.cells.at("F1").value);
 
     SampleList full;
     for (int n = 0; n < kMemoryCapacity; ++n)
@@ -239,8 +256,8 @@ TEST(ExportWorkbook, EmptyListGivesRowOneAndFullListEveryRow) {
     ASSERT_TRUE(files::writeWorkbook(fullPath, full));
     const Workbook fullBook = readBack(dir, fullPath);
     EXPECT_EQ(5u + 6u * kMemoryCapacity, fullBook.cells.size());
-    EXPECT_EQ("10240", fullBook.cells.at("A10241").second);
-    EXPECT_EQ("5119.50000", fullBook.cells.at("C10241").second);
+    EXPECT_EQ("10240", fullBook.cells.at("A10241").value);
+    EXPECT_EQ("5119.5", fullBook.cells.at("C10241").value);
     EXPECT_NEAR(files::columnWidthFor(5), fullBook.widths.at("A"), 0.75);
 
     std::string error;

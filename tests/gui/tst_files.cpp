@@ -228,6 +228,16 @@ void TestFiles::loadAsksBeforeReplacingAndNoAbandons() {
     rig.writeSettings();
     ThauptFenster& w = rig.startReady();
 
+    // A file of no rows into an empty memory clears nothing: no question,
+    // and the File menu's Export and Save keep what the first contact gave.
+    const QString empty = rig.folder() + QStringLiteral("/empty.dat");
+    writeBytes(empty, QByteArray("473.100") + int32Bytes(0));
+    rig.dialogs.fileAnswers << empty;
+    w.LoadFromFileClick();
+    QVERIFY(rig.dialogs.messages.isEmpty());
+    for (MenuItem item : {MenuItem::SaveToFile, MenuItem::Export})
+        QVERIFY(w.action(item)->isEnabled());
+
     // A file written by an earlier version: padding bytes that are not zero.
     SampleRow stored = makeRow(7, 8, 9, 10, 5000);
     std::memset(stored.padding, 0xAB, sizeof stored.padding);
@@ -261,9 +271,8 @@ void TestFiles::loadAsksBeforeReplacingAndNoAbandons() {
     w.SaveToFileClick();
     QCOMPARE(readAll(again), readAll(path));
 
-    // A file of no rows empties the memory and leaves Save and Export off.
-    const QString empty = rig.folder() + QStringLiteral("/empty.dat");
-    writeBytes(empty, QByteArray("473.100") + int32Bytes(0));
+    // Into a memory with samples, it empties the memory and leaves Save and
+    // Export off.
     rig.dialogs.answers << QMessageBox::Yes;
     rig.dialogs.fileAnswers << empty;
     w.LoadFromFileClick();
@@ -271,6 +280,8 @@ void TestFiles::loadAsksBeforeReplacingAndNoAbandons() {
     QCOMPARE(rig.values.memory.RowCount(), 0);
     QVERIFY(!w.button(Button::SaveToFile)->isEnabled());
     QVERIFY(!w.button(Button::ExportData)->isEnabled());
+    for (MenuItem item : {MenuItem::SaveToFile, MenuItem::Export})
+        QVERIFY(!w.action(item)->isEnabled());
 }
 
 void TestFiles::failedSaveIsReportedAndKeepsTheOldFile() {
@@ -397,35 +408,35 @@ void TestFiles::exportToWorkbookReadBack() {
     ThauptFenster& w = rig.startReady();
     QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
     addTwoSamples(rig);
-    // The user's temporary folder, here one that goes with the test.
-    const QByteArray savedTmp = qgetenv("TMPDIR");
-    qputenv("TMPDIR", rig.folder().toLocal8Bit());
-    const auto restoreTmp = qScopeGuard([&] {
-        if (savedTmp.isEmpty())
-            qunsetenv("TMPDIR");
-        else
-            qputenv("TMPDIR", savedTmp);
-    });
 
+    // The operator chooses where the workbook is kept before it is opened.
+    const QString path = rig.folder() + QStringLiteral("/book.xlsx");
+    rig.dialogs.fileAnswers << path;
     exportAs(rig, Choice::Spreadsheet);
-    QCOMPARE(rig.dialogs.urls.size(), 1);
-    const QString path = rig.dialogs.urls.first().toLocalFile();
-    QVERIFY(path.endsWith(QStringLiteral(".xlsx")));
-    QCOMPARE(QFileInfo(path).absolutePath(), QFileInfo(rig.folder()).absoluteFilePath());
+    QCOMPARE(rig.dialogs.fileRequests.size(), 1);
+    const tarvelo::gui::FileRequest request = rig.dialogs.fileRequests.takeFirst();
+    QCOMPARE(request.title, QStringLiteral("Save workbook as..."));
+    QCOMPARE(request.folder, rig.folder());
+    QVERIFY(request.filter.contains(QStringLiteral("(*.xlsx)")));
+    QCOMPARE(request.defaultSuffix, QStringLiteral("xlsx"));
+    QVERIFY(request.confirmOverwrite);
+    QCOMPARE(rig.dialogs.urls, QList<QUrl>{QUrl::fromLocalFile(path)});
     QVERIFY(rig.dialogs.messages.isEmpty());
 
-    // Read back by an independent reader: every cell, its type, the sheet's
-    // name and the widths of columns A to F.
+    // Read back by an independent reader: every cell, its type and number
+    // format, the sheet's name, the widths of columns A to F, and what a SUM
+    // over column C gives.
     QProcess python;
     python.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral("-c"), QStringLiteral(R"(
 import json, sys, openpyxl
 book = openpyxl.load_workbook(sys.argv[1])
 sheet = book["Tabelle1"]
-rows = [[[c.value, c.data_type] for c in row]
+rows = [[[c.value, c.data_type, c.number_format] for c in row]
         for row in sheet.iter_rows(min_row=1, max_row=sheet.max_row, max_col=6)]
 widths = [sheet.column_dimensions[k].width for k in "ABCDEF"]
+total = sum(c.value for c in sheet["C"] if c.data_type == "n")
 print(json.dumps({"sheets": book.sheetnames, "rows": rows, "widths": widths,
-                  "maxColumn": sheet.max_column}))
+                  "maxColumn": sheet.max_column, "sumC": total}))
 )"),
                                                       path});
     QVERIFY(python.waitForFinished(60000));
@@ -433,6 +444,7 @@ print(json.dumps({"sheets": book.sheetnames, "rows": rows, "widths": widths,
     const QJsonObject book = QJsonDocument::fromJson(python.readAllStandardOutput()).object();
     QCOMPARE(book[QStringLiteral("sheets")].toArray(), QJsonArray{QStringLiteral("Tabelle1")});
     QCOMPARE(book[QStringLiteral("maxColumn")].toInt(), 6);
+    QCOMPARE(book[QStringLiteral("sumC")].toDouble(), 1.5 - 12.345);
 
     const QStringList expected[] = {
         {QString(), QStringLiteral("Time"), QStringLiteral("Channel 1 (N)"),
@@ -455,8 +467,18 @@ print(json.dumps({"sheets": book.sheetnames, "rows": rows, "widths": widths,
                 QVERIFY(cell[0].isNull());
                 continue;
             }
-            QCOMPARE(cell[0].toString(), expected[r][c]);
-            QCOMPARE(cell[1].toString(), QStringLiteral("s"));  // text, never a number
+            // Row 1 and the time are text; the numbers are numbers, the
+            // channel values shown with five decimals.
+            const QString type = cell[1].toString();
+            if (r == 0 || c == 1) {
+                QCOMPARE(type, QStringLiteral("s"));
+                QCOMPARE(cell[0].toString(), expected[r][c]);
+                continue;
+            }
+            QCOMPARE(type, QStringLiteral("n"));
+            QCOMPARE(cell[0].toDouble(), expected[r][c].toDouble());
+            QCOMPARE(cell[2].toString(),
+                     c == 0 ? QStringLiteral("General") : QStringLiteral("0.00000"));
         }
     }
     // Each column as wide as its longest text and a character's room (the
@@ -469,18 +491,40 @@ print(json.dumps({"sheets": book.sheetnames, "rows": rows, "widths": widths,
         QVERIFY(widths[c].toDouble() >= longest + 1);
         QVERIFY(widths[c].toDouble() < longest + 2);
     }
-    QFile::remove(path);
+
+    // Cancelled, nothing is written or opened.
+    exportAs(rig, Choice::Spreadsheet);
+    QCOMPARE(rig.dialogs.urls.size(), 1);
 
     // No spreadsheet application: the message names the file, which stays.
     rig.dialogs.openUrlResult = false;
+    const QString second = rig.folder() + QStringLiteral("/second.xlsx");
+    rig.dialogs.fileAnswers << second;
     exportAs(rig, Choice::Spreadsheet);
     QCOMPARE(rig.dialogs.urls.size(), 2);
-    const QString second = rig.dialogs.urls.last().toLocalFile();
-    QVERIFY(second != path);
     QCOMPARE(rig.dialogs.messages.size(), 1);
     QVERIFY(rig.dialogs.messages.first().text.contains(second));
     QVERIFY(QFile::exists(second));
-    QFile::remove(second);
+
+    // A desktop whose launcher exists but that has no application for
+    // workbooks: the real seam reports that nothing could be started, and
+    // launches nothing.
+    QTemporaryDir bin;
+    const QString marker = bin.filePath(QStringLiteral("launched"));
+    const auto script = [&](const QString& name, const QByteArray& body) {
+        QFile file(bin.filePath(name));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("#!/bin/sh\n" + body);
+        file.close();
+        file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    };
+    script(QStringLiteral("xdg-mime"), "exit 0\n");
+    script(QStringLiteral("xdg-open"), "touch '" + marker.toLocal8Bit() + "'\n");
+    const QByteArray savedPath = qgetenv("PATH");
+    const auto restorePath = qScopeGuard([&] { qputenv("PATH", savedPath); });
+    qputenv("PATH", bin.path().toLocal8Bit() + ':' + savedPath);
+    QVERIFY(!tarvelo::gui::StandardDialogs().openUrl(QUrl::fromLocalFile(second)));
+    QVERIFY(!QFile::exists(marker));
     Q_UNUSED(w);
 }
 

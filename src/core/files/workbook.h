@@ -12,9 +12,13 @@ inline constexpr const char* kWorksheetName = "Tabelle1";
 //   A1 empty, B1..F1 the list's captions of columns 1..5;
 //   for list row k = 1, 2, ...: A(k+1) = k, B..F(k+1) = the row's texts of
 //   columns 1..5 with the decimal point "." (every "," replaced by ".").
-// Every cell is a text cell. Columns A..F are as wide as their longest text.
-// An empty text writes no cell: the spreadsheet shows it as empty, as it
-// does when an empty text is typed in. False with a reason on failure.
+// The cells are what a spreadsheet makes of the texts typed in: the numbers
+// of columns A and C..F are number cells (C..F shown with five decimals,
+// "0.00000"), row 1 and column B text cells. Columns A..F are as wide as
+// their longest text. An empty text writes no cell: the spreadsheet shows it
+// as empty, as it does when an empty text is typed in. The file is replaced
+// in one step (an existing file stays as it was when the export fails).
+// False with a reason on failure.
 bool writeWorkbook(const std::string& path, const acquisition::SampleList& list,
                    std::string* error = nullptr);
 

@@ -2,6 +2,8 @@
 
 #include <QDesktopServices>
 #include <QFileDialog>
+#include <QMimeDatabase>
+#include <QProcess>
 
 namespace tarvelo::gui {
 
@@ -21,6 +23,25 @@ QString runFileDialog(QWidget* owner, const FileRequest& request, QFileDialog::A
     if (dialog.exec() != QDialog::Accepted)
         return {};
     return dialog.selectedFiles().value(0);
+}
+
+// Whether the desktop names an application for files of this one's kind. The
+// desktop's launcher starts for any file and so reports success even when
+// nothing then opens it; its table of default applications tells. Without
+// that table (no xdg-mime) the launch itself decides.
+bool desktopHasApplicationFor(const QString& path) {
+    const QString type = QMimeDatabase().mimeTypeForFile(path).name();
+    QProcess query;
+    query.start(QStringLiteral("xdg-mime"),
+                {QStringLiteral("query"), QStringLiteral("default"), type});
+    if (!query.waitForStarted(5000))
+        return true;
+    if (!query.waitForFinished(5000)) {
+        query.kill();
+        query.waitForFinished();
+        return true;
+    }
+    return !query.readAllStandardOutput().trimmed().isEmpty();
 }
 
 }  // namespace
@@ -44,6 +65,8 @@ QString StandardDialogs::openFileName(QWidget* owner, const FileRequest& request
 }
 
 bool StandardDialogs::openUrl(const QUrl& url) {
+    if (url.isLocalFile() && !desktopHasApplicationFor(url.toLocalFile()))
+        return false;
     return QDesktopServices::openUrl(url);
 }
 

@@ -35,8 +35,9 @@ public:
     virtual QString saveFileName(QWidget* owner, const FileRequest& request) = 0;
     virtual QString openFileName(QWidget* owner, const FileRequest& request) = 0;
     // Hands a file, web address or mail address to the desktop's default
-    // application. False when no application could be started; callers that
-    // have nothing to say about that ignore the result.
+    // application. False when no application could be started, also when the
+    // desktop has no application for a file of that kind; callers that have
+    // nothing to say about that ignore the result.
     virtual bool openUrl(const QUrl& url) = 0;
 };
 

@@ -9,7 +9,6 @@
 #include <QClipboard>
 #include <QDir>
 #include <QGuiApplication>
-#include <QTemporaryFile>
 #include <QUrl>
 
 #include "acquisition/batch_readout.h"
@@ -17,6 +16,7 @@
 #include "acquisition/samplelistmodel.h"
 #include "app/dialogs.h"
 #include "app/process_values.h"
+#include "app/program_text.h"
 #include "device/replies.h"
 #include "files/export_text.h"
 #include "files/mexport.h"
@@ -40,8 +40,14 @@ constexpr int kBatchTitleText = 52;       // "Export batch memory"
 const char* const kSampleFileFilter = "Data files (*.dat *.DAT)";
 const char* const kExportFileFilter = "ASCII-Datei (*.asc)";
 const char* const kBatchFileFilter = "Batch files (*.txt)";
+const char* const kWorkbookFilter = "Workbooks (*.xlsx)";
 
 QString fromUtf8(const std::string& text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+QString programQText(app::ProgramText id, int language) {
+    const std::string_view text = app::programText(id, language);
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
@@ -130,6 +136,7 @@ void ThauptFenster::LoadFromFileClick() {
     }
 
     // ClearMemory: a memory holding samples is replaced only after a Yes.
+    // An empty memory is not cleared, so its controls keep their state.
     if (values_.memory.RowCount() != 0) {
         const auto answer =
             dialogs_.message(this, fromUtf8(values_.uiText[kDeleteQuestionText]),
@@ -137,8 +144,8 @@ void ThauptFenster::LoadFromFileClick() {
                              QMessageBox::Yes | QMessageBox::No);
         if (answer != QMessageBox::Yes)
             return;
+        setSaveExportEnabled(false);
     }
-    setSaveExportEnabled(false);
     values_.memory.clear();
     model_->clear();
 
@@ -186,28 +193,28 @@ void ThauptFenster::exportToFile() {
 }
 
 void ThauptFenster::exportToWorkbook() {
-    // A new workbook in the user's temporary folder, handed to the desktop's
-    // spreadsheet application; the file stays for that application to use.
-    QTemporaryFile reserved(QDir(QDir::tempPath()).filePath(QStringLiteral("Tarvelo-XXXXXX.xlsx")));
-    reserved.setAutoRemove(false);
-    if (!reserved.open()) {
-        showFileError(QStringLiteral("Cannot create a file in %1: %2")
-                          .arg(QDir::tempPath(), reserved.errorString()));
+    // The operator says where the workbook is kept before it is written and
+    // handed to the desktop's spreadsheet application, so what that
+    // application saves lands where the operator chose.
+    const int language = values_.settings.language.load();
+    FileRequest request;
+    request.title = programQText(app::ProgramText::WorkbookSaveTitle, language);
+    request.folder = QString::fromStdString(values_.fileDialogFolder());
+    request.filter = QLatin1String(kWorkbookFilter);
+    request.defaultSuffix = QStringLiteral("xlsx");
+    request.confirmOverwrite = true;
+    const QString path = dialogs_.saveFileName(this, request);
+    if (path.isEmpty())
         return;
-    }
-    const QString path = reserved.fileName();
-    reserved.close();
 
     std::string error;
     if (!files::writeWorkbook(localPath(path), list_, &error)) {
-        QFile::remove(path);
         showFileError(fromUtf8(error));
         return;
     }
     if (!dialogs_.openUrl(QUrl::fromLocalFile(path))) {
         dialogs_.message(this,
-                         QStringLiteral("No spreadsheet application could be started. "
-                                        "The workbook has been saved as\n%1")
+                         programQText(app::ProgramText::WorkbookNoApplication, language)
                              .arg(QDir::toNativeSeparators(path)),
                          fromUtf8(values_.uiText[kExportCaptionText]), QMessageBox::Information,
                          QMessageBox::Ok);

@@ -70,6 +70,10 @@ void TFormExport::FormShow() {
         choices_[i]->setText(QString::fromStdString(text_[kChoiceTexts[i]]));
     }
     group_->setExclusive(true);
+    // Each showing starts on the choices, so that OK stays the default
+    // button: a push button that kept the focus from the last showing would
+    // take Enter for itself.
+    choices_[0]->setFocus();
 }
 
 }  // namespace tarvelo::gui
