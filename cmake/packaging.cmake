@@ -1,9 +1,13 @@
 # Installation of the program for a Linux desktop, and its Debian package.
-# Only the program is installed (component "program"): the simulated
+# Only the program and its manual are installed (component "program"): the simulated
 # instrument, the tests and the benchmarks stay in the build tree.
 include(GNUInstallDirs)
 
 install(TARGETS tarvelo RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT program)
+# The operator's manual, where the installed program looks for it.
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs/manual/
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/tarvelo/help COMPONENT program
+        FILES_MATCHING PATTERN "*.html" PATTERN "*.css" PATTERN "*.png")
 install(FILES ${PROJECT_SOURCE_DIR}/resources/tarvelo.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications COMPONENT program)
 install(FILES ${PROJECT_SOURCE_DIR}/resources/logo.svg

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the Debian package of the program (tarvelo_<version>_<arch>.deb) in
 # build-package: a Release build for the prefix /usr without tests and
-# benchmarks; the package holds the program, its desktop entry and its icon.
+# benchmarks; the package holds the program, its desktop entry, its icon and
+# the operator's manual.
 # Install it with: sudo apt-get install ./build-package/tarvelo_*.deb
 # Usage: scripts/package.sh
 set -euo pipefail

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <condition_variable>
 #include <cstring>
+#include <limits>
 #include <list>
 #include <map>
 #include <numbers>
@@ -130,6 +131,29 @@ bool parseIndex(std::string_view digits, uint64_t& n) {
     return res.ec == std::errc() && res.ptr == digits.data() + digits.size();
 }
 
+// A well-mixed 64-bit value from x (the splitmix64 finaliser).
+uint64_t mix(uint64_t x) {
+    x += 0x9E3779B97F4A7C15ull;
+    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
+    x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
+    return x ^ (x >> 31);
+}
+
+// Channel c's signal at a device time, in the channel's unit: a level of 10 c, a slow drift of
+// up to c over a quarter to three quarters of an hour, a periodic part of up to 2.5 c with a
+// period of 4 + c seconds and noise of up to 0.02 c. The noise is drawn from the millisecond
+// and the channel, so the whole signal is a function of the device clock: a single shot and
+// the stream record stamped with the same millisecond carry the same values.
+double signalAt(double deviceMs, double clockStartMs, int c) {
+    const double t = (deviceMs - clockStartMs) / 1000.0;
+    const double drift = c * std::sin(2 * std::numbers::pi * t / (900.0 + 600.0 * c));
+    const double periodic = 2.5 * c * std::sin(2 * std::numbers::pi * t / (4.0 + c));
+    const uint64_t seed = static_cast<uint64_t>(static_cast<int64_t>(deviceMs)) * 4 + (c - 1);
+    const double unit = static_cast<double>(mix(seed) >> 11) * 0x1.0p-53;  // [0, 1)
+    const double noise = 0.02 * c * (2 * unit - 1);
+    return 10.0 * c + drift + periodic + noise;
+}
+
 struct Connection {
     int fd = -1;
     std::thread thread;
@@ -246,17 +270,17 @@ struct Instrument::Impl {
         if (cmd == "#Z75")
             return "#Z75" + units[selected - 1];
         if (cmd == "#X00") {
-            double t = std::chrono::duration<double>(Clock::now() - startedAt).count();
+            const double now = deviceNowMs();
             std::string s = "#X00";
             for (int c = 1; c <= 4; ++c) {
                 if (units[c - 1].empty()) {
                     s += "N.C.  |";
                     continue;
                 }
-                double v = 10.0 * c + 2.5 * c * std::sin(2 * std::numbers::pi * t / (4.0 + c));
+                double v = signalAt(now, clockStartMs, c);
                 s += liveNumber(std::round(v * 1e5) / 1e5) + "|";
             }
-            return s + plainNumber(deviceNowMs()) + "|";
+            return s + plainNumber(now) + "|";
         }
         if (cmd == "#L01" || cmd == "#L02") {
             {
@@ -432,14 +456,18 @@ struct Instrument::Impl {
     static_assert(std::endian::native == std::endian::little,
                   "stream records are written in host byte order, which must be little-endian");
 
-    static void putRecord(char* out, uint64_t i, double clockStart) {
+    // Record i: exact values (`units` null) or the signal at `timeMs`, where channels without
+    // a unit read 0.
+    static void putRecord(char* out, uint64_t i, double timeMs, double clockStart,
+                          const std::array<std::string, 4>* units) {
         std::memset(out, 0, kRecordSize);
         for (int c = 1; c <= 4; ++c) {
-            double v = Instrument::recordValue(i, c);
+            double v = !units                    ? Instrument::recordValue(i, c)
+                       : (*units)[c - 1].empty() ? 0.0
+                                                 : signalAt(timeMs, clockStart, c);
             std::memcpy(out + 8 * (c - 1), &v, 8);
         }
-        double t = clockStart + static_cast<double>(i);
-        std::memcpy(out + 32, &t, 8);
+        std::memcpy(out + 32, &timeMs, 8);
         out[40] = static_cast<char>(i % 256);
     }
 
@@ -456,6 +484,14 @@ struct Instrument::Impl {
         Clock::time_point base;
         uint64_t baseCount = 0;
         uint64_t seenGeneration = 0;
+        // Signal stream: the time stamps continue the device clock from where a run of the
+        // stream starts (never going back), one step per record.
+        const bool signal = config.stream == StreamSignal::Signal;
+        bool stamped = false;
+        double stampBase = 0;
+        double stampStep = 1;
+        uint64_t stampCount = 0;
+        double lastStamp = std::numeric_limits<double>::lowest();
         while (!isStopping()) {
             std::unique_lock lock(streamMu);
             if (streamFd < 0) {
@@ -467,6 +503,7 @@ struct Instrument::Impl {
                 lock.lock();
                 streamFd = fd;
                 paced = false;
+                stamped = false;
                 if (streamFault == StreamFault::CloseStream)
                     closeStream();
                 continue;
@@ -479,6 +516,7 @@ struct Instrument::Impl {
             if (!want) {
                 senderActive = false;
                 paced = false;
+                stamped = false;
                 streamCv.notify_all();
                 int fd = streamFd;
                 lock.unlock();
@@ -500,6 +538,7 @@ struct Instrument::Impl {
             if (rateGeneration != seenGeneration) {
                 seenGeneration = rateGeneration;
                 paced = false;
+                stamped = false;
             }
             int fd = streamFd;
             uint64_t first = recordsSent.load();
@@ -522,10 +561,30 @@ struct Instrument::Impl {
             }
             if (split)
                 count = 1;
+            if (signal && !stamped) {
+                stamped = true;
+                stampStep = rate > 0 ? 1000.0 / rate : 1.0;
+                stampBase = std::max(deviceNowMs(), lastStamp + stampStep);
+                stampCount = first;
+            }
             lock.unlock();
 
-            for (std::size_t k = 0; k < count; ++k)
-                putRecord(&buf[k * kRecordSize], first + k, clockStartMs);
+            std::array<std::string, 4> units;
+            if (signal) {
+                std::lock_guard unitsLock(mu);
+                units = config.units;
+            }
+            for (std::size_t k = 0; k < count; ++k) {
+                const uint64_t i = first + k;
+                double timeMs = clockStartMs + static_cast<double>(i);
+                if (signal) {
+                    timeMs =
+                        std::floor(stampBase + static_cast<double>(i - stampCount) * stampStep);
+                    lastStamp = timeMs;
+                }
+                putRecord(&buf[k * kRecordSize], i, timeMs, clockStartMs,
+                          signal ? &units : nullptr);
+            }
             std::size_t bytes = count * kRecordSize;
             std::size_t written;
             if (split) {

@@ -30,6 +30,17 @@ enum class StreamFault {
     CloseStream,      // closes the stream connection (and accepts a new one later)
 };
 
+// What the stream records carry.
+enum class StreamSignal {
+    // Channel c of record i is Instrument::recordValue(i, c), time stamp clockStartMs + i:
+    // exact and predictable, for tests that check every record.
+    Exact,
+    // The signals that "#X00" reports, continued record by record: each record carries the
+    // values of the same function of the device clock, and the time stamps follow that
+    // clock, one step of 1000 / recordsPerSecond ms (1 ms when unpaced) per record.
+    Signal,
+};
+
 struct BatchRecord {
     std::array<double, 4> value{};
     std::array<double, 4> upperPeak{};
@@ -54,6 +65,7 @@ struct InstrumentConfig {
     double recordsPerSecond = 1000.0;
     // Device clock start in ms since 1970; 0 = the host's clock.
     double clockStartMs = 0;
+    StreamSignal stream = StreamSignal::Exact;
 };
 
 // A simulated instrument on 127.0.0.1 that speaks the command protocol and
@@ -83,8 +95,8 @@ public:
     void setUnit(int channel, std::string unit);
     void setRecordsPerSecond(double rate);
 
-    // The stream records sent while streaming: channel c of record i is
-    // recordValue(i, c), time stamp clockStartMs + i, flag i % 256.
+    // The stream records sent while streaming with StreamSignal::Exact: channel c of
+    // record i is recordValue(i, c), time stamp clockStartMs + i, flag i % 256.
     static double recordValue(uint64_t recordIndex, int channel);
 
     bool streaming() const;            // between "#L01" and "#L02"

@@ -25,6 +25,12 @@ const char kUsage[] =
     "Options:\n"
     "  --port N         command port (default 4000; 0 picks a free port and prints it)\n"
     "  --rate R         stream records per second (default 1000; 0 = as fast as possible)\n"
+    "  --stream KIND    what the stream records carry (default signal):\n"
+    "                   signal  the values that \"#X00\" reports (a level, slow drift, a\n"
+    "                           periodic part and a little noise per channel; 0 on a channel\n"
+    "                           without a unit), time stamps on the device clock\n"
+    "                   exact   record i holds 1000 * c + 0.25 * i on channel c and the\n"
+    "                           time stamp clock start + i ms, for checking every record\n"
     "  --batch-count N  data sets in the batch memory (default 25)\n"
     "  --units a,b,c,d  units of channels 1 to 4 in UTF-8; an empty unit means not\n"
     "                   connected (default: N,mm,,\xC2\xB0"
@@ -122,6 +128,7 @@ int usageError(const std::string& message) {
 int main(int argc, char** argv) {
     tarvelo::sim::InstrumentConfig config;
     config.port = 4000;
+    config.stream = tarvelo::sim::StreamSignal::Signal;
     const Fault* fault = nullptr;
 
     for (int i = 1; i < argc; ++i) {
@@ -130,8 +137,8 @@ int main(int argc, char** argv) {
             std::fputs(kUsage, stdout);
             return 0;
         }
-        if (arg != "--port" && arg != "--rate" && arg != "--batch-count" && arg != "--units" &&
-            arg != "--fault")
+        if (arg != "--port" && arg != "--rate" && arg != "--stream" && arg != "--batch-count" &&
+            arg != "--units" && arg != "--fault")
             return usageError("unknown option " + std::string(arg));
         if (i + 1 >= argc)
             return usageError("missing value after " + std::string(arg));
@@ -147,6 +154,13 @@ int main(int argc, char** argv) {
             if (end == value || *end != '\0' || !(r >= 0) || r > 1e9)
                 return usageError("--rate needs a number of records per second, 0 or more");
             config.recordsPerSecond = r;
+        } else if (arg == "--stream") {
+            if (std::strcmp(value, "signal") == 0)
+                config.stream = tarvelo::sim::StreamSignal::Signal;
+            else if (std::strcmp(value, "exact") == 0)
+                config.stream = tarvelo::sim::StreamSignal::Exact;
+            else
+                return usageError("--stream needs signal or exact");
         } else if (arg == "--batch-count") {
             auto v = parseNumber(value, 0, 100000000);
             if (!v)

@@ -24,16 +24,19 @@ namespace fs = std::filesystem;
 // beside the executable, whatever the environment says.
 TEST(ProgramPaths, WritableFolderKeepsEverythingBesideTheExecutable) {
     TempDir dir;
-    const ProgramPaths paths = resolveProgramPaths(
-        {dir.path() + "/", "/usr/bin", dir.path() + "/xdg", dir.path(), dir.path() + "/Documents"});
+    const ProgramPaths paths =
+        resolveProgramPaths({dir.path() + "/", "/usr/bin", dir.path() + "/xdg", dir.path(),
+                             dir.path() + "/Documents", "/usr/share/tarvelo/help"});
     EXPECT_FALSE(paths.installed);
     EXPECT_EQ(paths.programDirectory, dir.path());
     EXPECT_EQ(paths.settingsDirectory, dir.path());
     EXPECT_EQ(paths.fileDialogDirectory, dir.path());
+    EXPECT_EQ(paths.helpDirectory, dir.file("help"));
 
     ProcessValues values;
     values.programDirectory = paths.programDirectory;
     EXPECT_EQ(values.settingsFilePath(), dir.file("473config.ini"));
+    EXPECT_EQ(values.helpFolder(), dir.file("help"));
     EXPECT_EQ(values.fileDialogFolder(), dir.path());
 }
 
@@ -50,9 +53,11 @@ TEST(ProgramPaths, InstalledUsesTheUsersFolders) {
     fs::create_directories(home + "/Docs");
 
     ProgramLocation location{bin, dir.file("bin-link"), dir.file("xdg"), home, home + "/Docs/"};
+    location.installedHelpDirectory = dir.file("usr/share/tarvelo/help/");
     ProgramPaths paths = resolveProgramPaths(location);
     EXPECT_TRUE(paths.installed);
     EXPECT_EQ(paths.programDirectory, bin);
+    EXPECT_EQ(paths.helpDirectory, dir.file("usr/share/tarvelo/help"));
     EXPECT_EQ(paths.settingsDirectory, dir.file("xdg/tarvelo"));
     EXPECT_EQ(paths.fileDialogDirectory, home + "/Docs");
 

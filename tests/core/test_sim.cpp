@@ -2,6 +2,7 @@
 // and the faults that the device-link tests rely on.
 
 #include <chrono>
+#include <cmath>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -254,6 +255,45 @@ TEST_F(SimTest, StreamSendsRecordsBetweenStartAndStop) {
         checkRecords(got);
         EXPECT_EQ(sim->streamConnections(), 1);
     }
+}
+
+// The default stream of the executable: the same signals as the single shot, on its clock.
+TEST_F(SimTest, SignalStreamContinuesTheSingleShotOnTheDeviceClock) {
+    InstrumentConfig config;
+    config.stream = tarvelo::sim::StreamSignal::Signal;
+    sim.reset();
+    startWith(config);
+    Socket stream(sim->streamPort());
+    ASSERT_TRUE(stream.connected());
+    Socket(sim->commandPort()).exchange("#L01");
+    std::string got = readRecords(stream, 100, 1000ms);
+    const auto shot = splitFields(Socket(sim->commandPort()).exchange("#X00"));
+    ASSERT_EQ(shot.size(), 5u);
+    got += readRecords(stream, 300, 1000ms);
+    Socket(sim->commandPort()).exchange("#L02");
+    got += drainAfterStop(stream, *sim);
+    ASSERT_EQ(got.size() % 48, 0u);
+    ASSERT_GE(got.size() / 48, 300u);
+
+    const double shotTime = std::stod(shot[4]);
+    bool sameMillisecond = false;
+    for (std::size_t i = 0; i < got.size() / 48; ++i) {
+        double v[5];
+        std::memcpy(v, got.data() + 48 * i, sizeof v);
+        if (i > 0) {
+            double previous;
+            std::memcpy(&previous, got.data() + 48 * (i - 1) + 32, 8);
+            ASSERT_EQ(v[4], previous + 1) << "record " << i << " is not one ms after the last";
+        }
+        ASSERT_EQ(v[2], 0.0) << "channel 3 has no unit";
+        ASSERT_LT(std::abs(v[4] - shotTime), 2000) << "record " << i << " is off the clock";
+        if (v[4] == shotTime) {
+            sameMillisecond = true;
+            for (int c : {0, 1, 3})
+                EXPECT_NEAR(v[c], std::stod(shot[c]), 0.6e-5) << "channel " << c + 1;
+        }
+    }
+    EXPECT_TRUE(sameMillisecond) << "no record stamped with the single shot's time " << shot[4];
 }
 
 TEST_F(SimTest, SplitRecordsArriveInTwoSegments) {

@@ -2,6 +2,8 @@
 // their enabling, single shot, clearing, keyboard, help and shutdown.
 
 #include <QApplication>
+#include <QDir>
+#include <QFile>
 #include <QLabel>
 #include <QLocale>
 #include <QMenu>
@@ -67,7 +69,7 @@ private slots:
     void singleShotWrongEchoShowsMVal();
     void clearAsksAndClears();
     void keyboardShortcuts();
-    void helpOpensLanguageFile();
+    void helpOpensPageOfLanguage();
     void closeWhileProbeWaits();
 };
 
@@ -149,7 +151,7 @@ void TestMainWindow::layoutAndMenus() {
         {MenuItem::BatchToList, "Batch to &list", {}},
         {MenuItem::BatchToFile, "Batch to &file", {}},
         {MenuItem::Help, "?", {}},
-        {MenuItem::HelpFile, "&Help", {}},
+        {MenuItem::HelpFile, "&Help", QKeySequence(Qt::Key_F1)},
         {MenuItem::Info, "&Info", {}},
     };
     for (const Expect& e : items) {
@@ -382,24 +384,64 @@ void TestMainWindow::keyboardShortcuts() {
         popup->close();
 }
 
-void TestMainWindow::helpOpensLanguageFile() {
+// Help (menu item and F1): a compiled help file of the language beside the
+// executable, else the manual's page of the language, else a box that says why.
+void TestMainWindow::helpOpensPageOfLanguage() {
     Rig rig(false);
     rig.writeSettings({QStringLiteral("Language=2")});
     ThauptFenster& w = rig.start();
     const QString folder = rig.folder();
+    const QString help = folder + QStringLiteral("/manual");
+    rig.values.helpDirectory = help.toStdString();
+    QVERIFY(QDir().mkpath(help));
+    auto touch = [](const QString& path) {
+        QFile file(path);
+        return file.open(QIODevice::WriteOnly);
+    };
+    for (const char* page : {"manual_de.html", "manual_en.html", "manual_fr.html"})
+        QVERIFY(touch(help + QLatin1Char('/') + QLatin1String(page)));
+    QVERIFY(touch(folder + QStringLiteral("/hilfe_f.chm")));
+    auto opened = [&](int language) {
+        rig.dialogs.urls.clear();
+        rig.values.settings.language = language;
+        w.Hilfe1Click();
+        QStringList paths;
+        for (const QUrl& url : rig.dialogs.urls)
+            paths << url.toLocalFile().mid(folder.size() + 1);
+        return paths;
+    };
+
+    // F1 and the menu item in French: the help file beside the executable.
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    QTest::keyClick(&w, Qt::Key_F1);
+    QCOMPARE(rig.dialogs.urls,
+             QList<QUrl>{QUrl::fromLocalFile(folder + QStringLiteral("/hilfe_f.chm"))});
+    rig.dialogs.urls.clear();
     w.action(MenuItem::HelpFile)->trigger();
-    rig.values.settings.language = 0;
-    w.Hilfe1Click();
-    rig.values.settings.language = 1;
-    w.Hilfe1Click();
-    rig.values.settings.language = 3;  // Italian has no help file
-    w.Hilfe1Click();
-    rig.values.settings.language = -1;
-    w.Hilfe1Click();
-    QCOMPARE(rig.dialogs.urls.size(), 3);
-    QCOMPARE(rig.dialogs.urls[0], QUrl::fromLocalFile(folder + QStringLiteral("/hilfe_f.chm")));
-    QCOMPARE(rig.dialogs.urls[1], QUrl::fromLocalFile(folder + QStringLiteral("/hilfe.chm")));
-    QCOMPARE(rig.dialogs.urls[2], QUrl::fromLocalFile(folder + QStringLiteral("/hilfe_e.chm")));
+    QCOMPARE(rig.dialogs.urls.size(), 1);
+    // No help file for the others: the page of the language; Italian and any
+    // other language read the English one.
+    QCOMPARE(opened(0), QStringList{QStringLiteral("manual/manual_de.html")});
+    QCOMPARE(opened(1), QStringList{QStringLiteral("manual/manual_en.html")});
+    QCOMPARE(opened(3), QStringList{QStringLiteral("manual/manual_en.html")});
+    QCOMPARE(opened(-1), QStringList{QStringLiteral("manual/manual_en.html")});
+    QVERIFY(rig.dialogs.messages.isEmpty());
+
+    // Nothing can show the help file or the page: both are tried, then a box.
+    rig.dialogs.openUrlResult = false;
+    QCOMPARE(opened(2),
+             (QStringList{QStringLiteral("hilfe_f.chm"), QStringLiteral("manual/manual_fr.html")}));
+    QCOMPARE(rig.dialogs.messages.size(), 1);
+    QCOMPARE(rig.dialogs.messages[0].caption, QStringLiteral("Aide"));
+    QVERIFY(rig.dialogs.messages[0].text.contains(QStringLiteral("aucun programme")));
+    // No page at all: nothing is handed to the desktop, the box names the page.
+    QVERIFY(QFile::remove(help + QStringLiteral("/manual_de.html")));
+    rig.dialogs.openUrlResult = true;
+    QCOMPARE(opened(0), QStringList());
+    QCOMPARE(rig.dialogs.messages.size(), 2);
+    QCOMPARE(rig.dialogs.messages[1].caption, QStringLiteral("Hilfe"));
+    QVERIFY(rig.dialogs.messages[1].text.contains(help + QStringLiteral("/manual_de.html")));
 
     // Graph and statistics do nothing on an empty memory (and must not
     // crash without their windows).

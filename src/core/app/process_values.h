@@ -22,6 +22,9 @@ struct ProcessValues {
     // (app/program_paths.h); empty means programDirectory.
     std::string settingsDirectory;
     std::string fileDialogDirectory;
+    // The folder of the manual's HTML pages; empty means the folder "help"
+    // beside the executable.
+    std::string helpDirectory;
     std::atomic<bool> deviceReady{false};
     acquisition::MeasurementMemory memory;
     UiText uiText;
@@ -29,6 +32,9 @@ struct ProcessValues {
     std::string settingsFilePath() const {
         return (settingsDirectory.empty() ? programDirectory : settingsDirectory) + "/" +
                kSettingsFileName;
+    }
+    std::string helpFolder() const {
+        return helpDirectory.empty() ? programDirectory + "/help" : helpDirectory;
     }
     const std::string& fileDialogFolder() const {
         return fileDialogDirectory.empty() ? programDirectory : fileDialogDirectory;

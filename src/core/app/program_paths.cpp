@@ -36,6 +36,10 @@ ProgramPaths resolveProgramPaths(const ProgramLocation& location) {
     paths.programDirectory = withoutTrailingSeparator(location.executableDirectory);
     paths.installed = sameFolder(paths.programDirectory, location.installedBinDirectory) ||
                       !writableFolder(paths.programDirectory);
+    const std::string installedHelp = withoutTrailingSeparator(location.installedHelpDirectory);
+    paths.helpDirectory = paths.installed && !installedHelp.empty()
+                              ? installedHelp
+                              : paths.programDirectory + "/help";
     if (!paths.installed) {
         paths.settingsDirectory = paths.programDirectory;
         paths.fileDialogDirectory = paths.programDirectory;

@@ -43,6 +43,15 @@ constexpr Entry kEntries[] = {
     // Graph image, copy and wheel zoom
 
     // Help
+    {ProgramText::HelpCaption, "Hilfe", "Help", "Aide"},
+    {ProgramText::HelpPageMissing, "Die Hilfeseite wurde nicht gefunden:\n%1",
+     "The help page was not found:\n%1", "La page d'aide est introuvable :\n%1"},
+    {ProgramText::HelpNoViewer,
+     "Die Hilfeseite konnte nicht geöffnet werden: Es wurde kein Programm gefunden, das sie "
+     "anzeigt.\n%1",
+     "The help page could not be opened: no program to show it was found.\n%1",
+     "La page d'aide n'a pas pu être ouverte : aucun programme pour l'afficher n'a été "
+     "trouvé.\n%1"},
 };
 
 constexpr bool inEnumOrder() {

@@ -29,6 +29,9 @@ enum class ProgramText {
     // Graph image, copy and wheel zoom
 
     // Help
+    HelpCaption,      // caption of the box when the help cannot be shown
+    HelpPageMissing,  // %1: the page's path
+    HelpNoViewer,     // %1: the page's path
 
     Count  // not a text
 };

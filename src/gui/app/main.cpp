@@ -29,12 +29,14 @@ int main(int argc, char* argv[]) {
     const tarvelo::app::ProgramPaths paths = tarvelo::app::resolveProgramPaths(
         {QCoreApplication::applicationDirPath().toStdString(), TARVELO_INSTALL_BINDIR,
          environment("XDG_CONFIG_HOME"), environment("HOME"),
-         QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation).toStdString()});
+         QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation).toStdString(),
+         TARVELO_INSTALL_HELPDIR});
     if (paths.installed)
         tarvelo::app::ensureSettingsDirectory(paths);
     values.programDirectory = paths.programDirectory;
     values.settingsDirectory = paths.settingsDirectory;
     values.fileDialogDirectory = paths.fileDialogDirectory;
+    values.helpDirectory = paths.helpDirectory;
 
     tarvelo::gui::StandardDialogs dialogs;
     tarvelo::gui::ProgramWindows windows = tarvelo::gui::createProgramWindows(values, dialogs);

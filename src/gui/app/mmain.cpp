@@ -4,6 +4,8 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDir>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
@@ -181,7 +183,7 @@ void ThauptFenster::createMenus() {
     add(samples, MenuItem::BatchToFile, QKeySequence(), &ThauptFenster::Batchtofile1Click);
 
     QMenu* help = menu(MenuItem::Help, "N2");
-    add(help, MenuItem::HelpFile, QKeySequence(), &ThauptFenster::Hilfe1Click);
+    add(help, MenuItem::HelpFile, QKeySequence(Qt::Key_F1), &ThauptFenster::Hilfe1Click);
     add(help, MenuItem::Info, QKeySequence(), &ThauptFenster::N2Click);
 
     for (QAction* action : actions_)
@@ -492,13 +494,34 @@ void ThauptFenster::ProgrammEnde1Click() {
 }
 
 void ThauptFenster::Hilfe1Click() {
+    // German, English, French; Italian and any other language read the English manual.
     static const char* const kHelpFiles[] = {"hilfe.chm", "hilfe_e.chm", "hilfe_f.chm"};
+    static const char* const kPages[] = {"manual_de.html", "manual_en.html", "manual_fr.html"};
     const int language = values_.settings.language.load();
-    if (language < 0 || language > 2)
+    const bool listed = language >= 0 && language <= 2;
+
+    // A compiled help file beside the executable wins; when nothing can show it, the manual's
+    // page is the next best thing.
+    if (listed) {
+        const QString helpFile = QString::fromStdString(values_.programDirectory) +
+                                 QLatin1Char('/') + QLatin1String(kHelpFiles[language]);
+        if (QFileInfo(helpFile).isFile() && dialogs_.openUrl(QUrl::fromLocalFile(helpFile)))
+            return;
+    }
+    const QString page = QString::fromStdString(values_.helpFolder()) + QLatin1Char('/') +
+                         QLatin1String(kPages[listed ? language : 1]);
+    const bool found = QFileInfo(page).isFile();
+    if (found && dialogs_.openUrl(QUrl::fromLocalFile(page)))
         return;
-    const QString path = QString::fromStdString(values_.programDirectory) + QLatin1Char('/') +
-                         QLatin1String(kHelpFiles[language]);
-    dialogs_.openUrl(QUrl::fromLocalFile(path));
+    auto text = [language](app::ProgramText id) {
+        const std::string_view t = app::programText(id, language);
+        return QString::fromUtf8(t.data(), static_cast<qsizetype>(t.size()));
+    };
+    dialogs_.message(
+        this,
+        text(found ? app::ProgramText::HelpNoViewer : app::ProgramText::HelpPageMissing)
+            .arg(QDir::toNativeSeparators(page)),
+        text(app::ProgramText::HelpCaption), QMessageBox::Warning, QMessageBox::Ok);
 }
 
 void ThauptFenster::N2Click() {
