@@ -1,9 +1,12 @@
 # Installation of the program for a Linux desktop, and its Debian package.
-# Only the program is installed (component "program"): the simulated
-# instrument, the tests and the benchmarks stay in the build tree.
+# Only the program and its command-line companion are installed (component
+# "program"): the simulated instrument, the tests and the benchmarks stay in
+# the build tree.
 include(GNUInstallDirs)
 
-install(TARGETS tarvelo RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT program)
+install(TARGETS tarvelo tarvelo-cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT program)
+install(FILES ${PROJECT_SOURCE_DIR}/src/cli/tarvelo-cli.1
+        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT program)
 install(FILES ${PROJECT_SOURCE_DIR}/resources/tarvelo.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications COMPONENT program)
 install(FILES ${PROJECT_SOURCE_DIR}/resources/logo.svg

@@ -1,5 +1,6 @@
 # Installs the build into a scratch folder and checks that exactly the
-# program, its desktop entry and its icon are installed, where a desktop
+# program, the command-line program with its manual page, the desktop entry
+# and the icon are installed, where a desktop
 # looks for them. Run by ctest: cmake -DBUILD_DIR=... -DWORK_DIR=... -P <this>
 file(REMOVE_RECURSE ${WORK_DIR})
 execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${WORK_DIR}/usr
@@ -9,8 +10,9 @@ if(NOT result EQUAL 0)
 endif()
 file(GLOB_RECURSE installed RELATIVE ${WORK_DIR} ${WORK_DIR}/*)
 list(SORT installed)
-set(expected usr/bin/tarvelo usr/share/applications/tarvelo.desktop
-             usr/share/icons/hicolor/scalable/apps/tarvelo.svg)
+set(expected usr/bin/tarvelo usr/bin/tarvelo-cli usr/share/applications/tarvelo.desktop
+             usr/share/icons/hicolor/scalable/apps/tarvelo.svg
+             usr/share/man/man1/tarvelo-cli.1)
 if(NOT installed STREQUAL expected)
   message(FATAL_ERROR "installed: ${installed}\nexpected: ${expected}")
 endif()
