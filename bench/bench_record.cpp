@@ -2,7 +2,8 @@
 // against the simulated instrument's full-speed stream, next to a plain
 // reader that only receives the same stream. Each iteration is one run of
 // 250 ms; the time counted is the run's streaming part (from the start of the
-// stream to its last receive), so the "#L01"/"#L02" exchanges do not count.
+// stream to its last receive) and, for the file, the writing of what is still
+// queued when the run ends; the "#L01"/"#L02" exchanges do not count.
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -14,6 +15,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include "acquisition/sample_list.h"
 #include "acquisition/stream_recording.h"
 #include "cli/output.h"
 #include "cli/record_output.h"
@@ -86,25 +88,28 @@ void runRecording(benchmark::State& state, bool csv) {
     const RecordingPlan plan = planFor(*sim);
     const std::string path = "/tmp/bench_record." + std::to_string(::getpid()) + ".csv";
     const std::atomic<bool> stop{false};
+    const tarvelo::acquisition::SampleList captions;
     uint64_t samples = 0, records = 0, gaps = 0;
     for (auto _ : state) {
-        tarvelo::cli::LineOutput lines;
+        tarvelo::cli::RecordOutput output(tarvelo::cli::Target::Csv, plan);
         std::string error;
-        if (csv && !lines.open(path, error)) {
+        if (csv && !output.open(path, captions, error)) {
             state.SkipWithError(error.c_str());
             return;
         }
-        tarvelo::cli::RecordOutput output(tarvelo::cli::Target::Csv, &lines, plan);
         Checked checked(csv ? &output : nullptr);
         const auto result = tarvelo::acquisition::recordStream(plan, checked, stop);
         if (!result.ok()) {
             state.SkipWithError(result.error.c_str());
             return;
         }
-        if (csv && !lines.commit(error)) {
+        // The time counted ends when the file is complete on the disk.
+        const auto written = std::chrono::steady_clock::now();
+        if (csv && !output.finish(true, error)) {
             state.SkipWithError(error.c_str());
             return;
         }
+        checked.elapsed += std::chrono::steady_clock::now() - written;
         state.SetIterationTime(std::chrono::duration<double>(checked.elapsed).count());
         samples += result.samples;
         records += result.records;

@@ -17,7 +17,6 @@
 #include "app/uitext.h"
 #include "cli/output.h"
 #include "cli/record_output.h"
-#include "common/encoding.h"
 #include "device/replies.h"
 #include "files/csv_text.h"
 #include "files/export_text.h"
@@ -155,12 +154,13 @@ extern "C" void onStopSignal(int) {
 }
 
 // Installed without SA_RESTART, so that a signal also ends a receive that
-// is waiting.
+// is waiting. Once only: a second Ctrl+C ends the program at once, should
+// stopping the stream take long with an instrument that does not answer.
 void catchStopSignals() {
     struct sigaction action {};
     action.sa_handler = onStopSignal;
     sigemptyset(&action.sa_mask);
-    action.sa_flags = 0;
+    action.sa_flags = SA_RESETHAND;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
 }
@@ -168,7 +168,7 @@ void catchStopSignals() {
 // ---- batch ----------------------------------------------------------------------
 
 // The messages a readout would show in boxes go to standard error, named by
-// the command whose reply was wrong.
+// the command whose reply was wrong and the data set it was for.
 class BatchMessages : public acquisition::BatchUi {
 public:
     void error(const char* text) override {
@@ -180,33 +180,29 @@ public:
                                   : text == device::kErrM31 ? "#M31"
                                   : text == device::kErrM5  ? "#M5"
                                   : text == device::kErrM6  ? "#M6"
-                                                            : "?";
+                                                            : "a query";
         if (which == "#M01") {
             message(wrongEcho(which));
             return;
         }
-        message("record " + std::to_string(current()) + ": " + wrongEcho(which) + " (" + text +
+        // The data set being read is the one after those finished.
+        message("data set " + std::to_string(position_) + ": " + wrongEcho(which) + " (" + text +
                 ")");
     }
     void progressStart(int maximum) override { maximum_ = maximum; }
     void progress(int position) override {
         position_ = position;
-        progress_.show("record " + std::to_string(position) + " of " + std::to_string(maximum_));
+        progress_.show("data set " + std::to_string(position) + " of " + std::to_string(maximum_));
     }
     void progressFinish() override { progress_.finish(); }
-    void rowAppended(const SampleRow& row) override {
-        rows.push_back(row);
-        position_ = static_cast<int>(rows.size());
-        progress_.show(std::to_string(rows.size()) + " records read");
-    }
+    bool cancelRequested() override { return stopRequest().load(); }
+    void rowAppended(const SampleRow& row) override { rows.push_back(row); }
 
     std::vector<SampleRow> rows;
     int errors = 0;
-    Progress progress_;
 
 private:
-    // The record being read: the one after the last one finished.
-    int current() const { return position_; }
+    Progress progress_;
     int maximum_ = 0;
     int position_ = 0;
 };
@@ -297,47 +293,26 @@ int runRecord(Context& context) {
     if (!readCaptions(link, captions, error))
         return fail(error);
 
-    const bool lineTarget =
-        *target == Target::Stdout || *target == Target::ExportFile || *target == Target::Csv;
-    LineOutput lines;
-    if (lineTarget) {
-        if (!lines.open(outPath(context), error))
-            return fail(error);
-        const std::string header = *target == Target::Csv ? files::csvHeaderLine(captions)
-                                   : *target == Target::ExportFile
-                                       ? common::utf8ToCp1252(files::exportHeaderLine(captions))
-                                       : files::exportHeaderLine(captions);
-        lines.write(*target == Target::Stdout ? header.substr(0, header.size() - 2) + "\n"
-                                              : header);
-    }
+    RecordOutput output(*target, plan);
+    if (!output.open(outPath(context), captions, error))
+        return fail(error);
 
     catchStopSignals();
-    RecordOutput sink(*target, lineTarget ? &lines : nullptr, plan);
-    const auto result = acquisition::recordStream(plan, sink, stopRequest());
-    sink.finishProgress();
+    const auto result = acquisition::recordStream(plan, output, stopRequest());
 
     using acquisition::RecordingEnd;
-    bool ok = result.ok();
     if (!result.error.empty())
         message(result.error);
     if (result.end == RecordingEnd::SinkFailed)
-        message(sink.error());
-    // Nothing was recorded when the run could not start; a failed output
+        message(output.error());
+    // Nothing was recorded when the run could not start, and a failed output
     // cannot be completed. Otherwise what was recorded is written.
     const bool keep = result.end != RecordingEnd::ConnectFailed &&
                       result.end != RecordingEnd::StartFailed &&
                       result.end != RecordingEnd::SinkFailed;
-    if (!keep) {
-        lines.abandon();
-        return kExitFailure;
-    }
-    if (lineTarget) {
-        if (!lines.commit(error))
-            return fail(error);
-    } else if (!writeRows(*target, outPath(context), sink.kept(), captions, error)) {
+    if (!output.finish(keep, error))
         return fail(error);
-    }
-    return ok ? kExitOk : kExitFailure;
+    return keep && result.ok() ? kExitOk : kExitFailure;
 }
 
 int runBatch(Context& context) {
@@ -348,35 +323,49 @@ int runBatch(Context& context) {
 
     Link link(context);
     BatchMessages ui;
+    acquisition::BatchSummary summary;
     std::string error;
-    if (*target == Target::BatchFile) {
-        const auto result = acquisition::batchToFile(link.device(), outPath(context), ui, &error);
-        switch (result) {
-            case acquisition::BatchFileResult::NoConnection:
-                return fail(link.connectError() + "; " + outPath(context) + " was not written");
-            case acquisition::BatchFileResult::CountError:
-                return kExitFailure;  // the message has been shown
-            case acquisition::BatchFileResult::WriteFailed:
-                return fail(error);
-            case acquisition::BatchFileResult::Written:
-                break;
-        }
-        return ui.errors > 0 ? kExitFailure : kExitOk;
-    }
-
     acquisition::SampleList captions;
-    if (!readCaptions(link, captions, error))
+    if (*target != Target::BatchFile && !readCaptions(link, captions, error))
         return fail(error);
-    acquisition::MeasurementMemory scratch;
-    acquisition::batchToMemory(link.device(), scratch, ui);
+
+    // Ctrl+C or SIGTERM cancels the readout once the exchange in progress is
+    // over; nothing is written then.
+    catchStopSignals();
+    bool written = false;
+    if (*target == Target::BatchFile) {
+        const auto result =
+            acquisition::batchToFile(link.device(), outPath(context), ui, &error, &summary);
+        if (result == acquisition::BatchFileResult::WriteFailed)
+            return fail(error);
+        written = result == acquisition::BatchFileResult::Written;
+    } else {
+        acquisition::MeasurementMemory scratch;
+        acquisition::batchToMemory(link.device(), scratch, ui, &summary);
+    }
     ui.progressFinish();
-    if (link.connectFailed())
-        return fail(link.connectError() + "; the readout stopped after " +
-                    std::to_string(ui.rows.size()) + " records and nothing was written");
-    if (ui.errors > 0 && ui.rows.empty())
-        return kExitFailure;  // "#M01" failed; its message has been shown
-    if (!writeRows(*target, outPath(context), ui.rows, captions, error))
+
+    const std::string notWritten = *target == Target::Stdout
+                                       ? std::string("nothing was written")
+                                       : outPath(context) + " was not written";
+    const std::string howFar =
+        std::to_string(summary.read) + " of " + std::to_string(summary.records) + " data sets";
+    switch (summary.end) {
+        case acquisition::BatchEnd::NoCount:
+            // A connection that failed says so; a wrong reply has been shown.
+            return link.connectFailed() ? fail(link.connectError()) : kExitFailure;
+        case acquisition::BatchEnd::Lost:
+            return fail(link.connectError() + "; the readout stopped after " + howFar + " and " +
+                        notWritten);
+        case acquisition::BatchEnd::Cancelled:
+            return fail("the readout was cancelled after " + howFar + " and " + notWritten);
+        case acquisition::BatchEnd::Complete:
+            break;
+    }
+    if (!written && !writeRows(*target, outPath(context), ui.rows, captions, error))
         return fail(error);
+    // Data sets whose replies were wrong have been named; they are in the
+    // output with empty or zero fields, as the window program keeps them.
     return ui.errors > 0 ? kExitFailure : kExitOk;
 }
 

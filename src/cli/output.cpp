@@ -127,25 +127,14 @@ bool writeRows(Target target, const std::string& path, std::span<const acquisiti
                 list.setCaption(column, captions.caption(column));
             for (const auto& row : rows)
                 list.addRow(row);
-            // The workbook is written to a temporary name and renamed, so a
-            // failed write leaves an existing file as it was.
-            const std::string temporary = folderOf(path) + "/." +
-                                          path.substr(path.find_last_of('/') + 1) + "." +
-                                          std::to_string(::getpid()) + ".xlsx";
-            if (!files::writeWorkbook(temporary, list, &error)) {
-                ::unlink(temporary.c_str());
+            // Written under a temporary name and renamed, so a failed write
+            // leaves an existing file as it was.
+            TemporaryFile temporary;
+            if (!temporary.create(path, error))
                 return false;
-            }
-            const int fd = ::open(temporary.c_str(), O_RDONLY | O_CLOEXEC);
-            const bool flushed = fd >= 0 && ::fsync(fd) == 0;
-            if (fd >= 0)
-                ::close(fd);
-            if (!flushed || ::rename(temporary.c_str(), path.c_str()) != 0) {
-                error = "cannot replace " + path + ": " + std::strerror(errno);
-                ::unlink(temporary.c_str());
+            if (!files::writeWorkbook(temporary.path(), list, &error))
                 return false;
-            }
-            return true;
+            return temporary.commit(error);
         }
         case Target::BatchFile:
             error = "a batch file holds batch records only";
@@ -154,93 +143,82 @@ bool writeRows(Target target, const std::string& path, std::span<const acquisiti
     return false;
 }
 
-// ---- LineOutput ---------------------------------------------------------------
-
-LineOutput::~LineOutput() {
-    abandon();
-}
-
-bool LineOutput::open(const std::string& path, std::string& error) {
-    path_ = path;
-    if (path.empty()) {
-        fd_ = STDOUT_FILENO;
-        return true;
-    }
-    const auto slash = path.find_last_of('/');
-    temporary_ = folderOf(path) + "/." +
-                 (slash == std::string::npos ? path : path.substr(slash + 1)) + ".XXXXXX";
-    fd_ = ::mkstemp(temporary_.data());
-    if (fd_ < 0) {
-        error = "cannot create a file in " + folderOf(path) + ": " + std::strerror(errno);
-        temporary_.clear();
-        return false;
-    }
-    // As a file written in one go: an existing target keeps its permissions,
-    // a new one gets 0666 minus the umask. No other thread runs yet here.
-    struct stat existing {};
-    mode_t mode;
-    if (::stat(path.c_str(), &existing) == 0 && S_ISREG(existing.st_mode)) {
-        mode = existing.st_mode & 07777;
-    } else {
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        mode = 0666 & ~mask;
-    }
-    ::fchmod(fd_, mode);
-    return true;
-}
+// ---- LineOutput -----------------------------------------------------------------
 
 bool LineOutput::write(std::string_view bytes) {
     if (failed_)
         return false;
     buffer_.append(bytes);
-    if (buffer_.size() >= 64 * 1024)
-        return flushBuffer();
-    return true;
+    return buffer_.size() < 64 * 1024 || writeBuffer();
 }
 
-bool LineOutput::flushBuffer() {
+bool LineOutput::writeBuffer() {
     if (failed_)
         return false;
-    if (!writeAll(fd_, buffer_)) {
+    if (!writeAll(STDOUT_FILENO, buffer_)) {
         failed_ = true;
-        error_ = (path_.empty() ? std::string("cannot write to standard output")
-                                : "cannot write " + temporary_) +
-                 ": " + std::strerror(errno);
+        error_ = std::string("cannot write to standard output: ") + std::strerror(errno);
         return false;
     }
     buffer_.clear();
     return true;
 }
 
-bool LineOutput::commit(std::string& error) {
-    if (fd_ < 0)
+bool LineOutput::flush(std::string& error) {
+    if (writeBuffer())
         return true;
-    if (!flushBuffer()) {
-        error = error_;
+    error = error_;
+    return false;
+}
+
+// ---- TemporaryFile ----------------------------------------------------------------
+
+bool TemporaryFile::create(const std::string& target, std::string& error) {
+    abandon();
+    target_ = target;
+    const auto slash = target.find_last_of('/');
+    temporary_ = folderOf(target) + "/." +
+                 (slash == std::string::npos ? target : target.substr(slash + 1)) + ".XXXXXX";
+    const int fd = ::mkstemp(temporary_.data());
+    if (fd < 0) {
+        error = "cannot create a file in " + folderOf(target) + ": " + std::strerror(errno);
+        temporary_.clear();
+        return false;
+    }
+    ::close(fd);
+    return true;
+}
+
+bool TemporaryFile::commit(std::string& error) {
+    auto failed = [&](const std::string& what) {
+        error = what + ": " + std::strerror(errno);
         abandon();
         return false;
+    };
+    const int fd = ::open(temporary_.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return failed("cannot open " + temporary_);
+    const bool flushed = ::fsync(fd) == 0;
+    ::close(fd);
+    if (!flushed)
+        return failed("cannot write " + temporary_ + " to the disk");
+    struct stat existing {};
+    mode_t mode;
+    if (::stat(target_.c_str(), &existing) == 0 && S_ISREG(existing.st_mode)) {
+        mode = existing.st_mode & 07777;
+    } else {
+        // Read without changing it for longer than this instant; the other
+        // threads of the program create no files meanwhile.
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        mode = 0666 & ~mask;
     }
-    if (path_.empty()) {
-        fd_ = -1;
-        return true;
-    }
-    const int fd = fd_;
-    fd_ = -1;
-    if (::fsync(fd) != 0 || ::close(fd) != 0) {
-        error = "cannot write " + temporary_ + ": " + std::strerror(errno);
-        ::unlink(temporary_.c_str());
-        temporary_.clear();
-        return false;
-    }
-    if (::rename(temporary_.c_str(), path_.c_str()) != 0) {
-        error = "cannot replace " + path_ + ": " + std::strerror(errno);
-        ::unlink(temporary_.c_str());
-        temporary_.clear();
-        return false;
-    }
+    if (::chmod(temporary_.c_str(), mode) != 0)
+        return failed("cannot set the permissions of " + temporary_);
+    if (::rename(temporary_.c_str(), target_.c_str()) != 0)
+        return failed("cannot replace " + target_);
     temporary_.clear();
-    const int folder = ::open(folderOf(path_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int folder = ::open(folderOf(target_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (folder >= 0) {
         ::fsync(folder);
         ::close(folder);
@@ -248,10 +226,7 @@ bool LineOutput::commit(std::string& error) {
     return true;
 }
 
-void LineOutput::abandon() {
-    if (fd_ >= 0 && !path_.empty())
-        ::close(fd_);
-    fd_ = -1;
+void TemporaryFile::abandon() {
     if (!temporary_.empty())
         ::unlink(temporary_.c_str());
     temporary_.clear();

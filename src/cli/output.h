@@ -35,37 +35,49 @@ inline constexpr std::size_t kSampleFileLimit = 10240;
 bool writeRows(Target target, const std::string& path, std::span<const acquisition::SampleRow> rows,
                const acquisition::SampleList& captions, std::string& error);
 
-// Output that grows line by line as a recording goes on: standard output, or
-// a file that is written under a temporary name beside the target (".name.
-// XXXXXX") and renamed to the target only when commit() has flushed it to
-// the disk. An existing target is thus replaced only by a complete file, and
-// a run that is killed leaves its lines in the temporary file.
+// Standard output for text that grows as a recording goes on: buffered, and
+// written in pieces of 64 KiB.
 class LineOutput {
 public:
-    LineOutput() = default;
-    ~LineOutput();  // abandons an uncommitted file
-    LineOutput(const LineOutput&) = delete;
-    LineOutput& operator=(const LineOutput&) = delete;
-
-    // An empty path means standard output.
-    bool open(const std::string& path, std::string& error);
-    // Buffered; false once a write has failed.
+    // False once a write has failed.
     bool write(std::string_view bytes);
-    // Writes what is buffered; for a file also flushes, closes and renames.
-    bool commit(std::string& error);
-    // Removes the temporary file (a file target only).
-    void abandon();
+    // Writes what is buffered.
+    bool flush(std::string& error);
+    // Forgets what is buffered.
+    void discard() { buffer_.clear(); }
     const std::string& error() const { return error_; }
 
 private:
-    bool flushBuffer();
+    bool writeBuffer();
 
-    int fd_ = -1;
-    std::string path_;
-    std::string temporary_;
     std::string buffer_;
     std::string error_;
     bool failed_ = false;
+};
+
+// A file written under a temporary name beside its target (".name.XXXXXX")
+// and renamed to the target once complete and flushed to the disk: the target
+// is at any moment the old file or the complete new one.
+class TemporaryFile {
+public:
+    TemporaryFile() = default;
+    ~TemporaryFile() { abandon(); }
+    TemporaryFile(const TemporaryFile&) = delete;
+    TemporaryFile& operator=(const TemporaryFile&) = delete;
+
+    // Creates the empty temporary file for `target`.
+    bool create(const std::string& target, std::string& error);
+    const std::string& path() const { return temporary_; }
+    // Flushes the temporary file to the disk, gives it the target's
+    // permissions (an existing target's, or 0666 minus the umask) and renames
+    // it to the target.
+    bool commit(std::string& error);
+    // Removes the temporary file.
+    void abandon();
+
+private:
+    std::string target_;
+    std::string temporary_;
 };
 
 // Progress on standard error, only when it is a terminal: one line, redrawn

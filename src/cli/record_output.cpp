@@ -4,7 +4,10 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <thread>
+#include <utility>
 
+#include "common/encoding.h"
 #include "files/csv_text.h"
 #include "files/export_text.h"
 
@@ -20,36 +23,90 @@ std::string secondsText(double seconds) {
 
 }  // namespace
 
-RecordOutput::RecordOutput(Target target, LineOutput* lines, const acquisition::RecordingPlan& plan)
-    : target_(target), lines_(lines), plan_(plan) {}
+RecordOutput::RecordOutput(Target target, const acquisition::RecordingPlan& plan)
+    : target_(target), plan_(plan) {}
+
+RecordOutput::~RecordOutput() {
+    std::string ignored;
+    finish(false, ignored);
+}
+
+bool RecordOutput::open(const std::string& path, const acquisition::SampleList& captions,
+                        std::string& error) {
+    path_ = path;
+    for (int column = 0; column < 6; ++column)
+        captions_.setCaption(column, captions.caption(column));
+    switch (target_) {
+        case Target::Stdout: {
+            // LF line ends on standard output.
+            std::string header = files::exportHeaderLine(captions);
+            header.erase(header.size() - 2, 1);
+            lines_.write(header);
+            return true;
+        }
+        case Target::ExportFile:
+        case Target::Csv: {
+            if (!temporary_.create(path, error))
+                return false;
+            writer_ = std::make_unique<files::RecordWriter>();
+            files::RecordWriter::LineFormatter format;
+            std::string header;
+            if (target_ == Target::Csv) {
+                header = files::csvHeaderLine(captions);
+                format = [](std::string& out, uint64_t number, const acquisition::SampleRow& row) {
+                    files::appendCsvLine(out, number, row);
+                };
+            } else {
+                header = files::exportHeaderBytes(captions);
+                format = files::exportLineFormatter('.');
+            }
+            if (!writer_->open(temporary_.path(), std::move(header), std::move(format), &error)) {
+                error = temporary_.path() + ": " + error;
+                temporary_.abandon();
+                return false;
+            }
+            return true;
+        }
+        default:
+            return true;
+    }
+}
 
 bool RecordOutput::samples(const acquisition::SampleRow* rows, std::size_t n) {
-    if (!lines_) {
-        if (target_ == Target::SampleFile && kept_.size() + n > kSampleFileLimit) {
-            error_ =
-                "a sample file holds at most 10240 samples; the recording was ended "
-                "there and the file not written (use .asc, .csv or .xlsx)";
-            return false;
-        }
-        kept_.insert(kept_.end(), rows, rows + n);
-        return true;
-    }
-    text_.clear();
-    for (std::size_t i = 0; i < n; ++i) {
-        if (target_ == Target::Csv) {
-            files::appendCsvLine(text_, ++number_, rows[i]);
-        } else {
-            files::appendExportLine(text_, ++number_, rows[i], '.');
-            // LF line ends on standard output.
-            if (target_ == Target::Stdout)
+    switch (target_) {
+        case Target::Stdout:
+            text_.clear();
+            for (std::size_t i = 0; i < n; ++i) {
+                files::appendExportLine(text_, ++number_, rows[i], '.');
                 text_.erase(text_.size() - 2, 1);
-        }
+            }
+            if (!lines_.write(text_)) {
+                error_ = lines_.error();
+                return false;
+            }
+            return true;
+        case Target::ExportFile:
+        case Target::Csv:
+            // Held back while the writer is far behind: the records then wait
+            // in the connection, and none is lost.
+            while (writer_->appended() - writer_->written() > kMaxPending && !writer_->failed())
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            writer_->append(rows, n);
+            if (writer_->failed()) {
+                error_ = temporary_.path() + ": " + writer_->error();
+                return false;
+            }
+            return true;
+        default:
+            if (target_ == Target::SampleFile && kept_.size() + n > kSampleFileLimit) {
+                error_ =
+                    "a sample file holds at most 10240 samples; the recording was ended "
+                    "there and the file not written (use .asc, .csv or .xlsx)";
+                return false;
+            }
+            kept_.insert(kept_.end(), rows, rows + n);
+            return true;
     }
-    if (!lines_->write(text_)) {
-        error_ = lines_->error();
-        return false;
-    }
-    return true;
 }
 
 void RecordOutput::progress(const acquisition::RecordingProgress& now) {
@@ -68,6 +125,42 @@ void RecordOutput::progress(const acquisition::RecordingProgress& now) {
         text +=
             ", " + secondsText(static_cast<double>(plan_.samples - now.samples) / rate) + " left";
     progress_.show(text);
+}
+
+bool RecordOutput::finish(bool keep, std::string& error) {
+    progress_.finish();
+    switch (target_) {
+        case Target::Stdout:
+            if (!keep) {
+                lines_.discard();
+                return true;
+            }
+            return lines_.flush(error);
+        case Target::ExportFile:
+        case Target::Csv: {
+            if (!writer_)
+                return true;
+            std::string reason;
+            const bool written = writer_->close(&reason);
+            writer_.reset();
+            if (!keep) {
+                temporary_.abandon();
+                return true;
+            }
+            if (!written) {
+                error = temporary_.path() + ": " + reason;
+                temporary_.abandon();
+                return false;
+            }
+            return temporary_.commit(error);
+        }
+        default: {
+            if (!keep || path_.empty())
+                return true;
+            const std::string path = std::exchange(path_, std::string());
+            return writeRows(target_, path, kept_, captions_, error);
+        }
+    }
 }
 
 }  // namespace tarvelo::cli

@@ -361,6 +361,16 @@ TEST_F(CliTest, FailuresNameTheirCauseAndExitCode) {
         << wrongUnits.err;
     EXPECT_EQ(wrongUnits.out, "");
 
+    // A stream that never sends: the run fails, and the stream is still stopped.
+    instrument->setCommandFault(sim::CommandFault::None);
+    instrument->clearReplyOverrides();
+    instrument->setStreamFault(sim::StreamFault::Stall);
+    const Outcome stalled = run(at({"record", "--seconds", "0.5", "--out", dir.file("quiet.csv")}));
+    EXPECT_EQ(stalled.status, 1);
+    EXPECT_NE(stalled.err.find("no data on the stream of 127.0.0.1:"), std::string::npos)
+        << stalled.err;
+    EXPECT_EQ(instrument->commandLog().back(), "#L02");
+
     instrument->setCommandFault(sim::CommandFault::RefuseConnections);
     for (const char* command : {"shot", "units", "batch"}) {
         const Outcome refused = run(at({command}));

@@ -75,6 +75,13 @@ RecordingResult recordStream(const RecordingPlan& plan, RecordingSink& sink,
         const auto now = Clock::now();
         if (plan.duration.count() > 0 && now - start >= plan.duration) {
             result.end = RecordingEnd::Completed;
+            // A run that received nothing at all recorded nothing, however
+            // short it was.
+            if (result.records == 0 && stream.heldBytes() == 0) {
+                result.end = RecordingEnd::StreamStalled;
+                result.error = "no data on the stream of " + plan.address + ":" +
+                               std::to_string(streamPort) + " during the run";
+            }
             break;
         }
         const ssize_t n = ::recv(streamFd, stream.receiveSpace(), stream.receiveRoom(), 0);
