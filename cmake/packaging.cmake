@@ -1,9 +1,12 @@
 # Installation of the program for a Linux desktop, and its Debian package.
-# Only the program and its manual are installed (component "program"): the simulated
-# instrument, the tests and the benchmarks stay in the build tree.
+# Only the program, its manual and the command-line companion with its manual
+# page are installed (component "program"): the simulated instrument, the tests
+# and the benchmarks stay in the build tree.
 include(GNUInstallDirs)
 
-install(TARGETS tarvelo RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT program)
+install(TARGETS tarvelo tarvelo-cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT program)
+install(FILES ${PROJECT_SOURCE_DIR}/src/cli/tarvelo-cli.1
+        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT program)
 # The operator's manual, where the installed program looks for it.
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs/manual/
         DESTINATION ${CMAKE_INSTALL_DATADIR}/tarvelo/help COMPONENT program

@@ -29,6 +29,10 @@ struct RecordingUi : acquisition::BatchUi {
     void progress(int position) override { positions.push_back(position); }
     void progressFinish() override { ++finished; }
     void rowAppended(const acquisition::SampleRow& row) override { list.addRow(row); }
+    // Cancels once this many exchanges have been asked for.
+    bool cancelRequested() override { return ++asked > cancelAfter; }
+    int asked = 0;
+    int cancelAfter = 1 << 30;
     std::vector<std::string> errors;
     std::vector<int> maximums;
     std::vector<int> positions;
@@ -126,6 +130,37 @@ TEST_F(BatchTest, ToFileReadsRecordsZeroToCountWithTheirQueriesInOrder) {
         << lines[3];
 }
 
+// A cancel ends either readout before the next exchange: Batch to memory
+// keeps the records read whole, Batch to file writes nothing.
+TEST_F(BatchTest, CancelEndsBeforeTheNextExchange) {
+    acquisition::MeasurementMemory memory;
+    acquisition::BatchSummary summary;
+    ui.cancelAfter = 4;  // "#M01", record 0 (two queries), "#M111"
+    EXPECT_TRUE(acquisition::batchToMemory(*link, memory, ui, &summary));
+    EXPECT_EQ((std::vector<std::string>{"#M01", "#M110", "#M400", "#M111"}),
+              instrument->commandLog());
+    EXPECT_EQ(1, memory.RowCount());
+    EXPECT_EQ(1, ui.list.size());
+    EXPECT_EQ(acquisition::BatchEnd::Cancelled, summary.end);
+    EXPECT_EQ(3, summary.records);
+    EXPECT_EQ(1, summary.read);
+    EXPECT_EQ(1, ui.finished);
+
+    const std::string path = dir.file("kept.txt");
+    test::writeFile(path, "old content");
+    for (int after : {0, 15}) {
+        ui = RecordingUi{};
+        ui.cancelAfter = after;
+        instrument->clearCommandLog();
+        EXPECT_EQ(BatchFileResult::Cancelled,
+                  acquisition::batchToFile(*link, path, ui, nullptr, &summary));
+        EXPECT_EQ(static_cast<std::size_t>(after), instrument->commandLog().size());
+        EXPECT_EQ(acquisition::BatchEnd::Cancelled, summary.end);
+        EXPECT_EQ(after == 0 ? 0 : 1, summary.read);  // 15: "#M01", record 0 (12), two more
+        EXPECT_EQ("old content", test::readFile(path));
+    }
+}
+
 TEST_F(BatchTest, ToFileWithCountMinusOneWritesTheHeaderAlone) {
     instrument->overrideReply("#M01", "#M01-1");
     const std::string path = dir.file("empty.txt");
@@ -203,7 +238,8 @@ TEST_F(BatchTest, ToMemoryAppendsOneRowPerRecordWithFailedFieldsZero) {
         (std::vector<std::string>{"#M01", "#M110", "#M400", "#M111", "#M401", "#M112", "#M402"}),
         instrument->commandLog());
     EXPECT_EQ((std::vector<std::string>{device::kErrM11, device::kErrM40}), ui.errors);
-    EXPECT_TRUE(ui.maximums.empty());
+    EXPECT_EQ(std::vector<int>{3}, ui.maximums);
+    EXPECT_EQ((std::vector<int>{1, 2, 3}), ui.positions);
 
     ASSERT_EQ(3, memory.RowCount());
     ASSERT_EQ(3, ui.list.size());

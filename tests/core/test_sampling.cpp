@@ -18,7 +18,11 @@
 #include "app/settings.h"
 #include "device/mtrans.h"
 #include "device/replies.h"
+#include "files/export_text.h"
+#include "files/record_writer.h"
 #include "sim/instrument.h"
+#include "fixtures.h"
+#include "support.h"
 
 using namespace std::chrono_literals;
 using tarvelo::acquisition::Check;
@@ -391,6 +395,43 @@ TEST_F(SimSampling, DefaultIndexLosesNoRecordAtSpeed) {
     const auto last = static_cast<uint64_t>(row.timeMs - kClock);
     EXPECT_EQ(last % 100, 99u);
     EXPECT_DOUBLE_EQ(row.channel[1], Instrument::recordValue(last, 2) - 0.25 * 49.5);
+}
+
+// Fifteen seconds at index 0 store more samples than the memory holds; the
+// recording holds every one of them, numbered on across the wrap, and the
+// samples of the same stream the memory still holds are its last lines.
+TEST_F(SimSampling, RecordingOutlastsTheMemoryWithoutAGap) {
+    settings.sampleRate = 0;
+    tarvelo::test::TempDir dir;
+    auto writer = std::make_shared<tarvelo::files::RecordWriter>();
+    ASSERT_TRUE(
+        writer->open(dir.file("run.asc"), "h\r\n", tarvelo::files::exportLineFormatter(',')));
+    Check check(settings, memory, &observer, kFast);
+    check.setRecorder(writer);
+    check.start();
+    ASSERT_TRUE(eventually([&] { return check.connected(); }));
+    command(tarvelo::device::kCmdStreamStart);
+    ASSERT_TRUE(eventually([&] { return check.samplesStored() >= 15000; }, 30s));
+    stopAndExpectNothingLost(check);
+    check.setRecorder(nullptr);
+    ASSERT_TRUE(writer->close());
+
+    const uint64_t stored = check.samplesStored();
+    ASSERT_TRUE(memory.Wrapped());
+    EXPECT_EQ(stored, writer->written());
+    std::string expected = "h\r\n";
+    for (uint64_t i = 0; i < stored; ++i) {
+        SampleRow row =
+            tarvelo::test::makeRow(Instrument::recordValue(i, 1), Instrument::recordValue(i, 2),
+                                   Instrument::recordValue(i, 3), Instrument::recordValue(i, 4),
+                                   kClock + static_cast<double>(i));
+        tarvelo::files::appendExportLine(expected, i + 1, row, ',');
+    }
+    EXPECT_TRUE(tarvelo::test::readFile(dir.file("run.asc")) == expected)
+        << "the file's lines are not the stream's samples 1.." << stored;
+    const SampleRow newest =
+        memory.row((memory.WritePosition() + kMemoryCapacity - 1) % kMemoryCapacity);
+    EXPECT_EQ(kClock + static_cast<double>(stored - 1), newest.timeMs);
 }
 
 TEST_F(SimSampling, ClosedStreamStoresNothingUntilItComesBack) {

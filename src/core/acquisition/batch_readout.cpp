@@ -26,15 +26,22 @@ namespace {
 // connect time-out) and making up rows or lines from nothing.
 struct Readout {
     device::DeviceLink& link;
+    BatchUi& ui;
     bool lost = false;
+    bool cancelled = false;
+    bool stopped() const { return lost || cancelled; }
 };
 
 // One query on a connection of its own. nullopt when the connection could
 // not be opened (or an earlier one of the readout could not): the query then
 // does nothing and shows nothing (the link has put its status text up).
 std::optional<std::string> query(Readout& readout, const std::string& command) {
-    if (readout.lost)
+    if (readout.stopped())
         return std::nullopt;
+    if (readout.ui.cancelRequested()) {
+        readout.cancelled = true;
+        return std::nullopt;
+    }
     if (readout.link.ConnectServer() != 0) {
         readout.lost = true;
         return std::nullopt;
@@ -133,13 +140,28 @@ std::string recordLine(Readout& link, int32_t record, BatchUi& ui) {
     return line;
 }
 
+BatchEnd endOf(const Readout& readout) {
+    if (readout.cancelled)
+        return BatchEnd::Cancelled;
+    return readout.lost ? BatchEnd::Lost : BatchEnd::Complete;
+}
+
 }  // namespace
 
-bool batchToMemory(device::DeviceLink& deviceLink, MeasurementMemory& memory, BatchUi& ui) {
-    Readout link{deviceLink};
+bool batchToMemory(device::DeviceLink& deviceLink, MeasurementMemory& memory, BatchUi& ui,
+                   BatchSummary* summary) {
+    BatchSummary local;
+    BatchSummary& result = summary ? *summary : local;
+    result = BatchSummary{};
+    Readout link{deviceLink, ui};
     const auto count = readCount(link, ui);
-    if (!count)
+    if (!count) {
+        if (link.cancelled)
+            result.end = BatchEnd::Cancelled;
         return false;
+    }
+    result.records = std::max<int64_t>(0, static_cast<int64_t>(*count) + 1);
+    ui.progressStart(static_cast<int>(std::min<int64_t>(result.records, INT_MAX)));
 
     bool appended = false;
     // Records 0..N; int64 so that a count of INT32_MAX cannot overflow.
@@ -156,22 +178,34 @@ bool batchToMemory(device::DeviceLink& deviceLink, MeasurementMemory& memory, Ba
         if (const auto time = batchTime(link, record, ui))
             row.timeMs = time->timeMs;
         // A record that could not be read whole is not stored.
-        if (link.lost)
+        if (link.stopped())
             break;
         row.deviceFlag = 0;
         memory.AppendSample(row);
         ui.rowAppended(row);
         appended = true;
+        ++result.read;
+        ui.progress(static_cast<int>(std::min<int64_t>(result.read, INT_MAX)));
     }
+    result.end = endOf(link);
+    ui.progressFinish();
     return appended;
 }
 
 BatchFileResult batchToFile(device::DeviceLink& deviceLink, const std::string& path, BatchUi& ui,
-                            std::string* error) {
-    Readout link{deviceLink};
+                            std::string* error, BatchSummary* summary) {
+    BatchSummary local;
+    BatchSummary& result = summary ? *summary : local;
+    result = BatchSummary{};
+    Readout link{deviceLink, ui};
     const auto reply = query(link, device::kCmdBatchCount);
-    if (!reply)
+    if (!reply) {
+        if (link.cancelled) {
+            result.end = BatchEnd::Cancelled;
+            return BatchFileResult::Cancelled;
+        }
         return BatchFileResult::NoConnection;
+    }
     const auto count = device::parseBatchCount(*reply);
     if (!count) {
         ui.error(device::kErrM01);
@@ -179,20 +213,24 @@ BatchFileResult batchToFile(device::DeviceLink& deviceLink, const std::string& p
     }
 
     const int64_t records = std::max<int64_t>(0, static_cast<int64_t>(*count) + 1);
+    result.records = records;
     ui.progressStart(static_cast<int>(std::min<int64_t>(records, INT_MAX)));
 
     std::string text = kBatchFileHeader;
     text += "\r\n";
     for (int64_t i = 0; i < records; ++i) {
         text += recordLine(link, static_cast<int32_t>(i), ui);
-        if (link.lost) {
+        if (link.stopped()) {
             // An incomplete readout does not replace the file.
+            result.end = endOf(link);
             ui.progressFinish();
-            return BatchFileResult::NoConnection;
+            return link.cancelled ? BatchFileResult::Cancelled : BatchFileResult::NoConnection;
         }
         text += "\r\n";
+        result.read = i + 1;
         ui.progress(static_cast<int>(std::min<int64_t>(i + 1, INT_MAX)));
     }
+    result.end = BatchEnd::Complete;
     deviceLink.DisconnectServer();
 
     const bool written = common::writeFileAtomically(path, common::utf8ToCp1252(text), error);

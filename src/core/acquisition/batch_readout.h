@@ -13,23 +13,38 @@ class DeviceLink;
 namespace tarvelo::acquisition {
 
 // What a batch readout shows while it runs; the main window and the progress
-// window implement it. Both readouts run on the user-interface thread and
-// block it, so the window repaints in these calls.
+// window implement it (from a thread of their own, posting to the windows).
 class BatchUi {
 public:
     virtual ~BatchUi() = default;
     // Message box with `text` (one of device::kErrM01 .. kErrM6), caption
     // "Error", stop icon. The readout goes on after it, except for kErrM01.
     virtual void error(const char* text) = 0;
-    // Batch to file only: show the progress window, bar 0..maximum.
+    // Once "#M01" has given N: the progress runs 0..maximum (N + 1 records).
     virtual void progressStart(int maximum) { (void)maximum; }
-    // Batch to file only: the bar's position after each record.
+    // The records read so far, after each record.
     virtual void progress(int position) { (void)position; }
-    // Batch to file only, after progressStart: hide the progress window.
+    // After progressStart, when the readout ends however it ends.
     virtual void progressFinish() {}
+    // Asked before every exchange: true ends the readout there, so a cancel
+    // takes effect once the exchange in progress is over.
+    virtual bool cancelRequested() { return false; }
     // Batch to memory only: `row` has just been appended to the memory; the
     // window adds its list row (AddSampleListRow).
     virtual void rowAppended(const SampleRow& row) = 0;
+};
+
+// How a readout ended, and how far it came.
+enum class BatchEnd {
+    Complete,   // every record was read
+    NoCount,    // "#M01" could not be exchanged or answered wrongly
+    Cancelled,  // the operator cancelled it
+    Lost,       // a connection could not be opened during the readout
+};
+struct BatchSummary {
+    BatchEnd end = BatchEnd::NoCount;
+    int64_t records = 0;  // N + 1, once "#M01" has answered
+    int64_t read = 0;     // records read whole (rows appended, or lines made)
 };
 
 // The header line of the batch file (24 columns, no line end).
@@ -39,9 +54,11 @@ extern const char* const kBatchFileHeader;
 // of the list (through BatchUi::rowAppended), each from "#M11"+i and "#M40"+i
 // (one connection per query). A query that fails leaves its fields zero; the
 // row is still appended with DeviceFlag 0. When a connection cannot be opened
-// the readout stops there, keeping the records read before. Returns whether
-// any row was appended (the window then enables Save and Export).
-bool batchToMemory(device::DeviceLink& link, MeasurementMemory& memory, BatchUi& ui);
+// or the operator cancels, the readout stops there, keeping the records read
+// before (a record begun is not stored). Returns whether any row was
+// appended; `summary` tells how it ended.
+bool batchToMemory(device::DeviceLink& link, MeasurementMemory& memory, BatchUi& ui,
+                   BatchSummary* summary = nullptr);
 
 enum class BatchFileResult {
     NoConnection,  // a connection could not be opened, for "#M01" or during the
@@ -50,6 +67,8 @@ enum class BatchFileResult {
     Written,       // the file holds the header and one line per record
     WriteFailed,   // the records were read but the file could not be written;
                    // an existing file is left as it was
+    Cancelled,     // the operator cancelled: no file written, an existing one
+                   // left as it was
 };
 
 // Batch to file: "#M01" gives N; the progress runs 0..N+1; per record the
@@ -59,6 +78,6 @@ enum class BatchFileResult {
 // atomically at the end. The measurement memory is not touched. On
 // WriteFailed, `error` says why.
 BatchFileResult batchToFile(device::DeviceLink& link, const std::string& path, BatchUi& ui,
-                            std::string* error = nullptr);
+                            std::string* error = nullptr, BatchSummary* summary = nullptr);
 
 }  // namespace tarvelo::acquisition

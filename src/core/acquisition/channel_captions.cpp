@@ -6,18 +6,23 @@
 
 namespace tarvelo::acquisition {
 
-void UpdateChannelCaptions(device::DeviceLink& link, SampleList& list, MeasurementMemory& memory,
+bool UpdateChannelCaptions(device::DeviceLink& link, SampleList& list, MeasurementMemory& memory,
                            const app::UiText& text) {
     list.setPlainCaptions(text);
+    bool answered = true;
     for (int channel = 1; channel <= 4; ++channel) {
         const int column = channel + 1;
         if (!device::selectChannelAccepted(link.SendReceive(device::selectChannelCommand(channel)),
-                                           channel))
+                                           channel)) {
+            answered = false;
             continue;
+        }
         const std::optional<std::string> unit =
             device::parseUnit(link.SendReceive(device::kCmdUnit));
-        if (!unit)
+        if (!unit) {
+            answered = false;
             continue;
+        }
         if (unit->empty()) {
             // No unit: the channel is not connected; the unit last reported stays.
             list.setCaption(column, list.caption(column) + " (N.C.)");
@@ -26,6 +31,7 @@ void UpdateChannelCaptions(device::DeviceLink& link, SampleList& list, Measureme
             memory.setChannelUnit(channel, *unit);
         }
     }
+    return answered;
 }
 
 }  // namespace tarvelo::acquisition

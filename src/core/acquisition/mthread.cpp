@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstddef>
 #include <string>
+#include <utility>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -11,6 +12,7 @@
 #include "app/settings.h"
 #include "device/replies.h"
 #include "device/socket_steps.h"
+#include "files/record_writer.h"
 
 namespace tarvelo::acquisition {
 
@@ -60,6 +62,12 @@ void Check::shutdown() {
             ::shutdown(commandFd_, SHUT_RDWR);
     }
     wake_.notify_all();
+}
+
+void Check::setRecorder(std::shared_ptr<files::RecordWriter> writer) {
+    std::lock_guard lock(recorderMutex_);
+    recording_.store(writer != nullptr);
+    recorder_ = std::move(writer);
 }
 
 int Check::connectPublished(int& slot, int port) {
@@ -141,6 +149,11 @@ bool Check::storePending() {
     if (count == 0)
         return false;
     storedLocal_ += static_cast<uint64_t>(n);
+    if (recording_.load(std::memory_order_relaxed)) {
+        std::lock_guard lock(recorderMutex_);
+        if (recorder_)
+            recorder_->append(stream_.rows(), static_cast<std::size_t>(n));
+    }
     if (observer_)
         observer_->samplesStoredRun(count, n);
     return true;

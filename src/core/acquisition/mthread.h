@@ -16,6 +16,9 @@
 namespace tarvelo::app {
 class Settings;
 }
+namespace tarvelo::files {
+class RecordWriter;
+}
 
 namespace tarvelo::acquisition {
 
@@ -71,6 +74,12 @@ public:
     // command sockets are shut down and the reconnect wait is interrupted.
     // Returns at once; safe from any thread and more than once.
     void shutdown();
+
+    // Recording: from the next stored sample on, every sample this thread
+    // stores in the memory is also handed to `writer`, in order; the hand-over
+    // never waits for the disk. nullptr ends it. Safe from any thread: when
+    // this returns, the thread hands no more samples to the previous writer.
+    void setRecorder(std::shared_ptr<files::RecordWriter> writer);
 
     // Pause between two connect attempts on the stream port.
     static constexpr std::chrono::milliseconds kReconnectInterval{1000};
@@ -142,6 +151,10 @@ private:
     std::atomic<uint64_t> recordsDiscarded_{0};
     std::atomic<uint64_t> samplesStored_{0};
     std::atomic<bool> connected_{false};
+
+    std::mutex recorderMutex_;
+    std::shared_ptr<files::RecordWriter> recorder_;  // guarded by recorderMutex_
+    std::atomic<bool> recording_{false};
     std::atomic<int> streamConnects_{0};
     std::atomic<int> memoryFullRuns_{0};
 };

@@ -1,7 +1,6 @@
 #include "acquisition/sample_list.h"
 
 #include <cmath>
-#include <cstdio>
 
 #include "app/uitext.h"
 #include "common/numbers.h"
@@ -9,24 +8,81 @@
 
 namespace tarvelo::acquisition {
 
-std::string FormatSampleTime(double timeMs) {
-    // Only times from 1970 up to the last second an unsigned 32-bit count
-    // reaches can be shown; the range is checked on the double so that no
-    // out-of-range conversion happens. Negative times (before 1970) count as
-    // outside even when their seconds truncate to 0.
+namespace {
+
+// The device time of `timeMs` with its milliseconds; false for times that
+// cannot be shown: only times from 1970 up to the last second an unsigned
+// 32-bit count reaches. The range is checked on the double so that no
+// out-of-range conversion happens. Negative times (before 1970) count as
+// outside even when their seconds truncate to 0.
+bool deviceTime(double timeMs, device::DeviceDateTime& dateTime, int& millis) {
     if (!(timeMs >= 0.0))
-        return kInvalidTimeText;  // negative or NaN
+        return false;  // negative or NaN
     const double seconds = std::trunc(timeMs / 1000.0);
     if (seconds > 4294967295.0)
-        return kInvalidTimeText;
+        return false;
+    dateTime = device::DeviceSecondsToDateTime(static_cast<uint32_t>(seconds));
+    millis = static_cast<int>(static_cast<int64_t>(std::trunc(timeMs)) % 1000);
+    return true;
+}
 
-    const auto dateTime = device::DeviceSecondsToDateTime(static_cast<uint32_t>(seconds));
-    const auto millis = static_cast<int>(static_cast<int64_t>(std::trunc(timeMs)) % 1000);
-    char text[48];
-    std::snprintf(text, sizeof text, "%02d.%02d.%04d %02d.%02d.%02d.%.3d", dateTime.day,
-                  dateTime.month, dateTime.year, dateTime.hour, dateTime.minute, dateTime.second,
-                  millis);
-    return text;
+// `value` (0 or more) with `width` digits, leading zeros: what "%0*d" prints
+// for values that fit. By hand, because every exported line has a time and
+// the C library's formatting costs more than the rest of the line.
+char* putDigits(char* out, int value, int width) {
+    for (int i = width - 1; i >= 0; --i) {
+        out[i] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    }
+    return out + width;
+}
+
+// The date and time with the given separators and the milliseconds.
+std::string formatTime(const device::DeviceDateTime& t, int millis, bool iso) {
+    char text[24];
+    char* p = text;
+    if (iso) {
+        p = putDigits(p, t.year, 4);
+        *p++ = '-';
+        p = putDigits(p, t.month, 2);
+        *p++ = '-';
+        p = putDigits(p, t.day, 2);
+        *p++ = 'T';
+    } else {
+        p = putDigits(p, t.day, 2);
+        *p++ = '.';
+        p = putDigits(p, t.month, 2);
+        *p++ = '.';
+        p = putDigits(p, t.year, 4);
+        *p++ = ' ';
+    }
+    const char separator = iso ? ':' : '.';
+    p = putDigits(p, t.hour, 2);
+    *p++ = separator;
+    p = putDigits(p, t.minute, 2);
+    *p++ = separator;
+    p = putDigits(p, t.second, 2);
+    *p++ = '.';
+    p = putDigits(p, millis, 3);
+    return std::string(text, p);
+}
+
+}  // namespace
+
+std::string FormatSampleTime(double timeMs) {
+    device::DeviceDateTime dateTime;
+    int millis;
+    if (!deviceTime(timeMs, dateTime, millis))
+        return kInvalidTimeText;
+    return formatTime(dateTime, millis, false);
+}
+
+std::string FormatSampleTimeIso(double timeMs) {
+    device::DeviceDateTime dateTime;
+    int millis;
+    if (!deviceTime(timeMs, dateTime, millis))
+        return {};
+    return formatTime(dateTime, millis, true);
 }
 
 SampleList::SampleList()

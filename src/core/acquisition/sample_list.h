@@ -21,6 +21,9 @@ namespace tarvelo::acquisition {
 // zone. Seconds outside 0..4294967295 give "--.--.---- --.--.--.---".
 std::string FormatSampleTime(double timeMs);
 inline constexpr const char* kInvalidTimeText = "--.--.---- --.--.--.---";
+// The same time in ISO 8601, "yyyy-mm-ddThh:mm:ss.mmm" (device clock, no
+// zone); the empty text outside that range.
+std::string FormatSampleTimeIso(double timeMs);
 
 enum class Alignment { Left, Right };
 struct ListColumn {
@@ -73,8 +76,9 @@ private:
 
 // UpdateChannelCaptions over an open connection of `link`: plain captions
 // first, then per channel "#Z00"+n and "#Z75"; a unit gives " (unit)" and
-// sets the memory's unit, an empty unit gives " (N.C.)".
-void UpdateChannelCaptions(device::DeviceLink& link, SampleList& list, MeasurementMemory& memory,
+// sets the memory's unit, an empty unit gives " (N.C.)". False when a channel
+// did not answer with the expected echo (its caption then stays plain).
+bool UpdateChannelCaptions(device::DeviceLink& link, SampleList& list, MeasurementMemory& memory,
                            const app::UiText& text);
 
 }  // namespace tarvelo::acquisition

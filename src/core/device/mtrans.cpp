@@ -21,10 +21,34 @@ int connectTo(const std::string& address, int port, int receiveTimeoutMs, int se
                     (sendTimeoutMs <= 0 || detail::setSendTimeout(fd, sendTimeoutMs)) &&
                     detail::connectSocket(fd, address, port, connectTimeout);
     if (!ok) {
+        const int error = errno;
         ::close(fd);
+        errno = error;
         return -1;
     }
     return fd;
+}
+
+std::string describeConnectFailure(const std::string& address, int port, int error,
+                                   std::chrono::milliseconds connectTimeout) {
+    const std::string peer = address + ":" + std::to_string(port);
+    switch (error) {
+        case ECONNREFUSED:
+            return "connection refused by " + peer;
+        case ETIMEDOUT: {
+            const auto ms = connectTimeout.count();
+            return "no answer from " + peer + " within " +
+                   (ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms");
+        }
+        case EINVAL:
+            return "cannot connect to " + peer + ": not an IPv4 address in dotted-decimal form " +
+                   "or a port outside 0 to 65535";
+        case ENETUNREACH:
+        case EHOSTUNREACH:
+            return "cannot reach " + peer + ": " + std::strerror(error);
+        default:
+            return "cannot connect to " + peer + ": " + std::strerror(error);
+    }
 }
 
 void closeSocket(int fd) {
@@ -132,11 +156,14 @@ int DeviceLink::ConnectServer() {
     fd_ = -1;
 
     const int fd = detail::openStreamSocket();
-    if (fd < 0)
+    if (fd < 0) {
+        lastConnectError_ = errno;
         return -1;
+    }
 
     const int timeoutMs = socketTimeoutMs_.load();
     if (!detail::setReceiveTimeout(fd, timeoutMs) || !detail::setSendTimeout(fd, timeoutMs)) {
+        lastConnectError_ = errno;
         ::close(fd);
         if (observer_)
             observer_->showStatus(kStatusFailed);
@@ -148,6 +175,7 @@ int DeviceLink::ConnectServer() {
     // Bounded by the connect time-out: a timed-out connect is a failed one.
     if (!detail::connectSocket(fd, settings_.ipServer(), settings_.port.load(),
                                timing_.connectTimeout)) {
+        lastConnectError_ = errno;
         ::close(fd);
         if (observer_)
             observer_->showStatus(kStatusFailed);

@@ -62,9 +62,15 @@ inline constexpr std::size_t kMaxReplyLength = 64 * 1024;
 // Creates an IPv4 stream socket connected to address:port with the given
 // receive (and, if > 0, send) time-outs; -1 on any failure, with the socket
 // closed. The connect is given up after `connectTimeout`. `address` must be
-// dotted-decimal; no name lookup is made.
+// dotted-decimal; no name lookup is made. On failure errno says why (as
+// detail::connectSocket sets it).
 int connectTo(const std::string& address, int port, int receiveTimeoutMs, int sendTimeoutMs,
               std::chrono::milliseconds connectTimeout = kDefaultConnectTimeout);
+// A connect failure with the errno it left, for people and scripts:
+// "connection refused by 127.0.0.1:4000", "no answer from ... within 3 s", ...
+std::string describeConnectFailure(
+    const std::string& address, int port, int error,
+    std::chrono::milliseconds connectTimeout = kDefaultConnectTimeout);
 // Shuts a socket down in both directions and closes it.
 void closeSocket(int fd);
 
@@ -94,6 +100,8 @@ public:
     void DisconnectServer();
 
     bool connected() const { return fd_ >= 0; }
+    // The errno of the last failed ConnectServer (0 before any failure).
+    int lastConnectError() const { return lastConnectError_; }
     const LinkTiming& timing() const { return timing_; }
 
 private:
@@ -102,6 +110,7 @@ private:
     LinkObserver* observer_;
     LinkTiming timing_;
     int fd_ = -1;
+    int lastConnectError_ = 0;
 };
 
 }  // namespace tarvelo::device

@@ -29,8 +29,10 @@ bool setTimeout(int fd, int option, int milliseconds) {
 // passed or `stop` is set; true only when the socket is connected.
 bool awaitConnected(int fd, Clock::time_point deadline, const std::atomic<bool>* stop) {
     for (;;) {
-        if (stop && stop->load())
+        if (stop && stop->load()) {
+            errno = ECANCELED;
             return false;
+        }
         const auto left =
             std::max(std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()),
                      std::chrono::milliseconds{0});
@@ -41,11 +43,15 @@ bool awaitConnected(int fd, Clock::time_point deadline, const std::atomic<bool>*
             break;
         if (ready < 0 && errno != EINTR)
             return false;
-        if (ready == 0 && Clock::now() >= deadline)
+        if (ready == 0 && Clock::now() >= deadline) {
+            errno = ETIMEDOUT;
             return false;
+        }
     }
-    if (stop && stop->load())
+    if (stop && stop->load()) {
+        errno = ECANCELED;
         return false;
+    }
     int error = 0;
     socklen_t length = sizeof error;
     if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0)
@@ -77,16 +83,20 @@ bool setSendTimeout(int fd, int milliseconds) {
 
 bool connectSocket(int fd, const std::string& address, int port, std::chrono::milliseconds timeout,
                    const std::atomic<bool>* stop) {
-    if (port < 0 || port > 65535)
+    if (port < 0 || port > 65535) {
+        errno = EINVAL;
         return false;
+    }
     sockaddr_in peer{};
     peer.sin_family = AF_INET;
     peer.sin_port = htons(static_cast<uint16_t>(port));
     // Numbers and dots only, no host names; inet_aton takes what the
     // instrument's address has always been read as (short forms, octal and
     // hex parts, blanks after the address).
-    if (::inet_aton(address.c_str(), &peer.sin_addr) == 0)
+    if (::inet_aton(address.c_str(), &peer.sin_addr) == 0) {
+        errno = EINVAL;
         return false;
+    }
 
     // Taken before the connect starts; a day caps the time-out so that the
     // deadline cannot overflow.

@@ -23,7 +23,9 @@ bool setSendTimeout(int fd, int milliseconds);
 // given, as soon as it is set (looked at every kConnectPollSlice). On success
 // the socket is blocking again, as the exchange expects. False when the
 // address text is not dotted-decimal, the port is out of range, the connect
-// fails, times out or is stopped; the caller closes the socket then.
+// fails, times out or is stopped; the caller closes the socket then. errno
+// then says why: EINVAL (address or port), ETIMEDOUT, ECANCELED (stopped) or
+// the connect's own error.
 bool connectSocket(int fd, const std::string& address, int port, std::chrono::milliseconds timeout,
                    const std::atomic<bool>* stop = nullptr);
 

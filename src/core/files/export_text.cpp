@@ -13,25 +13,34 @@ std::string exportText(const acquisition::MeasurementMemory& memory,
     // Number, time and four values come to about 100 bytes a line.
     text.reserve(128 + snapshot.rows.size() * 112);
 
-    for (int column = 1; column <= 5; ++column) {
-        text += '\t';
-        text += list.caption(column);
-    }
-    text += "\r\n";
-
-    int number = 0;
-    for (const auto& row : snapshot.rows) {
-        text += std::to_string(++number);
-        text += '\t';
-        text += acquisition::FormatSampleTime(row.timeMs);
-        text += '\t';
-        for (double value : row.channel) {
-            text += common::formatValue(value, decimalSeparator);
-            text += '\t';
-        }
-        text += "\r\n";
-    }
+    text += exportHeaderLine(list);
+    uint64_t number = 0;
+    for (const auto& row : snapshot.rows)
+        appendExportLine(text, ++number, row, decimalSeparator);
     return text;
+}
+
+std::string exportHeaderLine(const acquisition::SampleList& list) {
+    std::string line;
+    for (int column = 1; column <= 5; ++column) {
+        line += '\t';
+        line += list.caption(column);
+    }
+    line += "\r\n";
+    return line;
+}
+
+void appendExportLine(std::string& out, uint64_t number, const acquisition::SampleRow& row,
+                      char decimalSeparator) {
+    out += std::to_string(number);
+    out += '\t';
+    out += acquisition::FormatSampleTime(row.timeMs);
+    out += '\t';
+    for (double value : row.channel) {
+        out += common::formatValue(value, decimalSeparator);
+        out += '\t';
+    }
+    out += "\r\n";
 }
 
 bool saveExportFile(const std::string& path, std::string_view text, std::string* error) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -17,6 +18,14 @@ namespace tarvelo::files {
 // Every line ends with CR LF, the last one too.
 std::string exportText(const acquisition::MeasurementMemory& memory,
                        const acquisition::SampleList& list, char decimalSeparator);
+
+// The first line of that text: a tab before each of the captions 1..5, CR LF.
+std::string exportHeaderLine(const acquisition::SampleList& list);
+// Appends the line of the sample numbered `number` to `out`: the number, the
+// time text and the four values, each followed by a tab, then CR LF. The line
+// is plain ASCII, so it is the same in UTF-8 and in Windows-1252.
+void appendExportLine(std::string& out, uint64_t number, const acquisition::SampleRow& row,
+                      char decimalSeparator);
 
 // Writes the text to the ".asc" file in Windows-1252, replacing the file
 // atomically; false with a reason when that failed (the old file stays).

@@ -65,7 +65,7 @@ bool readUpTo(int fd, char* buffer, std::size_t size, std::size_t& got) {
 LoadResult checkHeader(std::string_view header, int32_t& count) {
     if (header.size() < kSampleFileMagic.size() ||
         header.substr(0, kSampleFileMagic.size()) != kSampleFileMagic)
-        return formatError("not a sample data file");
+        return formatError("bad magic");
     if (header.size() < kSampleFileHeaderSize)
         return formatError("the row count is missing");
     count = getInt32(header.data() + kSampleFileMagic.size());

@@ -1,0 +1,306 @@
+#include "cli/options.h"
+
+#include <arpa/inet.h>
+#include <charconv>
+#include <cmath>
+#include <getopt.h>
+#include <netinet/in.h>
+
+#include "app/settings.h"
+
+namespace tarvelo::cli {
+
+namespace {
+
+constexpr const char* kProgram = "tarvelo-cli";
+
+struct CommandName {
+    const char* name;
+    Command command;
+};
+constexpr CommandName kCommands[] = {{"shot", Command::Shot},
+                                     {"units", Command::Units},
+                                     {"record", Command::Record},
+                                     {"batch", Command::Batch},
+                                     {"convert", Command::Convert}};
+
+const char* nameOf(Command command) {
+    for (const auto& entry : kCommands)
+        if (entry.command == command)
+            return entry.name;
+    return "";
+}
+
+ParseResult usage(std::string text) {
+    ParseResult result;
+    result.kind = ParseResult::Kind::Usage;
+    result.text = std::move(text);
+    return result;
+}
+
+ParseResult textResult(std::string text) {
+    ParseResult result;
+    result.kind = ParseResult::Kind::Text;
+    result.text = std::move(text);
+    return result;
+}
+
+template <typename Integer>
+bool parseInteger(const std::string& text, Integer& value) {
+    const char* end = text.data() + text.size();
+    const auto [ptr, ec] = std::from_chars(text.data(), end, value);
+    return ec == std::errc() && ptr == end && !text.empty();
+}
+
+bool parseSeconds(const std::string& text, double& value) {
+    const char* end = text.data() + text.size();
+    const auto [ptr, ec] = std::from_chars(text.data(), end, value);
+    return ec == std::errc() && ptr == end && std::isfinite(value) && value > 0;
+}
+
+// getopt_long over a copy of the arguments; it wants writable C strings.
+class Argv {
+public:
+    explicit Argv(const std::vector<std::string>& arguments) : storage_(arguments) {
+        for (auto& argument : storage_)
+            pointers_.push_back(argument.data());
+        pointers_.push_back(nullptr);
+    }
+    int argc() const { return static_cast<int>(pointers_.size()) - 1; }
+    char** argv() { return pointers_.data(); }
+
+private:
+    std::vector<std::string> storage_;
+    std::vector<char*> pointers_;
+};
+
+enum LongOption : int {
+    kOptAddress = 1000,
+    kOptPort,
+    kOptSettings,
+    kOptVersion,
+    kOptSamples,
+    kOptSeconds,
+    kOptRate,
+};
+
+std::string unknownOption(int optopt, char** argv, const std::string& where) {
+    const std::string what = optopt > 0 && optopt < 1000
+                                 ? std::string("-") + static_cast<char>(optopt)
+                                 : std::string(argv[optind - 1] ? argv[optind - 1] : "");
+    return "unknown option or missing value: " + what + where;
+}
+
+}  // namespace
+
+std::string programHelp() {
+    return std::string("Usage: ") + kProgram +
+           " [--address A] [--port P] [--settings FILE] COMMAND [options]\n"
+           "Takes readings, records runs and reads out the batch memory of the four-channel\n"
+           "instrument, and converts sample files.\n"
+           "\n"
+           "Commands:\n"
+           "  shot      one reading of the four channels\n"
+           "  units     the four channel captions with their units\n"
+           "  record    record a run from the instrument's stream\n"
+           "  batch     read out the instrument's batch memory\n"
+           "  convert   turn a sample file (.dat) into another format\n"
+           "\n"
+           "Options:\n"
+           "  --address A      the instrument's IPv4 address (default: IP-Server of the\n"
+           "                   settings file)\n"
+           "  --port P         its command port; the stream is on P + 2 (default: Port of\n"
+           "                   the settings file)\n"
+           "  --settings FILE  the settings file to read instead of the window program's\n"
+           "  --help           show this text; COMMAND --help shows the command's options\n"
+           "  --version        show the version\n"
+           "\n"
+           "The output format follows the extension of --out: .dat sample file, .asc export\n"
+           "text, .xlsx workbook, .csv comma-separated values, .txt batch file (batch only).\n"
+           "Without --out the export text goes to standard output.\n"
+           "Exit status: 0 success, 1 failure, 2 wrong command line.\n";
+}
+
+std::string commandHelp(Command command) {
+    const std::string head = std::string("Usage: ") + kProgram + " [global options] ";
+    switch (command) {
+        case Command::Shot:
+            return head +
+                   "shot [--out FILE]\n"
+                   "One reading of the four channels: the export header line and one data\n"
+                   "line (number 1), or the file --out names.\n";
+        case Command::Units:
+            return head +
+                   "units\n"
+                   "The captions of the four channels with their units, one a line,\n"
+                   "for example \"Channel 1 (N)\" or \"Channel 3 (N.C.)\".\n";
+        case Command::Record:
+            return head +
+                   "record (--samples N | --seconds S) [--rate INDEX] [--out FILE]\n"
+                   "Starts the instrument's stream, averages its records into samples and\n"
+                   "writes them as they come; stops the stream at the end.\n"
+                   "  --samples N    stop after N samples\n"
+                   "  --seconds S    stop after S seconds (decimals allowed)\n"
+                   "  --rate INDEX   records averaged per sample: 0 = 1 ms, 1 = 2 ms, 2 = 5 ms,\n"
+                   "                 3 = 10 ms, 4 = 20 ms, 5 = 50 ms, 6 = 100 ms, 7 = 200 ms,\n"
+                   "                 8 = 500 ms, 9 = 1 s, 10 = 2 s, 11 = 5 s, 12 = 10 s\n"
+                   "                 (default: SampleRate of the settings file)\n"
+                   "  --out FILE     .asc, .csv, .xlsx or .dat (at most 10240 samples)\n"
+                   "Ctrl+C or SIGTERM ends the run: the stream is stopped and everything\n"
+                   "recorded so far is written.\n";
+        case Command::Batch:
+            return head +
+                   "batch [--out FILE]\n"
+                   "Reads out the instrument's batch memory. A .txt target gets the batch\n"
+                   "file with peaks, units and serial numbers; other targets get the values\n"
+                   "and times as samples.\n";
+        case Command::Convert:
+            return head +
+                   "convert IN.dat [--out FILE]\n"
+                   "Writes the samples of a sample file in the format of FILE's extension\n"
+                   "(.asc, .csv, .xlsx or .dat), or the export text to standard output.\n";
+    }
+    return {};
+}
+
+ParseResult parseCommandLine(const std::vector<std::string>& arguments) {
+    Argv args(arguments);
+    Options options;
+
+    // Global options stop at the command name ("+").
+    static const option kGlobal[] = {{"address", required_argument, nullptr, kOptAddress},
+                                     {"port", required_argument, nullptr, kOptPort},
+                                     {"settings", required_argument, nullptr, kOptSettings},
+                                     {"help", no_argument, nullptr, 'h'},
+                                     {"version", no_argument, nullptr, kOptVersion},
+                                     {nullptr, 0, nullptr, 0}};
+    opterr = 0;
+    optind = 0;  // glibc: start afresh
+    int opt;
+    while ((opt = getopt_long(args.argc(), args.argv(), "+h", kGlobal, nullptr)) != -1) {
+        switch (opt) {
+            case kOptAddress: {
+                in_addr parsed{};
+                if (inet_pton(AF_INET, optarg, &parsed) != 1)
+                    return usage(std::string("--address: not an IPv4 address in dotted-decimal "
+                                             "form: ") +
+                                 optarg);
+                options.address = optarg;
+                break;
+            }
+            case kOptPort: {
+                int32_t port = 0;
+                if (!parseInteger(optarg, port) || port < 1 || port > 65535)
+                    return usage(std::string("--port: not a port number from 1 to 65535: ") +
+                                 optarg);
+                options.port = port;
+                break;
+            }
+            case kOptSettings:
+                options.settingsFile = optarg;
+                break;
+            case 'h':
+                return textResult(programHelp());
+            case kOptVersion:
+                return textResult(std::string(kProgram) + " " + TARVELO_VERSION + "\n");
+            default:
+                return usage(unknownOption(optopt, args.argv(), ""));
+        }
+    }
+    if (optind >= args.argc())
+        return usage("no command given (shot, units, record, batch or convert)");
+
+    const std::string name = args.argv()[optind];
+    bool known = false;
+    for (const auto& entry : kCommands) {
+        if (name == entry.name) {
+            options.command = entry.command;
+            known = true;
+        }
+    }
+    if (!known)
+        return usage("unknown command: " + name);
+    const std::string where = std::string(" (") + nameOf(options.command) + ")";
+
+    // The command's own options, from the argument after its name.
+    std::vector<std::string> rest{name};
+    for (int i = optind + 1; i < args.argc(); ++i)
+        rest.emplace_back(args.argv()[i]);
+    Argv commandArgs(rest);
+    static const option kCommandOptions[] = {{"out", required_argument, nullptr, 'o'},
+                                             {"samples", required_argument, nullptr, kOptSamples},
+                                             {"seconds", required_argument, nullptr, kOptSeconds},
+                                             {"rate", required_argument, nullptr, kOptRate},
+                                             {"help", no_argument, nullptr, 'h'},
+                                             {nullptr, 0, nullptr, 0}};
+    const bool record = options.command == Command::Record;
+    std::vector<std::string> positional;
+    optind = 0;
+    while (true) {
+        opt = getopt_long(commandArgs.argc(), commandArgs.argv(), "-ho:", kCommandOptions, nullptr);
+        if (opt == -1)
+            break;
+        switch (opt) {
+            case 1:  // a non-option argument, in order
+                positional.emplace_back(optarg);
+                break;
+            case 'h':
+                return textResult(commandHelp(options.command));
+            case 'o':
+                if (options.command == Command::Units)
+                    return usage("--out is not an option of units");
+                if (std::string(optarg).empty())
+                    return usage("--out: empty file name");
+                options.out = optarg;
+                break;
+            case kOptSamples: {
+                uint64_t samples = 0;
+                if (!record)
+                    return usage("--samples is an option of record only");
+                if (!parseInteger(optarg, samples) || samples == 0)
+                    return usage(std::string("--samples: not a whole number above 0: ") + optarg);
+                options.samples = samples;
+                break;
+            }
+            case kOptSeconds: {
+                double seconds = 0;
+                if (!record)
+                    return usage("--seconds is an option of record only");
+                // Beyond about 290 years the duration would not fit.
+                if (!parseSeconds(optarg, seconds) || seconds > 9e9)
+                    return usage(std::string("--seconds: not a number of seconds above 0: ") +
+                                 optarg);
+                options.seconds = seconds;
+                break;
+            }
+            case kOptRate: {
+                int32_t rate = -1;
+                if (!record)
+                    return usage("--rate is an option of record only");
+                if (!parseInteger(optarg, rate) || rate < 0 || rate >= app::kSampleRateCount)
+                    return usage(std::string("--rate: INDEX must be 0 to 12, not ") + optarg);
+                options.rate = rate;
+                break;
+            }
+            default:
+                return usage(unknownOption(optopt, commandArgs.argv(), where));
+        }
+    }
+
+    if (options.command == Command::Convert) {
+        if (positional.size() != 1)
+            return usage("convert takes one sample file (convert IN.dat --out FILE)");
+        options.input = positional.front();
+    } else if (!positional.empty()) {
+        return usage("unexpected argument: " + positional.front() + where);
+    }
+    if (record) {
+        if ((options.samples > 0) == options.seconds.has_value())
+            return usage("record needs either --samples N or --seconds S");
+    }
+    ParseResult result;
+    result.options = std::move(options);
+    return result;
+}
+
+}  // namespace tarvelo::cli

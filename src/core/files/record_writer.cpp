@@ -1,0 +1,206 @@
+#include "files/record_writer.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+#include <utility>
+
+#include "acquisition/sample_list.h"
+#include "common/encoding.h"
+#include "files/export_text.h"
+
+namespace tarvelo::files {
+
+namespace {
+
+// The writer thread is woken early when this many samples wait, so that a
+// fast stream is written in moderate batches instead of one large one.
+constexpr std::size_t kWakeBatch = 8192;
+
+std::string systemError(const char* what) {
+    return std::string(what) + ": " + std::strerror(errno);
+}
+
+}  // namespace
+
+RecordWriter::~RecordWriter() {
+    close();
+}
+
+bool RecordWriter::open(const std::string& path, std::string header, LineFormatter formatLine,
+                        std::string* error, std::size_t maxQueued) {
+    std::lock_guard closeLock(closeMutex_);
+    if (open_.load() || closed_) {
+        if (error)
+            *error = "recording already started";
+        return false;
+    }
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        if (error)
+            *error = systemError("cannot create the file");
+        return false;
+    }
+    fd_ = fd;
+    std::string reason;
+    if (!writeAll(header, &reason)) {
+        ::close(fd_);
+        fd_ = -1;
+        if (error)
+            *error = reason;
+        return false;
+    }
+    path_ = path;
+    formatLine_ = std::move(formatLine);
+    maxQueued_ = maxQueued;
+    queue_.reserve(2 * kWakeBatch);
+    open_.store(true);
+    thread_ = std::thread([this] { run(); });
+    return true;
+}
+
+void RecordWriter::append(const acquisition::SampleRow* rows, std::size_t n) {
+    if (n == 0 || failed_.load(std::memory_order_relaxed))
+        return;
+    bool wake = false;
+    {
+        std::lock_guard lock(mutex_);
+        if (!open_.load() || closing_ || failed_.load())
+            return;
+        if (queue_.size() + n > maxQueued_) {
+            // The disk has fallen far behind: stop here rather than grow
+            // without bound or make the producer wait.
+            error_ = "the disk did not keep up with the samples";
+            failed_.store(true);
+            wake = true;
+        } else {
+            const std::size_t before = queue_.size();
+            queue_.insert(queue_.end(), rows, rows + n);
+            appended_.fetch_add(n, std::memory_order_relaxed);
+            wake = before < kWakeBatch && queue_.size() >= kWakeBatch;
+        }
+    }
+    if (wake)
+        wake_.notify_one();
+}
+
+bool RecordWriter::close(std::string* error) {
+    {
+        std::lock_guard closeLock(closeMutex_);
+        if (!closed_) {
+            closed_ = true;
+            if (open_.load()) {
+                {
+                    std::lock_guard lock(mutex_);
+                    closing_ = true;
+                }
+                wake_.notify_one();
+                thread_.join();
+                if (::close(fd_) != 0 && !failed_.load())
+                    fail(systemError("cannot close the file"));
+                fd_ = -1;
+                open_.store(false);
+            }
+        }
+    }
+    if (failed_.load()) {
+        if (error)
+            *error = this->error();
+        return false;
+    }
+    return true;
+}
+
+std::string RecordWriter::error() const {
+    std::lock_guard lock(mutex_);
+    return error_;
+}
+
+void RecordWriter::fail(std::string reason) {
+    std::lock_guard lock(mutex_);
+    if (!failed_.load())
+        error_ = std::move(reason);
+    failed_.store(true);
+    queue_.clear();
+}
+
+bool RecordWriter::writeAll(const std::string& bytes, std::string* reason) {
+    const char* data = bytes.data();
+    std::size_t left = bytes.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd_, data, left);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            *reason = systemError("cannot write the file");
+            return false;
+        }
+        data += n;
+        left -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+void RecordWriter::run() {
+    std::vector<acquisition::SampleRow> batch;
+    batch.reserve(2 * kWakeBatch);
+    std::string text;
+    uint64_t number = 0;
+    auto lastSync = std::chrono::steady_clock::now();
+    bool unsynced = false;
+
+    for (;;) {
+        bool last;
+        {
+            std::unique_lock lock(mutex_);
+            wake_.wait_for(lock, kWriteInterval, [this] {
+                return closing_ || failed_.load() || queue_.size() >= kWakeBatch;
+            });
+            batch.swap(queue_);
+            // Neither close() nor a failure lets more samples in, so this
+            // batch is the last one. After an overflow it still holds the
+            // samples accepted before, which are written without a gap.
+            last = closing_ || failed_.load();
+        }
+
+        if (!batch.empty()) {
+            text.clear();
+            for (const auto& row : batch)
+                formatLine_(text, ++number, row);
+            std::string reason;
+            if (!writeAll(text, &reason)) {
+                fail(reason);
+                return;
+            }
+            written_.store(number);
+            batch.clear();
+            unsynced = true;
+        }
+
+        const auto now = std::chrono::steady_clock::now();
+        if (unsynced && (last || now - lastSync >= kSyncInterval)) {
+            if (::fdatasync(fd_) != 0) {
+                fail(systemError("cannot write the file to the disk"));
+                return;
+            }
+            lastSync = now;
+            unsynced = false;
+        }
+        if (last)
+            return;
+    }
+}
+
+std::string exportHeaderBytes(const acquisition::SampleList& list) {
+    return common::utf8ToCp1252(exportHeaderLine(list));
+}
+
+RecordWriter::LineFormatter exportLineFormatter(char decimalSeparator) {
+    return
+        [decimalSeparator](std::string& out, uint64_t number, const acquisition::SampleRow& row) {
+            appendExportLine(out, number, row, decimalSeparator);
+        };
+}
+
+}  // namespace tarvelo::files

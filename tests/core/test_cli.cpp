@@ -1,0 +1,388 @@
+// The command-line program, run as a child process against the simulated
+// instrument over loopback, with real files in a temporary folder. Every run
+// names 127.0.0.1 (by --address or by a settings file).
+#include <algorithm>
+#include <atomic>
+#include <filesystem>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <memory>
+#include <spawn.h>
+#include <string>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "acquisition/batch_readout.h"
+#include "acquisition/measurement_memory.h"
+#include "app/settings.h"
+#include "common/numbers.h"
+#include "device/mtrans.h"
+#include "files/csv_text.h"
+#include "files/sample_file.h"
+#include "fixtures.h"
+#include "sim/instrument.h"
+#include "support.h"
+
+extern char** environ;
+
+using namespace tarvelo;
+using namespace std::chrono_literals;
+
+namespace {
+
+struct Outcome {
+    int status = -1;  // exit status, or -1 when killed
+    std::string out;
+    std::string err;
+};
+
+// The program with `arguments`, its output and errors caught in files.
+class Child {
+public:
+    Child(const test::TempDir& dir, const std::vector<std::string>& arguments)
+        : outPath_(dir.file("stdout")), errPath_(dir.file("stderr")) {
+        std::vector<std::string> all{TARVELO_CLI_BINARY};
+        all.insert(all.end(), arguments.begin(), arguments.end());
+        std::vector<char*> argv;
+        for (auto& argument : all)
+            argv.push_back(argument.data());
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, outPath_.c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_addopen(&actions, 2, errPath_.c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0)
+            pid_ = -1;
+        posix_spawn_file_actions_destroy(&actions);
+    }
+    pid_t pid() const { return pid_; }
+    Outcome wait() {
+        Outcome run;
+        int status = 0;
+        while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+        }
+        run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        run.out = test::readFile(outPath_);
+        run.err = test::readFile(errPath_);
+        return run;
+    }
+
+private:
+    std::string outPath_, errPath_;
+    pid_t pid_ = -1;
+};
+
+template <typename Condition>
+bool waitFor(Condition condition, std::chrono::seconds limit = 20s) {
+    const auto until = std::chrono::steady_clock::now() + limit;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > until)
+            return false;
+        std::this_thread::sleep_for(5ms);
+    }
+    return true;
+}
+
+std::vector<std::string> lines(const std::string& text, const std::string& end = "\n") {
+    std::vector<std::string> result;
+    std::size_t from = 0;
+    for (std::size_t at; (at = text.find(end, from)) != std::string::npos; from = at + end.size())
+        result.push_back(text.substr(from, at - from));
+    EXPECT_EQ(from, text.size()) << "the last line lacks its end";
+    return result;
+}
+
+std::vector<std::string> fields(const std::string& line, char separator) {
+    std::vector<std::string> result;
+    std::size_t from = 0;
+    for (std::size_t at; (at = line.find(separator, from)) != std::string::npos; from = at + 1)
+        result.push_back(line.substr(from, at - from));
+    result.push_back(line.substr(from));
+    return result;
+}
+
+const std::string kCaptions =
+    "\tTime\tChannel 1 (N)\tChannel 2 (mm)\tChannel 3 (N.C.)\tChannel 4 (\xC2\xB0"
+    "C)";
+
+class CliTest : public ::testing::Test {
+protected:
+    void startInstrument(sim::InstrumentConfig config = {}) {
+        instrument = std::make_unique<sim::Instrument>(std::move(config));
+        ASSERT_TRUE(instrument->start());
+    }
+    std::vector<std::string> at(std::vector<std::string> arguments) const {
+        arguments.insert(arguments.begin(),
+                         {"--address", "127.0.0.1", "--port",
+                          std::to_string(instrument ? instrument->commandPort() : 1)});
+        return arguments;
+    }
+    Outcome run(const std::vector<std::string>& arguments) { return Child(dir, arguments).wait(); }
+
+    std::unique_ptr<sim::Instrument> instrument;
+    test::TempDir dir;
+};
+
+TEST_F(CliTest, ShotAndUnitsFollowTheSettingsFileButPrintEnglishWithADecimalPoint) {
+    startInstrument();
+    // German and a decimal comma in the settings and the regional format
+    // change nothing in what scripts read.
+    const std::string settings = dir.file("473config.ini");
+    test::writeFile(settings, "[Config]\r\nIP-Server=127.0.0.1\r\nPort=" +
+                                  std::to_string(instrument->commandPort()) +
+                                  "\r\nLanguage=0\r\nSampleRate=6\r\n");
+    ::setenv("LC_ALL", "de_DE.UTF-8", 1);
+    const Outcome shot = run({"--settings", settings, "shot"});
+    const Outcome units = run({"--settings", settings, "units"});
+    ::unsetenv("LC_ALL");
+
+    ASSERT_EQ(shot.status, 0) << shot.err;
+    const auto shotLines = lines(shot.out);
+    ASSERT_EQ(shotLines.size(), 2u);
+    EXPECT_EQ(shotLines[0], kCaptions);
+    const auto data = fields(shotLines[1], '\t');
+    ASSERT_EQ(data.size(), 7u);  // number, time, four values, empty after the last tab
+    EXPECT_EQ(data[0], "1");
+    EXPECT_EQ(data[4], "0.00000");  // channel 3 not connected
+    for (int c : {2, 3, 5})
+        EXPECT_NE(data[c].find('.'), std::string::npos) << data[c];
+    EXPECT_EQ(data[6], "");
+
+    ASSERT_EQ(units.status, 0) << units.err;
+    EXPECT_EQ(units.out,
+              "Channel 1 (N)\nChannel 2 (mm)\nChannel 3 (N.C.)\nChannel 4 (\xC2\xB0"
+              "C)\n");
+    EXPECT_EQ(shot.err + units.err, "");
+}
+
+TEST_F(CliTest, RecordAveragesTheStreamAndStopsIt) {
+    sim::InstrumentConfig config;
+    config.recordsPerSecond = 0;  // as fast as the connection takes them
+    startInstrument(config);
+
+    // 30 samples at index 6: each the mean of 100 consecutive records.
+    const Outcome averaged = run(at({"record", "--samples", "30", "--rate", "6"}));
+    ASSERT_EQ(averaged.status, 0) << averaged.err;
+    const auto out = lines(averaged.out);
+    ASSERT_EQ(out.size(), 31u);
+    EXPECT_EQ(out[0], kCaptions);
+    for (int s = 0; s < 30; ++s) {
+        const auto data = fields(out[static_cast<std::size_t>(s) + 1], '\t');
+        ASSERT_EQ(data.size(), 7u);
+        EXPECT_EQ(data[0], std::to_string(s + 1));
+        for (int c = 1; c <= 4; ++c) {
+            double sum = 0;
+            for (int r = 0; r < 100; ++r)
+                sum += sim::Instrument::recordValue(static_cast<uint64_t>(s) * 100 + r, c);
+            EXPECT_EQ(data[static_cast<std::size_t>(c) + 1], common::formatValue(sum / 100, '.'))
+                << "sample " << s + 1 << " channel " << c;
+        }
+    }
+    EXPECT_FALSE(instrument->streaming());
+    const auto log = instrument->commandLog();
+    EXPECT_EQ(std::count(log.begin(), log.end(), "#L01"), 1);
+    EXPECT_EQ(log.back(), "#L02");
+
+    // A run beyond the memory's 10240 samples, as CSV: every record a sample.
+    const std::string csv = dir.file("long.csv");
+    const Outcome longRun = run(at({"record", "--samples", "12000", "--rate", "0", "--out", csv}));
+    ASSERT_EQ(longRun.status, 0) << longRun.err;
+    EXPECT_EQ(longRun.out, "");
+    const auto rows = lines(test::readFile(csv), "\r\n");
+    ASSERT_EQ(rows.size(), 12001u);
+    EXPECT_EQ(rows[0],
+              "Number,Time,Channel 1 (N),Channel 2 (mm),Channel 3 (N.C.),"
+              "Channel 4 (\xC2\xB0"
+              "C)");
+    // Records go on from where the first run's stream stopped; consecutive
+    // samples are consecutive records.
+    const auto first = fields(rows[1], ',');
+    const auto last = fields(rows[12000], ',');
+    ASSERT_EQ(first.size(), 6u);
+    EXPECT_EQ(last[0], "12000");
+    EXPECT_EQ(std::stod(last[2]) - std::stod(first[2]), 0.25 * 11999);
+    EXPECT_EQ(first[1].size(), 23u) << first[1];  // yyyy-mm-ddThh:mm:ss.mmm
+    EXPECT_EQ(first[1][10], 'T');
+
+    // More than a sample file holds: refused before anything starts.
+    const std::string dat = dir.file("run.dat");
+    const Outcome refused = run(at({"record", "--samples", "10241", "--out", dat}));
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_NE(refused.err.find("at most 10240"), std::string::npos) << refused.err;
+    EXPECT_NE(::access(dat.c_str(), F_OK), 0);
+}
+
+TEST_F(CliTest, SignalsEndARecordingCleanly) {
+    startInstrument();  // one record per millisecond
+    for (int signal : {SIGINT, SIGTERM}) {
+        const std::string asc = dir.file("run" + std::to_string(signal) + ".asc");
+        test::writeFile(asc, "an older run");
+        Child child(dir, at({"record", "--seconds", "600", "--rate", "3", "--out", asc}));
+        ASSERT_GT(child.pid(), 0);
+        const uint64_t before = instrument->recordsSent();
+        ASSERT_TRUE(waitFor([&] { return instrument->recordsSent() > before + 200; }));
+        ::kill(child.pid(), signal);
+        const Outcome run = child.wait();
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_FALSE(instrument->streaming());
+        EXPECT_EQ(instrument->commandLog().back(), "#L02");
+        // The export file in Windows-1252 with every sample so far, numbered
+        // without a gap, and no temporary file left beside it.
+        const auto rows = lines(test::readFile(asc), "\r\n");
+        ASSERT_GE(rows.size(), 2u);
+        EXPECT_EQ(rows[0],
+                  "\tTime\tChannel 1 (N)\tChannel 2 (mm)\tChannel 3 (N.C.)\tChannel 4 "
+                  "(\xB0"
+                  "C)");
+        for (std::size_t i = 1; i < rows.size(); ++i)
+            ASSERT_EQ(fields(rows[i], '\t')[0], std::to_string(i));
+    }
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+        EXPECT_NE(entry.path().filename().string().front(), '.') << entry.path();
+}
+
+TEST_F(CliTest, BatchWritesWhatTheWindowProgramWrites) {
+    startInstrument(test::threeBatchRecords());
+    const std::string txt = dir.file("batch.txt");
+    const Outcome batchFile = run(at({"batch", "--out", txt}));
+    ASSERT_EQ(batchFile.status, 0) << batchFile.err;
+
+    // The window program's readout of the same memory, in this process.
+    app::Settings settings;
+    settings.setIpServer("127.0.0.1");
+    settings.port = instrument->commandPort();
+    std::atomic<int32_t> timeoutMs{1000};
+    device::DeviceLink link(settings, timeoutMs, nullptr, {1ms});
+    struct : acquisition::BatchUi {
+        void error(const char*) override {}
+        void rowAppended(const acquisition::SampleRow&) override {}
+    } ui;
+    const std::string reference = dir.file("reference.txt");
+    ASSERT_EQ(acquisition::batchToFile(link, reference, ui), acquisition::BatchFileResult::Written);
+    EXPECT_EQ(test::readFile(txt), test::readFile(reference));
+
+    const Outcome list = run(at({"batch"}));
+    ASSERT_EQ(list.status, 0) << list.err;
+    const auto out = lines(list.out);
+    ASSERT_EQ(out.size(), 4u);
+    EXPECT_EQ(out[1], "1\t14.11.2023 22.13.20.123\t12.50000\t-0.00300\t0.00000\t1000.00000\t");
+}
+
+TEST_F(CliTest, ConvertWritesEveryFormatAndRejectsBrokenFiles) {
+    acquisition::MeasurementMemory memory;
+    memory.AppendSample(test::makeRow(1.5, 2.5, 0, 4.5, 999));
+    memory.AppendSample(test::makeRow(-1, 0.125, 3, 4, 1700000000123));
+    const std::string dat = dir.file("in.dat");
+    ASSERT_TRUE(files::saveSampleFile(dat, memory));
+
+    const Outcome csv = run({"convert", dat, "--out", dir.file("out.csv")});
+    ASSERT_EQ(csv.status, 0) << csv.err;
+    EXPECT_EQ(test::readFile(dir.file("out.csv")),
+              "Number,Time,Channel 1,Channel 2,Channel 3,Channel 4\r\n"
+              "1,1970-01-01T00:00:00.999,1.50000,2.50000,0.00000,4.50000\r\n"
+              "2,2023-11-14T22:13:20.123,-1.00000,0.12500,3.00000,4.00000\r\n");
+    EXPECT_EQ(files::csvField("a,\"b\""), "\"a,\"\"b\"\"\"");
+
+    const Outcome asc = run({"convert", dat, "--out", dir.file("out.asc")});
+    ASSERT_EQ(asc.status, 0) << asc.err;
+    EXPECT_EQ(test::readFile(dir.file("out.asc")),
+              "\tTime\tChannel 1\tChannel 2\tChannel 3\tChannel 4\r\n"
+              "1\t01.01.1970 00.00.00.999\t1.50000\t2.50000\t0.00000\t4.50000\t\r\n"
+              "2\t14.11.2023 22.13.20.123\t-1.00000\t0.12500\t3.00000\t4.00000\t\r\n");
+
+    const Outcome again = run({"convert", dat, "--out", dir.file("copy.DAT")});
+    ASSERT_EQ(again.status, 0) << again.err;
+    EXPECT_EQ(test::readFile(dir.file("copy.DAT")), test::readFile(dat));
+    const Outcome workbook = run({"convert", dat, "--out", dir.file("out.xlsx")});
+    ASSERT_EQ(workbook.status, 0) << workbook.err;
+    EXPECT_EQ(test::readFile(dir.file("out.xlsx")).substr(0, 2), "PK");
+
+    // Broken input: each with its cause, exit 1, nothing written.
+    const std::string bytes = test::readFile(dat);
+    test::writeFile(dir.file("magic.dat"), "473.101" + bytes.substr(7));
+    test::writeFile(dir.file("short.dat"), bytes.substr(0, bytes.size() - 1));
+    const struct {
+        std::string input, cause;
+    } broken[] = {{dir.file("magic.dat"), "not a sample file: bad magic"},
+                  {dir.file("short.dat"), "fewer rows than its count of 2"},
+                  {dir.file("missing.dat"), "No such file or directory"}};
+    for (const auto& [input, cause] : broken) {
+        const Outcome rejected = run({"convert", input, "--out", dir.file("never.csv")});
+        EXPECT_EQ(rejected.status, 1) << input;
+        EXPECT_NE(rejected.err.find(cause), std::string::npos) << rejected.err;
+        EXPECT_EQ(rejected.out, "");
+    }
+    EXPECT_NE(::access(dir.file("never.csv").c_str(), F_OK), 0);
+}
+
+TEST_F(CliTest, FailuresNameTheirCauseAndExitCode) {
+    startInstrument();
+    const std::string port = std::to_string(instrument->commandPort());
+    const struct {
+        std::vector<std::string> arguments;
+        int status;
+        std::string cause;
+    } usage[] = {
+        {{"--address", "127.0.0.1", "record", "--samples", "5", "--rate", "13"}, 2, "0 to 12"},
+        {{"--address", "127.0.0.1", "record", "--rate", "3"}, 2, "--samples N or --seconds S"},
+        {{"--address", "127.0.0.1", "shot", "--out", "x.pdf"}, 2, "unknown extension"},
+        {{"--address", "127.0.0.1", "record", "--seconds", "1", "--out", "x.txt"},
+         2,
+         "unknown extension"},
+        {{"--address", "127.0.0.1", "measure"}, 2, "unknown command"},
+        {{"--address", "localhost", "shot"}, 2, "dotted-decimal"},
+        {{"--address", "127.0.0.1", "--port", "70000", "shot"}, 2, "1 to 65535"},
+    };
+    for (const auto& [arguments, status, cause] : usage) {
+        const Outcome failed = run(arguments);
+        EXPECT_EQ(failed.status, status) << arguments.back();
+        EXPECT_NE(failed.err.find(cause), std::string::npos) << failed.err;
+    }
+
+    instrument->overrideReply("#X00", "#X01 1|2|3|4|5|");
+    const Outcome wrongEcho = run(at({"shot"}));
+    EXPECT_EQ(wrongEcho.status, 1);
+    EXPECT_NE(wrongEcho.err.find("reply to #X00 without the expected echo"), std::string::npos)
+        << wrongEcho.err;
+    EXPECT_EQ(wrongEcho.out, "");
+    instrument->setCommandFault(sim::CommandFault::WrongEcho);
+    const Outcome wrongUnits = run(at({"units"}));
+    EXPECT_EQ(wrongUnits.status, 1);
+    EXPECT_NE(wrongUnits.err.find("unit queries (#Z00, #Z75) without the expected echo"),
+              std::string::npos)
+        << wrongUnits.err;
+    EXPECT_EQ(wrongUnits.out, "");
+
+    // A stream that never sends: the run fails, and the stream is still stopped.
+    instrument->setCommandFault(sim::CommandFault::None);
+    instrument->clearReplyOverrides();
+    instrument->setStreamFault(sim::StreamFault::Stall);
+    const Outcome stalled = run(at({"record", "--seconds", "0.5", "--out", dir.file("quiet.csv")}));
+    EXPECT_EQ(stalled.status, 1);
+    EXPECT_NE(stalled.err.find("no data on the stream of 127.0.0.1:"), std::string::npos)
+        << stalled.err;
+    EXPECT_EQ(instrument->commandLog().back(), "#L02");
+
+    instrument->setCommandFault(sim::CommandFault::RefuseConnections);
+    for (const char* command : {"shot", "units", "batch"}) {
+        const Outcome refused = run(at({command}));
+        EXPECT_EQ(refused.status, 1) << command;
+        EXPECT_NE(refused.err.find("connection refused by 127.0.0.1:" + port), std::string::npos)
+            << refused.err;
+    }
+    const Outcome noRecording = run(at({"record", "--samples", "3", "--out", dir.file("no.csv")}));
+    EXPECT_EQ(noRecording.status, 1);
+    EXPECT_NE(noRecording.err.find("connection refused by 127.0.0.1:"), std::string::npos)
+        << noRecording.err;
+    EXPECT_NE(::access(dir.file("no.csv").c_str(), F_OK), 0);
+}
+
+}  // namespace

@@ -1,0 +1,177 @@
+// The recording writer: its file equals the export text of the same samples,
+// failures are reported and leave a file without gaps, and a writer killed at
+// any moment leaves whole, consecutive lines.
+
+#include <chrono>
+#include <csignal>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "acquisition/measurement_memory.h"
+#include "acquisition/sample_list.h"
+#include "common/encoding.h"
+#include "files/export_text.h"
+#include "files/record_writer.h"
+#include "fixtures.h"
+#include "support.h"
+
+using namespace tarvelo;
+using acquisition::SampleRow;
+using files::RecordWriter;
+using tarvelo::test::makeRow;
+
+namespace {
+
+SampleRow rowNumber(uint64_t i) {
+    return makeRow(static_cast<double>(i) * 0.5, -static_cast<double>(i), 1e6 + i, 0.000015,
+                   1700000000000.0 + static_cast<double>(i));
+}
+
+std::size_t countLines(const std::string& bytes) {
+    std::size_t lines = 0;
+    for (std::size_t at = 0; (at = bytes.find("\r\n", at)) != std::string::npos; at += 2)
+        ++lines;
+    return lines;
+}
+
+}  // namespace
+
+TEST(RecordWriter, FileEqualsExportTextAcrossBatchesAndClose) {
+    test::TempDir dir;
+    acquisition::SampleList list;
+    list.setCaption(2, "Channel 1 (\u00B0C)");
+    acquisition::MeasurementMemory memory;
+
+    RecordWriter writer;
+    std::string error;
+    ASSERT_TRUE(writer.open(dir.file("run.asc"), files::exportHeaderBytes(list),
+                            files::exportLineFormatter(','), &error))
+        << error;
+    // Single appends and runs, more than one wake batch, some before and
+    // some after the writer's first pass.
+    std::vector<SampleRow> run;
+    for (uint64_t i = 1; i <= 20000; ++i) {
+        const SampleRow row = rowNumber(i);
+        memory.AppendSample(row);
+        if (i % 3 == 0) {
+            run.push_back(row);
+            writer.append(run.data(), run.size());
+            run.clear();
+        } else if (i < 9000) {
+            writer.append(row);
+        } else {
+            run.push_back(row);
+        }
+        if (i == 100)
+            std::this_thread::sleep_for(RecordWriter::kWriteInterval * 2);
+    }
+    writer.append(run.data(), run.size());
+    EXPECT_TRUE(writer.close(&error)) << error;
+    EXPECT_TRUE(writer.close());  // repeatable
+    EXPECT_EQ(20000u, writer.written());
+    writer.append(rowNumber(1));  // after close: dropped
+    EXPECT_EQ(20000u, writer.appended());
+
+    // The memory holds the first 10240 samples' places; compare the lines
+    // against the export text built from every sample in turn.
+    std::string expected = common::utf8ToCp1252(files::exportHeaderLine(list));
+    for (uint64_t i = 1; i <= 20000; ++i)
+        files::appendExportLine(expected, i, rowNumber(i), ',');
+    const std::string file = test::readFile(dir.file("run.asc"));
+    EXPECT_EQ(expected, file);
+    EXPECT_NE(std::string::npos, file.find("\tChannel 1 (\xB0"
+                                           "C)\t"));  // Windows-1252
+    // The export text of a memory that has not wrapped has the same lines.
+    acquisition::MeasurementMemory small;
+    for (uint64_t i = 1; i <= 3; ++i)
+        small.AppendSample(rowNumber(i));
+    EXPECT_EQ(common::utf8ToCp1252(files::exportText(small, list, ',')),
+              expected.substr(0, expected.find("\r\n4\t") + 2));
+}
+
+TEST(RecordWriter, FailuresAreReportedAndLeaveNoGap) {
+    test::TempDir dir;
+    std::string error;
+    {
+        RecordWriter writer;  // folder missing
+        EXPECT_FALSE(writer.open(dir.file("gone/run.asc"), "h\r\n", files::exportLineFormatter('.'),
+                                 &error));
+        EXPECT_FALSE(error.empty());
+        EXPECT_FALSE(writer.isOpen());
+    }
+    {
+        RecordWriter writer;  // a full disk: every write fails
+        ASSERT_TRUE(writer.open("/dev/full", "", files::exportLineFormatter('.'), &error));
+        writer.append(rowNumber(1));
+        error.clear();
+        EXPECT_FALSE(writer.close(&error));
+        EXPECT_TRUE(writer.failed());
+        EXPECT_NE(std::string::npos, error.find("write")) << error;
+        EXPECT_EQ(0u, writer.written());
+    }
+    {
+        // More waiting than the queue holds: the recording stops, and the
+        // samples accepted before are still written, in order.
+        RecordWriter writer;
+        ASSERT_TRUE(
+            writer.open(dir.file("over.asc"), "h\r\n", files::exportLineFormatter('.'), &error, 4));
+        for (uint64_t i = 1; i <= 3; ++i)
+            writer.append(rowNumber(i));
+        std::vector<SampleRow> many(10, rowNumber(99));
+        writer.append(many.data(), many.size());
+        EXPECT_TRUE(writer.failed());
+        writer.append(rowNumber(4));
+        EXPECT_FALSE(writer.close(&error));
+        EXPECT_EQ(3u, writer.written());
+        std::string expected = "h\r\n";
+        for (uint64_t i = 1; i <= 3; ++i)
+            files::appendExportLine(expected, i, rowNumber(i), '.');
+        EXPECT_EQ(expected, test::readFile(dir.file("over.asc")));
+    }
+}
+
+// A child records a stream of samples until it is killed; the file then ends
+// with a whole line, and its lines are numbered 1, 2, ... without a gap.
+TEST(RecordWriter, KilledWriterLeavesWholeConsecutiveLines) {
+    test::TempDir dir;
+    const std::string path = dir.file("killed.asc");
+    for (int round = 0; round < 3; ++round) {
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            RecordWriter writer;
+            if (!writer.open(path, "h\r\n", files::exportLineFormatter('.')))
+                _exit(2);
+            for (uint64_t i = 1;; ++i) {
+                writer.append(rowNumber(i));
+                if (i % 64 == 0)
+                    usleep(200);
+            }
+        }
+        // Wait for several writes, a different number each round.
+        struct stat info {};
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while ((::stat(path.c_str(), &info) != 0 || info.st_size < 20000 * (round + 1)) &&
+               std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        kill(child, SIGKILL);
+        int status = 0;
+        waitpid(child, &status, 0);
+
+        const std::string file = test::readFile(path);
+        ASSERT_GE(file.size(), 3u);
+        EXPECT_EQ("\r\n", file.substr(file.size() - 2));
+        const std::size_t lines = countLines(file) - 1;
+        ASSERT_GT(lines, 0u);
+        std::string expected = "h\r\n";
+        for (uint64_t i = 1; i <= lines; ++i)
+            files::appendExportLine(expected, i, rowNumber(i), '.');
+        EXPECT_EQ(expected, file) << "round " << round;
+    }
+}
