@@ -24,6 +24,12 @@ enum class ProgramText {
     // Graph, statistics and printout
 
     // Graph image, copy and wheel zoom
+    GraphImageButton,
+    GraphImageTitle,
+    GraphImageFilter,
+    GraphImageFailed,
+    GraphChartTooltip,
+    StatisticsCopyButton,
 
     // Help
 
