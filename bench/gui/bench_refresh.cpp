@@ -4,6 +4,9 @@
 // the axes set to the data's extents, then drawn the same way. Both read the
 // memory afresh each time, after 10 new samples (500 ms at 20 per second).
 //
+// Saving that chart as a PNG or SVG file, each next to drawing the chart into
+// an image of the same size in the same run.
+//
 // Run on the offscreen platform: QT_QPA_PLATFORM=offscreen bench_refresh
 #include <algorithm>
 #include <cmath>
@@ -24,6 +27,7 @@
 
 #include "acquisition/measurement_memory.h"
 #include "acquisition/sample_list.h"
+#include "analysis/chartimage.h"
 #include "analysis/chartview.h"
 #include "analysis/mgrafik.h"
 #include "analysis/statistics.h"
@@ -174,6 +178,59 @@ void BM_PlainChartReplaceAndRender(benchmark::State& state) {
     state.counters["height"] = view.height();
 }
 BENCHMARK(BM_PlainChartReplaceAndRender)->Unit(benchmark::kMillisecond);
+
+// The chart of a full memory as the window shows it: drawn into an image of
+// its size (the yardstick), and saved as PNG and SVG files through the
+// "Image..." path (the picture made, encoded and written atomically).
+struct ShownChart {
+    ShownChart() : memory(w.values.memory), graph(w.values, w.captions, w.dialogs) {
+        graph.show();
+        QCoreApplication::processEvents();
+    }
+    GraphWindow w;
+    Memory memory;
+    gui::TgraphView graph;
+};
+
+void BM_ChartDrawIntoImage(benchmark::State& state) {
+    ShownChart shown;
+    const QSize size = gui::ChartImage(shown.graph).size();
+    QImage image(size, QImage::Format_ARGB32_Premultiplied);
+    for (auto _ : state) {
+        image.fill(Qt::white);
+        QPainter painter(&image);
+        painter.setRenderHints(shown.graph.chartView()->renderHints());
+        shown.graph.renderChart(painter, QRectF(QPointF(0, 0), QSizeF(size)));
+        painter.end();
+        benchmark::DoNotOptimize(image.constBits());
+    }
+    state.counters["width"] = size.width();
+    state.counters["height"] = size.height();
+}
+BENCHMARK(BM_ChartDrawIntoImage)->Unit(benchmark::kMillisecond);
+
+void saveChart(benchmark::State& state, gui::ChartImage::Format format, const char* name) {
+    ShownChart shown;
+    const QString path = shown.w.folder.filePath(QString::fromLatin1(name));
+    const gui::ChartImage picture(shown.graph);
+    qint64 bytes = 0;
+    for (auto _ : state) {
+        if (!picture.save(path, format))
+            state.SkipWithError("the picture could not be saved");
+        bytes = QFile(path).size();
+    }
+    state.counters["bytes"] = static_cast<double>(bytes);
+}
+
+void BM_ChartSavePng(benchmark::State& state) {
+    saveChart(state, gui::ChartImage::Format::Png, "chart.png");
+}
+BENCHMARK(BM_ChartSavePng)->Unit(benchmark::kMillisecond);
+
+void BM_ChartSaveSvg(benchmark::State& state) {
+    saveChart(state, gui::ChartImage::Format::Svg, "chart.svg");
+}
+BENCHMARK(BM_ChartSaveSvg)->Unit(benchmark::kMillisecond);
 
 // The statistics over a full memory, as the statistics window and the
 // printout run them.

@@ -1,18 +1,26 @@
 // The graph window with its live value window and line colour dialog: the
-// showing, scaling, zoom and pan with the mouse, channels and colours in the
-// settings file, the refresh while the memory grows.
+// showing, scaling, zoom and pan with the mouse and the wheel, channels and
+// colours in the settings file, the refresh while the memory grows, the
+// picture of the chart in files and on the clipboard, the main window's keys.
 
 #include <atomic>
 #include <cmath>
 #include <thread>
 
+#include <QAction>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QComboBox>
+#include <QDialog>
+#include <QFile>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
+#include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QSignalSpy>
 #include <QSplitter>
 #include <QTest>
 #include <QTimer>
@@ -24,6 +32,7 @@
 #include <QtCharts/QValueAxis>
 
 #include "acquisition/mmesswerte.h"
+#include "analysis/chartimage.h"
 #include "analysis/chartview.h"
 #include "analysis/mgrafik.h"
 #include "analysis/mlinecolor.h"
@@ -31,6 +40,8 @@
 #include "support.h"
 
 using tarvelo::acquisition::SampleRow;
+using tarvelo::app::MenuItem;
+using tarvelo::gui::ChartImage;
 using tarvelo::gui::TgraphView;
 using tarvelo::guitest::Rig;
 
@@ -100,6 +111,39 @@ void drag(TgraphView& g, Qt::MouseButton button, QPointF from, QPointF to) {
     mouse(g, QEvent::MouseButtonRelease, button, Qt::NoButton, to);
 }
 
+// One turn of the wheel by `notches` (positive: away from the user).
+void wheel(TgraphView& g, QPointF at, int notches) {
+    QWidget* viewport = g.chartView()->viewport();
+    QWheelEvent event(at, viewport->mapToGlobal(at), QPoint(), QPoint(0, 120 * notches),
+                      Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(viewport, &event);
+}
+
+void undoZoom(TgraphView& g) {
+    const QPointF at = g.chart()->plotArea().center();
+    mouse(g, QEvent::MouseButtonPress, Qt::RightButton, Qt::RightButton, at);
+    mouse(g, QEvent::MouseButtonRelease, Qt::RightButton, Qt::NoButton, at);
+}
+
+struct View {
+    double x0, x1, y0, y1;
+    bool operator==(const View&) const = default;
+};
+
+View viewOf(TgraphView& g) {
+    return {g.axisX()->min(), g.axisX()->max(), g.axisY()->min(), g.axisY()->max()};
+}
+
+// Pixels of exactly `colour` inside `area` of the image.
+int pixelsOf(const QImage& image, const QColor& colour, const QRect& area) {
+    int n = 0;
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        for (int x = area.left(); x <= area.right(); ++x)
+            n += image.pixelColor(x, y).rgb() == colour.rgb() ? 1 : 0;
+    }
+    return n;
+}
+
 QString limit(double v) {
     return QString::number(v, 'f', 2);
 }
@@ -130,6 +174,10 @@ private slots:
     void coloursFromTheDialogAndTheSettings();
     void refreshReadsOneSnapshotWhileSamplesArrive();
     void followsTheStreamingInstrument();
+    void pictureFilesAndClipboard();
+    void wheelZoomAndUndoToThisShowing();
+    void oneRowShowsItsPoint();
+    void mainWindowKeysWorkHere();
 };
 
 void TestGraph::layoutAndTexts() {
@@ -149,7 +197,7 @@ void TestGraph::layoutAndTexts() {
     showGraph(rig);
     QCOMPARE(g.windowTitle(), QStringLiteral("Graphic View"));
     QCOMPARE(g.size(), QSize(856, 690));
-    QCOMPARE(g.panel()->height(), 106);
+    QCOMPARE(g.panel()->height(), 132);
     QCOMPARE(g.chart()->title(), QStringLiteral("Grafic"));
     const struct {
         QWidget* widget;
@@ -166,6 +214,7 @@ void TestGraph::layoutAndTexts() {
         {g.gRefresh(), {376, 40}, QStringLiteral("Auto-Refresh")},
         {g.doScale(), {376, 64}, QStringLiteral("Rescale")},
         {g.fPrint(), {488, 63}, QStringLiteral("Print")},
+        {g.fImage(), {488, 92}, QStringLiteral("Image...")},
         {g.graphConfig(), {600, 63}, QStringLiteral("Config")},
         {g.channelBox(1), {576, 16}, caption(rig, 1)},
         {g.channelBox(2), {576, 40}, caption(rig, 2)},
@@ -178,8 +227,9 @@ void TestGraph::layoutAndTexts() {
         QCOMPARE(c.widget->pos(), c.at);
         if (auto* box = qobject_cast<QAbstractButton*>(c.widget))
             QCOMPARE(box->text(), c.caption);
-        // Nothing is cut off at the window's right edge.
+        // Nothing is cut off at the window's right edge or the panel's foot.
         QVERIFY(c.widget->geometry().right() < g.width());
+        QVERIFY(c.widget->geometry().bottom() < g.panel()->height());
     }
     // The edits are labelled with their names, untranslated.
     QStringList labels;
@@ -680,6 +730,183 @@ void TestGraph::followsTheStreamingInstrument() {
     QTRY_VERIFY(g.axisX()->max() > double(first));
     rig.window().StartStopTransferClick();
     g.close();
+}
+
+void TestGraph::pictureFilesAndClipboard() {
+    Rig rig;
+    startRig(rig);
+    append(rig, 0, 500);
+    TgraphView& g = showGraph(rig);
+    g.channelBox(4)->setChecked(false);
+    // A view of the operator's own: the picture shows these limits.
+    g.minx()->setText(QStringLiteral("100"));
+    g.maxx()->setText(QStringLiteral("300"));
+    g.miny()->setText(QStringLiteral("-250"));
+    g.maxy()->setText(QStringLiteral("250"));
+    g.doScaleClick();
+
+    QTemporaryDir dir;
+    const QString png = dir.filePath(QStringLiteral("chart.png"));
+    const QString svg = dir.filePath(QStringLiteral("chart.svg"));
+    const QString pdf = dir.filePath(QStringLiteral("chart.pdf"));
+    rig.dialogs.fileAnswers = {png, svg, pdf, dir.filePath(QStringLiteral("missing/chart.png"))};
+    for (int i = 0; i < 4; ++i)
+        QTest::mouseClick(g.fImage(), Qt::LeftButton);
+    QCOMPARE(g.fImage()->text(), QStringLiteral("Image..."));
+    const QStringList yLabels = g.yAxisLabels();
+    QVERIFY(yLabels.contains(QStringLiteral("-200")));
+    const tarvelo::gui::FileRequest& asked = rig.dialogs.fileRequests.front();
+    QVERIFY(asked.suffixFromFilter);
+    QCOMPARE(asked.filter.count(QStringLiteral("(*.")), 3);
+    // The unwritable one is told, the three others are not.
+    QCOMPARE(rig.dialogs.messages.size(), 1);
+    QCOMPARE(rig.dialogs.messages[0].icon, QMessageBox::Critical);
+    QVERIFY(rig.dialogs.messages[0].text.contains(QStringLiteral("missing/chart.png")));
+
+    // PNG: the chart's size in the window, the drawn curves' colours in the
+    // plot area, and no trace of the hidden channel.
+    QImage image(png);
+    QCOMPARE(image.size(), g.chartView()->size());
+    const QRect plot = g.chart()->plotArea().toRect();
+    for (int k = 1; k <= 3; ++k)
+        QVERIFY2(pixelsOf(image, g.seriesColour(k), plot) > 50, qPrintable(QString::number(k)));
+    QCOMPARE(pixelsOf(image, g.seriesColour(4), plot), 0);
+
+    // Ctrl+C in the window: the same picture on the clipboard.
+    QGuiApplication::clipboard()->clear();
+    g.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&g));
+    QTest::keyClick(&g, Qt::Key_C, Qt::ControlModifier);
+    const QImage copied = QGuiApplication::clipboard()->image();
+    QCOMPARE(copied.size(), image.size());
+    QCOMPARE(copied.convertToFormat(QImage::Format_RGB32),
+             image.convertToFormat(QImage::Format_RGB32));
+
+    // SVG and PDF are vectors: the title, the legend and the axis labels of
+    // this view are text in them.
+    QFile svgFile(svg);
+    QVERIFY(svgFile.open(QIODevice::ReadOnly));
+    const QString svgText = QString::fromUtf8(svgFile.readAll());
+    QVERIFY(svgText.contains(QStringLiteral("<polyline")) ||
+            svgText.contains(QStringLiteral("<path")));
+    QProcess pdfText;
+    pdfText.start(QStringLiteral("pdftotext"), {pdf, QStringLiteral("-")});
+    QVERIFY(pdfText.waitForFinished(30000));
+    QCOMPARE(pdfText.exitCode(), 0);
+    // The font joins "fi" into one glyph.
+    const QString pdfWords = QString::fromUtf8(pdfText.readAllStandardOutput())
+                                 .replace(QChar(0xFB01), QStringLiteral("fi"));
+    const QStringList expected = {QStringLiteral("Grafic"), caption(rig, 1), QStringLiteral("100"),
+                                  QStringLiteral("300"),    yLabels.front(), yLabels.back()};
+    for (const QString& word : expected) {
+        QVERIFY2(svgText.contains(QStringLiteral(">") + word.toHtmlEscaped() + QStringLiteral("<")),
+                 qPrintable(word));
+        QVERIFY2(pdfWords.contains(word), qPrintable(word));
+    }
+    QVERIFY(!pdfWords.contains(caption(rig, 4)));
+}
+
+void TestGraph::wheelZoomAndUndoToThisShowing() {
+    Rig rig;
+    startRig(rig);
+    append(rig, 0, 2000);
+    TgraphView& g = showGraph(rig);
+    QTRY_VERIFY(!g.timer1()->isActive());
+    const View shown = viewOf(g);
+    const QRectF area = g.chart()->plotArea();
+    // A quarter across, a quarter down: that value stays under the cursor.
+    const QPointF at = area.topLeft() + QPointF(area.width() * 0.3, area.height() * 0.3);
+    const double xAt = shown.x0 + (shown.x1 - shown.x0) * 0.3;
+
+    wheel(g, at, 1);
+    View v = viewOf(g);
+    QVERIFY(std::abs((shown.x1 - shown.x0) / (v.x1 - v.x0) - 1.2) < 1e-9);
+    QVERIFY(std::abs((shown.y1 - shown.y0) / (v.y1 - v.y0) - 1.2) < 1e-9);
+    QVERIFY(std::abs(v.x0 + (v.x1 - v.x0) * 0.3 - xAt) < 1e-6);
+    // It ran as a zoom: edits follow, both axes fixed.
+    QVERIFY(!g.xauto()->isChecked());
+    QVERIFY(!g.yauto()->isChecked());
+    verifyEditsMatchAxes(g);
+    wheel(g, at, -2);
+    v = viewOf(g);
+    QVERIFY(std::abs((v.x1 - v.x0) / (shown.x1 - shown.x0) - 1.2) < 1e-9);
+
+    // Wheel, rubber band and pan, then one undo: the view of the showing.
+    drag(g, Qt::LeftButton, area.center(), area.bottomRight() - QPointF(20, 20));
+    drag(g, Qt::MiddleButton, area.center(), area.center() + QPointF(60, 0));
+    undoZoom(g);
+    QCOMPARE(viewOf(g), shown);
+    verifyEditsMatchAxes(g);
+    // A pan alone is undone too.
+    drag(g, Qt::MiddleButton, area.center(), area.center() + QPointF(60, 0));
+    QVERIFY(!(viewOf(g) == shown));
+    undoZoom(g);
+    QCOMPARE(viewOf(g), shown);
+
+    // A zoom left in place is forgotten with the showing: undo in the next
+    // showing, over more data, returns to that showing's view.
+    wheel(g, at, 3);
+    g.close();
+    append(rig, 2000, 3000);
+    showGraph(rig);
+    QTRY_VERIFY(!g.timer1()->isActive());
+    const View again = viewOf(g);
+    QVERIFY(!(again == shown));
+    wheel(g, at, 1);
+    undoZoom(g);
+    QCOMPARE(viewOf(g), again);
+}
+
+void TestGraph::oneRowShowsItsPoint() {
+    Rig rig;
+    startRig(rig);
+    rig.values.memory.AppendSample(makeRow(5.0, -3.0, 0.5, 7.0));
+    TgraphView& g = showGraph(rig);
+    QTRY_VERIFY(!g.timer1()->isActive());
+    QCOMPARE(points(g, 1), (QList<QPointF>{{0.0, 5.0}}));
+    // The axes hold the point, and it is drawn.
+    QVERIFY(g.axisY()->min() <= -3.0 && g.axisY()->max() >= 7.0);
+    const QImage image = ChartImage(g).toImage();
+    const QRect plot = g.chart()->plotArea().toRect();
+    for (int k = 1; k <= 4; ++k)
+        QVERIFY2(pixelsOf(image, g.seriesColour(k), plot) > 4, qPrintable(QString::number(k)));
+    // With a second row it is a line again.
+    rig.values.memory.AppendSample(makeRow(6.0, -2.0, 0.5, 7.0));
+    g.RefreshSeries();
+    QVERIFY(g.series(1)->lightMarker().isNull());
+}
+
+void TestGraph::mainWindowKeysWorkHere() {
+    Rig rig;
+    // 10 s per sample: the stream adds nothing to the counts below.
+    rig.writeSettings({QStringLiteral("SampleRate=12")});
+    rig.startReady();
+    append(rig, 0, 3);
+    TgraphView& g = showGraph(rig);
+    g.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&g));
+    QSignalSpy startStop(rig.window().action(MenuItem::StartStopSampling), &QAction::triggered);
+    QTest::keyClick(&g, Qt::Key_S, Qt::AltModifier);
+    QCOMPARE(startStop.count(), 1);
+    QTest::keyClick(g.minx(), Qt::Key_S, Qt::AltModifier);
+    QCOMPARE(startStop.count(), 2);
+
+    // The live value window too.
+    g.largeValues()->setChecked(true);
+    tarvelo::gui::Tmesswerte& live = *rig.windows.live;
+    live.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&live));
+    QTest::keyClick(&live, Qt::Key_T, Qt::ControlModifier);
+    QTRY_COMPARE(rig.values.memory.RowCount(), 4);
+
+    // A modal dialog comes first.
+    QDialog modal(&g);
+    modal.setModal(true);
+    modal.show();
+    QVERIFY(QTest::qWaitForWindowActive(&modal));
+    QTest::keyClick(&g, Qt::Key_S, Qt::AltModifier);
+    QTest::keyClick(&modal, Qt::Key_S, Qt::AltModifier);
+    QCOMPARE(startStop.count(), 2);
 }
 
 QTEST_MAIN(TestGraph)

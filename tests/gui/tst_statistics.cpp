@@ -2,6 +2,8 @@
 
 #include <functional>
 
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLocale>
 #include <QPushButton>
@@ -208,6 +210,30 @@ void TestStatistics::languageAndDecimalComma() {
         QCOMPARE(w.cell(2, 1)->text(), QStringLiteral("1,87500"));
         QCOMPARE(w.columnHeading(1)->text(),
                  QString::fromStdString(rig.window().sampleList().channelCaption(1)));
+
+        // "Copier" and Ctrl+C: the table as shown, tab-separated, one line
+        // per line of the window.
+        QCOMPARE(w.copyButton()->text(), QStringLiteral("Copier"));
+        QString expected = w.numDataSets()->text() + QLatin1Char('\n');
+        for (int k = 1; k <= 4; ++k)
+            expected += QLatin1Char('\t') + w.columnHeading(k)->text();
+        expected += QLatin1Char('\n');
+        for (int r = 0; r < 4; ++r) {
+            expected += w.rowHeading(r)->text();
+            for (int k = 1; k <= 4; ++k)
+                expected += QLatin1Char('\t') + w.cell(r, k)->text();
+            expected += QLatin1Char('\n');
+        }
+        QVERIFY(expected.contains(QStringLiteral("\t1,87500\t")));
+        QGuiApplication::clipboard()->clear();
+        QTest::mouseClick(w.copyButton(), Qt::LeftButton);
+        QCOMPARE(QGuiApplication::clipboard()->text(), expected);
+        QGuiApplication::clipboard()->clear();
+        w.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        QTest::keyClick(&w, Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(QGuiApplication::clipboard()->text(), expected);
+        QVERIFY(w.isVisible());
     }));
 }
 

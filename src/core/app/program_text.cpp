@@ -41,6 +41,29 @@ constexpr Entry kEntries[] = {
     // Graph, statistics and printout
 
     // Graph image, copy and wheel zoom
+    {ProgramText::GraphImageButton, "Bild...", "Image...", "Image..."},
+    {ProgramText::GraphImageTitle, "Grafik als Bild speichern", "Save graph as image",
+     "Enregistrer le graphique comme image"},
+    // The first pattern of the chosen filter decides the file's format.
+    {ProgramText::GraphImageFilter, "PNG-Bild (*.png);;SVG-Zeichnung (*.svg);;PDF-Dokument (*.pdf)",
+     "PNG image (*.png);;SVG drawing (*.svg);;PDF document (*.pdf)",
+     "Image PNG (*.png);;Dessin SVG (*.svg);;Document PDF (*.pdf)"},
+    {ProgramText::GraphImageFailed, "Das Bild konnte nicht gespeichert werden:",
+     "The image could not be saved:", "L'image n'a pas pu être enregistrée :"},
+    {ProgramText::GraphChartTooltip,
+     "Zoomen: mit der linken Maustaste ein Rechteck ziehen oder das Mausrad drehen.\n"
+     "Verschieben: mit der mittleren Maustaste ziehen oder die Pfeiltasten benutzen.\n"
+     "Zoom und Verschieben zurücknehmen: rechte Maustaste klicken.\n"
+     "Strg+C kopiert die Grafik.",
+     "Zoom: drag a rectangle with the left mouse button, or turn the mouse wheel.\n"
+     "Pan: drag with the middle mouse button, or use the arrow keys.\n"
+     "Undo zoom and pan: click the right mouse button.\n"
+     "Ctrl+C copies the graph.",
+     "Zoom : tracer un rectangle avec le bouton gauche ou tourner la molette.\n"
+     "Déplacer : faire glisser avec le bouton du milieu ou utiliser les flèches.\n"
+     "Annuler zoom et déplacement : cliquer avec le bouton droit.\n"
+     "Ctrl+C copie le graphique."},
+    {ProgramText::StatisticsCopyButton, "Kopieren", "Copy", "Copier"},
 
     // Help
     {ProgramText::HelpCaption, "Hilfe", "Help", "Aide"},

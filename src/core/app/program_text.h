@@ -27,6 +27,12 @@ enum class ProgramText {
     // Graph, statistics and printout
 
     // Graph image, copy and wheel zoom
+    GraphImageButton,
+    GraphImageTitle,
+    GraphImageFilter,
+    GraphImageFailed,
+    GraphChartTooltip,
+    StatisticsCopyButton,
 
     // Help
     HelpCaption,      // caption of the box when the help cannot be shown

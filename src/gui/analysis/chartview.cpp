@@ -1,13 +1,25 @@
 #include "analysis/chartview.h"
 
+#include <cmath>
 #include <cstdlib>
 
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QWheelEvent>
+#include <QtCharts/QValueAxis>
 
 namespace tarvelo::gui {
 
-GraphChartView::GraphChartView(QChart* chart, QWidget* parent) : QChartView(chart, parent) {
+namespace {
+
+// One notch of the wheel (120 eighths of a degree) narrows the view to 1/1.2
+// of its width and height, or widens it by 1.2.
+constexpr double kWheelZoomPerNotch = 1.2;
+
+}  // namespace
+
+GraphChartView::GraphChartView(QChart* chart, QWidget* parent)
+    : QChartView(chart, parent), history_(chart) {
     setRubberBand(QChartView::RectangleRubberBand);
     setFocusPolicy(Qt::StrongFocus);
 }
@@ -39,6 +51,7 @@ void GraphChartView::mouseMoveEvent(QMouseEvent* event) {
         const QPoint delta = pos - panLast_;
         panLast_ = pos;
         if (!delta.isNull()) {
+            history_.remember();
             // The curves follow the mouse.
             chart()->scroll(-delta.x(), delta.y());
             emit panning();
@@ -60,7 +73,7 @@ void GraphChartView::mouseReleaseEvent(QMouseEvent* event) {
     }
     if (event->button() == Qt::RightButton) {
         // Undo every zoom and pan at once (the view before the first one).
-        chart()->zoomReset();
+        history_.restore();
         event->accept();
         emit viewChanged();
         return;
@@ -71,6 +84,8 @@ void GraphChartView::mouseReleaseEvent(QMouseEvent* event) {
         // changes nothing and must not count as a zoom.
         const bool zooms = std::abs(pos.x() - zoomStart_.x()) > 0 &&
                            std::abs(pos.y() - zoomStart_.y()) > 0;
+        if (zooms)
+            history_.remember();
         QChartView::mouseReleaseEvent(event);
         if (zooms)
             emit viewChanged();
@@ -83,6 +98,16 @@ void GraphChartView::keyPressEvent(QKeyEvent* event) {
     const QRectF area = chart()->plotArea();
     const qreal dx = area.width() / 10;
     const qreal dy = area.height() / 10;
+    switch (event->key()) {
+        case Qt::Key_Left:
+        case Qt::Key_Right:
+        case Qt::Key_Up:
+        case Qt::Key_Down:
+            history_.remember();
+            break;
+        default:
+            break;
+    }
     switch (event->key()) {
         case Qt::Key_Left:
             chart()->scroll(-dx, 0);
@@ -99,6 +124,34 @@ void GraphChartView::keyPressEvent(QKeyEvent* event) {
         default:
             QChartView::keyPressEvent(event);
             return;
+    }
+    event->accept();
+    emit viewChanged();
+}
+
+void GraphChartView::wheelEvent(QWheelEvent* event) {
+    const QRectF area = chart()->plotArea();
+    // The view shows the scene unscaled: its origin and the cursor's offset.
+    const QPointF at = chart()->mapFromScene(QPointF(mapToScene(QPoint(0, 0))) + event->position());
+    const int notches = event->angleDelta().y();
+    if (notches == 0 || !area.contains(at) || area.width() <= 0 || area.height() <= 0) {
+        event->ignore();
+        return;
+    }
+    // Forward zooms in. The value under the cursor stays under the cursor.
+    const double factor = std::pow(kWheelZoomPerNotch, notches / 120.0);
+    history_.remember();
+    for (QAbstractAxis* axis : chart()->axes()) {
+        auto* value = qobject_cast<QValueAxis*>(axis);
+        if (!value)
+            continue;
+        const double fraction = value->orientation() == Qt::Horizontal
+                                    ? (at.x() - area.left()) / area.width()
+                                    : (area.bottom() - at.y()) / area.height();
+        const double range = value->max() - value->min();
+        const double centre = value->min() + fraction * range;
+        const double narrowed = range / factor;
+        value->setRange(centre - fraction * narrowed, centre + (1 - fraction) * narrowed);
     }
     event->accept();
     emit viewChanged();

@@ -14,6 +14,7 @@
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QPushButton>
+#include <QShortcut>
 #include <QShowEvent>
 #include <QSplitter>
 #include <QStandardPaths>
@@ -28,6 +29,7 @@
 #include "acquisition/mmesswerte.h"
 #include "acquisition/sample_list.h"
 #include "acquisition/samplelistmodel.h"
+#include "analysis/chartimage.h"
 #include "analysis/chartview.h"
 #include "analysis/mlinecolor.h"
 #include "analysis/mprint.h"
@@ -35,6 +37,7 @@
 #include "app/dialogs.h"
 #include "app/placement.h"
 #include "app/process_values.h"
+#include "app/program_text.h"
 #include "app/settings.h"
 #include "common/numbers.h"
 #include "device/replies.h"
@@ -45,7 +48,8 @@ namespace {
 
 constexpr int kClientWidth = 856;
 constexpr int kClientHeight = 690;
-constexpr int kPanelHeight = 106;
+// The panel's rows of controls, and one more row below "Print" for "Image...".
+constexpr int kPanelHeight = 106 + 26;
 constexpr int kRefreshMs = 500;
 constexpr int kLimitsDelayMs = 100;
 // Label spacing in pixels: automatic steps aim at about this distance, and a
@@ -54,6 +58,7 @@ constexpr int kLimitsDelayMs = 100;
 constexpr double kAutoLabelSpacing = 50.0;
 constexpr double kMinLabelSpacing = 18.0;
 constexpr double kXLabelSpacing = 90.0;
+constexpr int kDotSize = 9;
 
 char groupSeparator() {
     const QString sep = QLocale().groupSeparator();
@@ -71,6 +76,18 @@ QColor colourForIndex(int channel, int index) {
         return toQColor(*c);
     // A hand-edited value outside the list: the channel's default colour.
     return toQColor(*analysis::standardColour(analysis::kDefaultColourIndex[channel - 1]));
+}
+
+// The marker of a curve that has a single point: a filled dot.
+QImage dotImage(const QColor& colour) {
+    QImage image(kDotSize, kDotSize, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(colour);
+    painter.drawEllipse(QRectF(0, 0, kDotSize, kDotSize));
+    return image;
 }
 
 // The smallest of 1, 2, 5 times a power of ten that is at least `raw`.
@@ -144,6 +161,7 @@ TgraphView::TgraphView(app::ProcessValues& values, const acquisition::SampleList
         s->setObjectName(QStringLiteral("ChannelSeries%1").arg(k));
         colours_[k - 1] = colourForIndex(k, analysis::kDefaultColourIndex[k - 1]);
         s->setPen(QPen(colours_[k - 1], 1));
+        s->setMarkerSize(kDotSize);
         series_[k - 1] = s;
     }
 
@@ -177,10 +195,6 @@ void TgraphView::createControls() {
 
     chartView_ = new GraphChartView(chart_, splitter_);
     chartView_->setObjectName(QStringLiteral("Chart1"));
-    chartView_->setToolTip(
-        QStringLiteral("Zoom: drag a rectangle with the left mouse button.\n"
-                       "Pan: drag with the middle mouse button, or use the arrow keys.\n"
-                       "Undo zoom and pan: click the right mouse button."));
 
     panel_ = new QWidget(splitter_);
     panel_->setObjectName(QStringLiteral("Panel1"));
@@ -224,6 +238,7 @@ void TgraphView::createControls() {
     gRefresh_ = box("GRefresh", 376, 40, 190);
     doScale_ = button("doScale", 376, 64);
     fPrint_ = button("fPrint", 488, 63);
+    fImage_ = button("fImage", 488, 92);
     graphConfig_ = button("GraphConfig", 600, 63);
     ch_[0] = box("Ch1", 576, 16, 124);
     ch_[1] = box("Ch2", 576, 40, 124);
@@ -251,6 +266,9 @@ void TgraphView::createControls() {
     }
     connect(doScale_, &QPushButton::clicked, this, &TgraphView::doScaleClick);
     connect(fPrint_, &QPushButton::clicked, this, &TgraphView::fPrintClick);
+    connect(fImage_, &QPushButton::clicked, this, &TgraphView::fImageClick);
+    auto* copy = new QShortcut(QKeySequence::Copy, this);
+    connect(copy, &QShortcut::activated, this, &TgraphView::copyChartImage);
     connect(graphConfig_, &QPushButton::clicked, this, &TgraphView::GraphConfigClick);
     connect(timer1_, &QTimer::timeout, this, &TgraphView::Timer1Timer);
     connect(timer2_, &QTimer::timeout, this, &TgraphView::Timer2Timer);
@@ -278,6 +296,8 @@ void TgraphView::setSeriesColour(int channel, const QColor& colour) {
     pen.setColor(colour);
     pen.setWidth(1);
     s->setPen(pen);
+    if (!s->lightMarker().isNull())
+        s->setLightMarker(dotImage(colour));
 }
 
 QColor TgraphView::seriesColour(int channel) const {
@@ -335,6 +355,7 @@ void TgraphView::FormShow() {
     }
 
     syncAttachment();
+    chartView_->forgetZoomHistory();
     fillChart();
     yAutoScale_ = true;
     applyAutoscale();
@@ -366,6 +387,13 @@ void TgraphView::ApplyLanguage() {
     graphConfig_->setText(t(47));
     gRefresh_->setText(t(48));
     largeValues_->setText(t(49));
+    const int language = values_.settings.language;
+    auto program = [language](app::ProgramText id) {
+        const std::string_view s = app::programText(id, language);
+        return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+    };
+    fImage_->setText(program(app::ProgramText::GraphImageButton));
+    chartView_->setToolTip(program(app::ProgramText::GraphChartTooltip));
     for (int k = 1; k <= 4; ++k) {
         series_[k - 1]->setName(channelCaption(k));
         ch_[k - 1]->setText(channelCaption(k));
@@ -427,6 +455,11 @@ void TgraphView::reduceSeries() {
         // is not laid out again.
         if (series_[k]->points() != points_)
             series_[k]->replace(points_);
+        // A line needs two points: a single sample is drawn as a dot.
+        if (y.size() == 1)
+            series_[k]->setLightMarker(dotImage(colours_[k]));
+        else if (!series_[k]->lightMarker().isNull())
+            series_[k]->setLightMarker(QImage());
     }
 }
 
@@ -666,6 +699,15 @@ void TgraphView::renderChart(QPainter& painter, const QRectF& target) {
         chart_->layout()->activate();
     reduceSeries();
     rebuildYLabels();
+}
+
+void TgraphView::fImageClick() {
+    saveChartImageAs(*this, dialogs_, QString::fromStdString(values_.fileDialogFolder()),
+                     values_.settings.language, QString::fromStdString(values_.uiText[34]));
+}
+
+void TgraphView::copyChartImage() {
+    ChartImage(*this).copyToClipboard();
 }
 
 void TgraphView::fPrintClick() {

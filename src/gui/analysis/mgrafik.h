@@ -114,6 +114,7 @@ public:
     QLineEdit* maxy() const { return maxy_; }
     QPushButton* doScale() const { return doScale_; }
     QPushButton* fPrint() const { return fPrint_; }
+    QPushButton* fImage() const { return fImage_; }
     QPushButton* graphConfig() const { return graphConfig_; }
     QTimer* timer1() const { return timer1_; }
     QTimer* timer2() const { return timer2_; }
@@ -138,6 +139,10 @@ public slots:
     void GRefreshClick(bool checked);
     void doScaleClick();
     void fPrintClick();
+    // "Image...": the chart as shown, saved as PNG, SVG or PDF.
+    void fImageClick();
+    // Ctrl+C: the chart as shown, on the clipboard.
+    void copyChartImage();
     void GraphConfigClick();
     void ChClick(int channel, bool checked);
     void largeValuesClick(bool checked);
@@ -191,6 +196,7 @@ private:
     QLineEdit* maxy_ = nullptr;
     QPushButton* doScale_ = nullptr;
     QPushButton* fPrint_ = nullptr;
+    QPushButton* fImage_ = nullptr;
     QPushButton* graphConfig_ = nullptr;
     QTimer* timer1_ = nullptr;
     QTimer* timer2_ = nullptr;

@@ -2,15 +2,19 @@
 
 #include <algorithm>
 
+#include <QClipboard>
 #include <QFontMetrics>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QPushButton>
+#include <QShortcut>
 #include <QShowEvent>
 
 #include "acquisition/sample_list.h"
 #include "acquisition/samplelistmodel.h"
 #include "app/placement.h"
 #include "app/process_values.h"
+#include "app/program_text.h"
 
 namespace tarvelo::gui {
 
@@ -76,6 +80,14 @@ TstatWindow::TstatWindow(app::ProcessValues& values, const acquisition::SampleLi
     ok_->setGeometry(280, 224, 75, 25);
     ok_->setDefault(true);
     connect(ok_, &QPushButton::clicked, this, &QDialog::accept);
+
+    copy_ = new QPushButton(this);
+    copy_->setObjectName(QStringLiteral("copy"));
+    copy_->setGeometry(368, 224, 75, 25);
+    copy_->setAutoDefault(false);
+    connect(copy_, &QPushButton::clicked, this, &TstatWindow::copyTable);
+    auto* copyKey = new QShortcut(QKeySequence::Copy, this);
+    connect(copyKey, &QShortcut::activated, this, &TstatWindow::copyTable);
 }
 
 void TstatWindow::showEvent(QShowEvent* event) {
@@ -120,6 +132,31 @@ void TstatWindow::FormShow() {
         }
     }
     layoutColumns();
+
+    const std::string_view copy =
+        app::programText(app::ProgramText::StatisticsCopyButton, values_.settings.language);
+    copy_->setText(QString::fromUtf8(copy.data(), static_cast<qsizetype>(copy.size())));
+    copy_->resize(std::max(75, copy_->sizeHint().width()), 25);
+}
+
+QString TstatWindow::tableText() const {
+    const QLatin1Char tab('\t');
+    const QLatin1Char end('\n');
+    QString table = numDataSets_->text() + end;
+    for (const QLabel* heading : headings_)
+        table += tab + heading->text();
+    table += end;
+    for (std::size_t r = 0; r < 4; ++r) {
+        table += rowHeadings_[r]->text();
+        for (const QLabel* cell : cells_[r])
+            table += tab + cell->text();
+        table += end;
+    }
+    return table;
+}
+
+void TstatWindow::copyTable() {
+    QGuiApplication::clipboard()->setText(tableText());
 }
 
 void TstatWindow::layoutColumns() {

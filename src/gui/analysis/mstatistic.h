@@ -43,6 +43,12 @@ public:
     // Row 0..3, channel 1..4: the value cell.
     QLabel* cell(int row, int channel) const { return cells_.at(row).at(channel - 1); }
     QPushButton* okButton() const { return ok_; }
+    QPushButton* copyButton() const { return copy_; }
+
+    // The table as shown, tab-separated for a spreadsheet: the count line,
+    // a tab and the four column headings, then one line per statistic with
+    // its heading and the four figures.
+    QString tableText() const;
 
 public slots:
     // Computes the figures over one snapshot of the memory and sets the
@@ -50,6 +56,8 @@ public slots:
     void ComputeStatistics();
     // ComputeStatistics, then every text of the window.
     void FormShow();
+    // "Copy" and Ctrl+C: tableText() on the clipboard.
+    void copyTable();
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -68,6 +76,7 @@ private:
     std::array<QLabel*, 4> rowHeadings_{};
     std::array<std::array<QLabel*, 4>, 4> cells_{};
     QPushButton* ok_ = nullptr;
+    QPushButton* copy_ = nullptr;
 };
 
 }  // namespace tarvelo::gui

@@ -9,6 +9,33 @@ namespace tarvelo::gui {
 
 namespace {
 
+// The suffixes of a name filter's patterns: "SVG drawing (*.svg)" gives
+// {"svg"}; "*" and patterns without a plain suffix give nothing.
+QStringList filterSuffixes(const QString& filter) {
+    QStringList suffixes;
+    const qsizetype open = filter.lastIndexOf(QLatin1Char('('));
+    const qsizetype close = filter.lastIndexOf(QLatin1Char(')'));
+    const QString patterns =
+        open >= 0 && close > open ? filter.mid(open + 1, close - open - 1) : filter;
+    for (const QString& pattern : patterns.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+        if (pattern.startsWith(QLatin1String("*.")) && pattern.size() > 2 &&
+            !pattern.mid(2).contains(QLatin1Char('*')))
+            suffixes << pattern.mid(2);
+    }
+    return suffixes;
+}
+
+QString withFilterSuffix(const QString& path, const QString& filter) {
+    const QStringList suffixes = filterSuffixes(filter);
+    if (suffixes.isEmpty())
+        return path;
+    for (const QString& suffix : suffixes) {
+        if (path.endsWith(QLatin1Char('.') + suffix, Qt::CaseInsensitive))
+            return path;
+    }
+    return path + QLatin1Char('.') + suffixes.front();
+}
+
 QString runFileDialog(QWidget* owner, const FileRequest& request, QFileDialog::AcceptMode mode) {
     QFileDialog dialog(owner, request.title, request.folder, request.filter);
     dialog.setAcceptMode(mode);
@@ -20,9 +47,21 @@ QString runFileDialog(QWidget* owner, const FileRequest& request, QFileDialog::A
         dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
     if (!request.fileName.isEmpty())
         dialog.selectFile(request.fileName);
+    if (request.suffixFromFilter) {
+        auto follow = [&dialog](const QString& filter) {
+            const QStringList suffixes = filterSuffixes(filter);
+            if (!suffixes.isEmpty())
+                dialog.setDefaultSuffix(suffixes.front());
+        };
+        follow(dialog.selectedNameFilter());
+        QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog, follow);
+    }
     if (dialog.exec() != QDialog::Accepted)
         return {};
-    return dialog.selectedFiles().value(0);
+    const QString path = dialog.selectedFiles().value(0);
+    if (request.suffixFromFilter && !path.isEmpty())
+        return withFilterSuffix(path, dialog.selectedNameFilter());
+    return path;
 }
 
 // Whether the desktop names an application for files of this one's kind. The

@@ -17,6 +17,10 @@ struct FileRequest {
     QString defaultSuffix;         // without the dot; appended when the name has none
     QString fileName;              // proposed name, may be empty
     bool confirmOverwrite = true;  // save only: ask before replacing a file
+    // Save only: the chosen filter decides the suffix. A name without one of
+    // its patterns' suffixes gets the first one ("graph" with "*.svg" chosen
+    // becomes "graph.svg"), so the name tells the caller the chosen format.
+    bool suffixFromFilter = false;
 };
 
 // The modal message boxes, the file dialogs and the desktop's "open" action

@@ -5,6 +5,7 @@
 #include "analysis/mgrafik.h"
 #include "analysis/mlinecolor.h"
 #include "analysis/mstatistic.h"
+#include "app/menushortcuts.h"
 #include "app/process_values.h"
 #include "files/mexport.h"
 
@@ -35,6 +36,11 @@ ProgramWindows createProgramWindows(app::ProcessValues& values, Dialogs& dialogs
     windows.graph->setLiveValueWindow(windows.live);
     windows.gauge = new Tform_gauge(values.uiText, main);
     main->setBatchGauge(windows.gauge);
+    // The operator watching the graph or the live values can stop sampling
+    // (Alt+S) and use the other menu keys without going back to the main
+    // window.
+    shareMenuShortcuts(*main->menuBar(), *windows.graph);
+    shareMenuShortcuts(*main->menuBar(), *windows.live);
     return windows;
 }
 
