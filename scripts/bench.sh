@@ -22,6 +22,7 @@ run() {
     --benchmark_format=json --benchmark_out="$out/$name.json" "$@" >/dev/null
 }
 run bench_ingest
+run bench_record
 run bench_files
 run bench_analysis
 run bench_refresh

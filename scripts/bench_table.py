@@ -23,6 +23,7 @@ def ms(b):
 
 
 ingest = medians("bench_ingest")
+record = medians("bench_record")
 files = medians("bench_files")
 analysis = medians("bench_analysis")
 refresh = medians("bench_refresh")
@@ -40,6 +41,14 @@ rate, plain_rate = check["items_per_second"], plain["items_per_second"]
 row("Stream ingest through `Check`, index 0 (records/s; lost: %d)" % check.get("lost", 0),
     f"{rate / 1e6:.2f} M", f"plain reader {plain_rate / 1e6:.2f} M",
     f"{rate / plain_rate:.2f}", ">= 0.5 M/s and >= 0.5")
+
+plain = record["BM_RecordPlainReader/iterations:8/manual_time"]["items_per_second"]
+for name, what in (("BM_RecordOnly", "recording alone"), ("BM_RecordToCsv", "written to .csv")):
+    b = record[f"{name}/iterations:8/manual_time"]
+    rate = b["items_per_second"]
+    row("`tarvelo-cli record`, index 0, %s (samples/s; lost: %d)" % (what, b.get("lost", 0)),
+        f"{rate / 1e6:.2f} M", f"plain reader {plain / 1e6:.2f} M", f"{rate / plain:.2f}",
+        ">= 0.5, nothing lost")
 
 save, plain_w, plain_wf = (files["BM_SaveSampleFile"], files["BM_PlainWrite/0"],
                            files["BM_PlainWrite/1"])

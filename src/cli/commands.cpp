@@ -18,8 +18,6 @@
 #include "cli/output.h"
 #include "cli/record_output.h"
 #include "device/replies.h"
-#include "files/csv_text.h"
-#include "files/export_text.h"
 #include "files/sample_file.h"
 
 namespace tarvelo::cli {
@@ -44,7 +42,8 @@ std::string peerOf(const Context& context) {
     return context.settings.ipServer() + ":" + std::to_string(context.settings.port.load());
 }
 
-// The link reports to nobody but this: a failed send.
+// What the link would show in the status bar and in boxes, kept for the
+// messages: a failed connect and a failed send.
 class QuietObserver : public device::LinkObserver {
 public:
     void showStatus(int entry) override {

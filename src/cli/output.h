@@ -86,6 +86,7 @@ class Progress {
 public:
     Progress();
     bool enabled() const { return enabled_; }
+    void disable() { enabled_ = false; }
     void show(const std::string& text, bool force = false);
     void finish();
 

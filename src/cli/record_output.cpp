@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <thread>
+#include <unistd.h>
 #include <utility>
 
 #include "common/encoding.h"
@@ -24,7 +25,11 @@ std::string secondsText(double seconds) {
 }  // namespace
 
 RecordOutput::RecordOutput(Target target, const acquisition::RecordingPlan& plan)
-    : target_(target), plan_(plan) {}
+    : target_(target), plan_(plan) {
+    // Samples shown on the same terminal make their own progress.
+    if (target == Target::Stdout && ::isatty(STDOUT_FILENO) == 1)
+        progress_.disable();
+}
 
 RecordOutput::~RecordOutput() {
     std::string ignored;
@@ -80,7 +85,7 @@ bool RecordOutput::samples(const acquisition::SampleRow* rows, std::size_t n) {
                 files::appendExportLine(text_, ++number_, rows[i], '.');
                 text_.erase(text_.size() - 2, 1);
             }
-            if (!lines_.write(text_)) {
+            if (!lines_.write(text_) || !flushStdoutNowAndThen()) {
                 error_ = lines_.error();
                 return false;
             }
@@ -109,7 +114,20 @@ bool RecordOutput::samples(const acquisition::SampleRow* rows, std::size_t n) {
     }
 }
 
+bool RecordOutput::flushStdoutNowAndThen() {
+    // A script reading the samples from a pipe sees them within a quarter of
+    // a second, however slowly they come.
+    const auto now = std::chrono::steady_clock::now();
+    if (now - lastFlush_ < std::chrono::milliseconds(250))
+        return true;
+    lastFlush_ = now;
+    std::string ignored;
+    return lines_.flush(ignored);
+}
+
 void RecordOutput::progress(const acquisition::RecordingProgress& now) {
+    if (target_ == Target::Stdout && !flushStdoutNowAndThen())
+        return;  // the next samples() reports the failure
     if (!progress_.enabled())
         return;
     const double elapsed = std::chrono::duration<double>(now.elapsed).count();

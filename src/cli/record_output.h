@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -43,6 +44,9 @@ public:
     static constexpr std::size_t kMaxPending = 64 * 1024;
 
 private:
+    // Standard output is written at least every quarter of a second.
+    bool flushStdoutNowAndThen();
+
     Target target_;
     const acquisition::RecordingPlan& plan_;
     std::string path_;
@@ -54,6 +58,7 @@ private:
     std::string text_;
     std::string error_;
     uint64_t number_ = 0;
+    std::chrono::steady_clock::time_point lastFlush_{};
     Progress progress_;
 };
 
