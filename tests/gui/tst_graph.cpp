@@ -784,8 +784,20 @@ void TestGraph::pictureFilesAndClipboard() {
     QFile svgFile(svg);
     QVERIFY(svgFile.open(QIODevice::ReadOnly));
     const QString svgText = QString::fromUtf8(svgFile.readAll());
-    QVERIFY(svgText.contains(QStringLiteral("<polyline")) ||
-            svgText.contains(QStringLiteral("<path")));
+    // Every line drawn (curves, grid) keeps within the plot area, as in the
+    // window: the curves are clipped to this view.
+    static const QRegularExpression polyline(QStringLiteral(R"(<polyline[^>]* points="([^"]*)")"));
+    const QRectF inside = g.chart()->plotArea().adjusted(-1, -1, 1, 1);
+    int lines = 0;
+    for (auto it = polyline.globalMatch(svgText); it.hasNext(); ++lines) {
+        for (const QString& xy :
+             it.next().captured(1).split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+            const QStringList v = xy.split(QLatin1Char(','));
+            QVERIFY2(inside.contains(QPointF(v.value(0).toDouble(), v.value(1).toDouble())),
+                     qPrintable(xy));
+        }
+    }
+    QVERIFY(lines > 3);
     QProcess pdfText;
     pdfText.start(QStringLiteral("pdftotext"), {pdf, QStringLiteral("-")});
     QVERIFY(pdfText.waitForFinished(30000));

@@ -15,6 +15,7 @@
 #include <QPdfWriter>
 #include <QSvgGenerator>
 #include <QtCharts/QChart>
+#include <QtCharts/QXYSeries>
 
 #include "analysis/chartview.h"
 #include "analysis/mgrafik.h"
@@ -44,6 +45,108 @@ constexpr int kScreenDotsPerInch = 96;
 void settle() {
     QCoreApplication::sendPostedEvents();
 }
+
+// Clips the segment a-b to `r` (Liang-Barsky). False when nothing of it lies
+// inside; otherwise a and b are moved to the ends of the part inside.
+bool clipSegment(QPointF& a, QPointF& b, const QRectF& r) {
+    const double dx = b.x() - a.x();
+    const double dy = b.y() - a.y();
+    double t0 = 0.0;
+    double t1 = 1.0;
+    const double p[4] = {-dx, dx, -dy, dy};
+    const double q[4] = {a.x() - r.left(), r.right() - a.x(), a.y() - r.top(), r.bottom() - a.y()};
+    for (int i = 0; i < 4; ++i) {
+        if (p[i] == 0.0) {
+            if (q[i] < 0.0)
+                return false;
+            continue;
+        }
+        const double t = q[i] / p[i];
+        if (p[i] < 0.0)
+            t0 = std::max(t0, t);
+        else
+            t1 = std::min(t1, t);
+        if (t0 > t1)
+            return false;
+    }
+    const QPointF start = a;
+    a = start + QPointF(dx, dy) * t0;
+    b = start + QPointF(dx, dy) * t1;
+    return true;
+}
+
+// The drawing of the curves for a paint device that cannot clip (the SVG
+// generator ignores clipping, so the chart's own curves would run past the
+// plot area and the limits the operator chose): while it lives, the chart's
+// curves are left out of its drawing, and draw() paints them clipped to the
+// plot area by their geometry.
+class ClippedCurves {
+public:
+    explicit ClippedCurves(QChart& chart) : chart_(chart) {
+        for (QAbstractSeries* series : chart.series()) {
+            auto* xy = qobject_cast<QXYSeries*>(series);
+            if (!xy || !xy->isVisible())
+                continue;
+            series_.append({xy, xy->opacity()});
+            // A fully transparent item is not drawn at all; the legend
+            // keeps its markers.
+            xy->setOpacity(0.0);
+        }
+    }
+    ~ClippedCurves() {
+        for (const auto& [series, opacity] : series_)
+            series->setOpacity(opacity);
+    }
+    ClippedCurves(const ClippedCurves&) = delete;
+    ClippedCurves& operator=(const ClippedCurves&) = delete;
+
+    // Paints the curves in the chart's coordinates.
+    void draw(QPainter& painter) const {
+        const QRectF area = chart_.plotArea();
+        for (const auto& [series, opacity] : series_) {
+            const QList<QPointF> points = series->points();
+            painter.setOpacity(opacity);
+            if (points.size() == 1) {
+                const QPointF at = chart_.mapToPosition(points.front(), series);
+                if (area.contains(at)) {
+                    painter.setPen(Qt::NoPen);
+                    painter.setBrush(series->pen().color());
+                    const qreal r = series->markerSize() / 2;
+                    painter.drawEllipse(at, r, r);
+                }
+                continue;
+            }
+            painter.setPen(series->pen());
+            painter.setBrush(Qt::NoBrush);
+            QPolygonF piece;
+            for (qsizetype i = 1; i < points.size(); ++i) {
+                QPointF a = chart_.mapToPosition(points[i - 1], series);
+                QPointF b = chart_.mapToPosition(points[i], series);
+                if (!clipSegment(a, b, area)) {
+                    flush(painter, piece);
+                    continue;
+                }
+                if (!piece.isEmpty() && piece.back() != a)
+                    flush(painter, piece);
+                if (piece.isEmpty())
+                    piece.append(a);
+                piece.append(b);
+            }
+            flush(painter, piece);
+        }
+        painter.setOpacity(1.0);
+    }
+
+private:
+    static void flush(QPainter& painter, QPolygonF& piece) {
+        if (piece.size() >= 2)
+            painter.drawPolyline(piece);
+        piece.clear();
+    }
+
+    QChart& chart_;
+    QList<std::pair<QXYSeries*, qreal>> series_;
+};
 
 }  // namespace
 
@@ -102,7 +205,11 @@ QByteArray ChartImage::encode(Format format) const {
             svg.setResolution(kScreenDotsPerInch);
             svg.setTitle(title);
             QPainter painter(&svg);
+            const ClippedCurves curves(*graph_.chart());
             graph_.renderChart(painter, target);
+            // The chart is drawn unscaled with its top-left corner at the
+            // picture's origin: its coordinates are the picture's.
+            curves.draw(painter);
             break;
         }
         case Format::Pdf: {
