@@ -152,6 +152,8 @@ public:
         const QRectF area = chart_.plotArea();
         for (const auto& [series, opacity] : series_) {
             const QList<QPointF> points = series->points();
+            if (points.isEmpty())
+                continue;
             painter.setOpacity(opacity);
             if (points.size() == 1) {
                 const QPointF at = chart_.mapToPosition(points.front(), series);
@@ -166,9 +168,12 @@ public:
             painter.setPen(series->pen());
             painter.setBrush(Qt::NoBrush);
             QPolygonF piece;
+            QPointF previous = chart_.mapToPosition(points.front(), series);
             for (qsizetype i = 1; i < points.size(); ++i) {
-                QPointF a = chart_.mapToPosition(points[i - 1], series);
-                QPointF b = chart_.mapToPosition(points[i], series);
+                const QPointF next = chart_.mapToPosition(points[i], series);
+                QPointF a = previous;
+                QPointF b = next;
+                previous = next;
                 if (!clipSegment(a, b, area)) {
                     flush(painter, piece);
                     continue;
