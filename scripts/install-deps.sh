@@ -11,7 +11,7 @@ packages=(
   # windows
   qt6-base-dev qt6-base-dev-tools qt6-charts-dev libqt6opengl6-dev qt6-svg-dev
   qt6-translations-l10n libqt6svg6 qt6-qpa-plugins
-  libxlsxwriter-dev
+  libxlsxwriter-dev libpng-dev
   # display for the run command and screenshots, tools the tests use
   xvfb xauth x11-apps x11-utils imagemagick poppler-utils python3-openpyxl iproute2
   fonts-dejavu-core

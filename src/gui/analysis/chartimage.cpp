@@ -2,6 +2,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <csetjmp>
+
+#include <png.h>
+#include <zlib.h>
 
 #include <QBuffer>
 #include <QClipboard>
@@ -15,6 +19,7 @@
 #include <QPdfWriter>
 #include <QSvgGenerator>
 #include <QtCharts/QChart>
+#include <QtCharts/QXYSeries>
 
 #include "analysis/chartview.h"
 #include "analysis/mgrafik.h"
@@ -45,6 +50,156 @@ void settle() {
     QCoreApplication::sendPostedEvents();
 }
 
+void appendPngBytes(png_structp png, png_bytep data, png_size_t length) {
+    static_cast<QByteArray*>(png_get_io_ptr(png))
+        ->append(reinterpret_cast<const char*>(data), static_cast<qsizetype>(length));
+}
+
+// An opaque image as a PNG file. Written with libpng rather than through
+// Qt's image writer, which leaves libpng choosing a row filter for every row
+// among all five and made the save several times slower than drawing the
+// chart: a chart is mostly even areas, long runs of one byte, which
+// run-length compression without filters handles quickly and well.
+QByteArray encodePng(const QImage& picture) {
+    const QImage image = picture.convertToFormat(QImage::Format_RGB32);
+    QByteArray bytes;
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    if (!png)
+        return {};
+    png_infop info = png_create_info_struct(png);
+    if (!info || setjmp(png_jmpbuf(png))) {
+        png_destroy_write_struct(&png, &info);
+        return {};
+    }
+    png_set_write_fn(png, &bytes, appendPngBytes, nullptr);
+    png_set_IHDR(png, info, static_cast<png_uint_32>(image.width()),
+                 static_cast<png_uint_32>(image.height()), 8, PNG_COLOR_TYPE_RGB,
+                 PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_NONE);
+    png_set_compression_level(png, 1);
+    png_set_compression_strategy(png, Z_RLE);
+    png_write_info(png, info);
+    // An RGB32 pixel is the 32-bit value 0xffRRGGBB in the machine's order.
+#if Q_BYTE_ORDER == Q_LITTLE_ENDIAN
+    png_set_bgr(png);
+    png_set_filler(png, 0, PNG_FILLER_AFTER);
+#else
+    png_set_filler(png, 0, PNG_FILLER_BEFORE);
+#endif
+    for (int y = 0; y < image.height(); ++y)
+        png_write_row(png, const_cast<png_bytep>(image.constScanLine(y)));
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
+    return bytes;
+}
+
+// Clips the segment a-b to `r` (Liang-Barsky). False when nothing of it lies
+// inside; otherwise a and b are moved to the ends of the part inside.
+bool clipSegment(QPointF& a, QPointF& b, const QRectF& r) {
+    const double dx = b.x() - a.x();
+    const double dy = b.y() - a.y();
+    double t0 = 0.0;
+    double t1 = 1.0;
+    const double p[4] = {-dx, dx, -dy, dy};
+    const double q[4] = {a.x() - r.left(), r.right() - a.x(), a.y() - r.top(), r.bottom() - a.y()};
+    for (int i = 0; i < 4; ++i) {
+        if (p[i] == 0.0) {
+            if (q[i] < 0.0)
+                return false;
+            continue;
+        }
+        const double t = q[i] / p[i];
+        if (p[i] < 0.0)
+            t0 = std::max(t0, t);
+        else
+            t1 = std::min(t1, t);
+        if (t0 > t1)
+            return false;
+    }
+    const QPointF start = a;
+    a = start + QPointF(dx, dy) * t0;
+    b = start + QPointF(dx, dy) * t1;
+    return true;
+}
+
+// The drawing of the curves for a paint device that cannot clip (the SVG
+// generator ignores clipping, so the chart's own curves would run past the
+// plot area and the limits the operator chose): while it lives, the chart's
+// curves are left out of its drawing, and draw() paints them clipped to the
+// plot area by their geometry.
+class ClippedCurves {
+public:
+    explicit ClippedCurves(QChart& chart) : chart_(chart) {
+        for (QAbstractSeries* series : chart.series()) {
+            auto* xy = qobject_cast<QXYSeries*>(series);
+            if (!xy || !xy->isVisible())
+                continue;
+            series_.append({xy, xy->opacity()});
+            // A fully transparent item is not drawn at all; the legend
+            // keeps its markers.
+            xy->setOpacity(0.0);
+        }
+    }
+    ~ClippedCurves() {
+        for (const auto& [series, opacity] : series_)
+            series->setOpacity(opacity);
+    }
+    ClippedCurves(const ClippedCurves&) = delete;
+    ClippedCurves& operator=(const ClippedCurves&) = delete;
+
+    // Paints the curves in the chart's coordinates.
+    void draw(QPainter& painter) const {
+        const QRectF area = chart_.plotArea();
+        for (const auto& [series, opacity] : series_) {
+            const QList<QPointF> points = series->points();
+            if (points.isEmpty())
+                continue;
+            painter.setOpacity(opacity);
+            if (points.size() == 1) {
+                const QPointF at = chart_.mapToPosition(points.front(), series);
+                if (area.contains(at)) {
+                    painter.setPen(Qt::NoPen);
+                    painter.setBrush(series->pen().color());
+                    const qreal r = series->markerSize() / 2;
+                    painter.drawEllipse(at, r, r);
+                }
+                continue;
+            }
+            painter.setPen(series->pen());
+            painter.setBrush(Qt::NoBrush);
+            QPolygonF piece;
+            QPointF previous = chart_.mapToPosition(points.front(), series);
+            for (qsizetype i = 1; i < points.size(); ++i) {
+                const QPointF next = chart_.mapToPosition(points[i], series);
+                QPointF a = previous;
+                QPointF b = next;
+                previous = next;
+                if (!clipSegment(a, b, area)) {
+                    flush(painter, piece);
+                    continue;
+                }
+                if (!piece.isEmpty() && piece.back() != a)
+                    flush(painter, piece);
+                if (piece.isEmpty())
+                    piece.append(a);
+                piece.append(b);
+            }
+            flush(painter, piece);
+        }
+        painter.setOpacity(1.0);
+    }
+
+private:
+    static void flush(QPainter& painter, QPolygonF& piece) {
+        if (piece.size() >= 2)
+            painter.drawPolyline(piece);
+        piece.clear();
+    }
+
+    QChart& chart_;
+    QList<std::pair<QXYSeries*, qreal>> series_;
+};
+
 }  // namespace
 
 std::optional<ChartImage::Format> ChartImage::formatForPath(const QString& path) {
@@ -69,7 +224,8 @@ QImage ChartImage::toImage() const {
     settle();
     const QSize logical = size();
     const qreal ratio = std::max<qreal>(1.0, graph_.devicePixelRatioF());
-    QImage image(logical * ratio, QImage::Format_ARGB32_Premultiplied);
+    // Opaque: a PNG without an alpha channel is smaller and quicker to write.
+    QImage image(logical * ratio, QImage::Format_RGB32);
     image.setDevicePixelRatio(ratio);
     // The chart's rounded background leaves the corners open: white, as on
     // paper, instead of transparent.
@@ -92,7 +248,7 @@ QByteArray ChartImage::encode(Format format) const {
     const QString title = graph_.chart()->title();
     switch (format) {
         case Format::Png:
-            toImage().save(&buffer, "PNG");
+            bytes = encodePng(toImage());
             break;
         case Format::Svg: {
             QSvgGenerator svg;
@@ -102,7 +258,11 @@ QByteArray ChartImage::encode(Format format) const {
             svg.setResolution(kScreenDotsPerInch);
             svg.setTitle(title);
             QPainter painter(&svg);
+            const ClippedCurves curves(*graph_.chart());
             graph_.renderChart(painter, target);
+            // The chart is drawn unscaled with its top-left corner at the
+            // picture's origin: its coordinates are the picture's.
+            curves.draw(painter);
             break;
         }
         case Format::Pdf: {
