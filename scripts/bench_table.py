@@ -27,6 +27,7 @@ record = medians("bench_record")
 files = medians("bench_files")
 analysis = medians("bench_analysis")
 refresh = medians("bench_refresh")
+batch = medians("bench_batch")
 
 rows = []
 
@@ -49,6 +50,23 @@ for name, what in (("BM_RecordOnly", "recording alone"), ("BM_RecordToCsv", "wri
     row("`tarvelo-cli record`, index 0, %s (samples/s; lost: %d)" % (what, b.get("lost", 0)),
         f"{rate / 1e6:.2f} M", f"plain reader {plain / 1e6:.2f} M", f"{rate / plain:.2f}",
         ">= 0.5, nothing lost")
+
+writer = ingest["BM_RecordWriterThroughput/iterations:40/real_time"]
+row("Recording writer alone: lines formatted, written and synced (lines/s)",
+    f"{writer['items_per_second'] / 1e6:.2f} M", f"plain reader {plain_rate / 1e6:.2f} M",
+    f"{writer['items_per_second'] / plain_rate:.3f}", ">= 0.5 (see note)")
+cpu_off = ingest["BM_SamplingCpuAt1000/0/iterations:1/real_time"]
+cpu_on = ingest["BM_SamplingCpuAt1000/1/iterations:1/real_time"]
+row("CPU of sampling + recording at 1000 samples/s, simulator included (lost: %d)"
+    % cpu_on.get("lost", 0), f"{cpu_on['cpu_percent']:.2f} %",
+    f"sampling alone {cpu_off['cpu_percent']:.2f} %",
+    f"+{cpu_on['cpu_percent'] - cpu_off['cpu_percent']:.2f} points", "< 5 % of a core")
+for name, what in (("BM_BatchToFile/iterations:1/real_time", "Batch to file"),
+                   ("BM_BatchToMemory/iterations:2/real_time", "Batch to list")):
+    b = batch[name]
+    row(f"{what}: time per record ({b['exchanges_per_record']:.2f} exchanges)",
+        f"{b['ms_per_record']:.0f} ms", f"protocol floor {b['floor_ms_per_record']:.0f} ms",
+        f"{b['ratio']:.3f}", "<= 1.05")
 
 save, plain_w, plain_wf = (files["BM_SaveSampleFile"], files["BM_PlainWrite/0"],
                            files["BM_PlainWrite/1"])

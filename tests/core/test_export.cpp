@@ -1,3 +1,4 @@
+#include <cmath>
 #include <cstdio>
 #include <map>
 #include <sstream>
@@ -8,6 +9,7 @@
 
 #include "acquisition/measurement_memory.h"
 #include "acquisition/sample_list.h"
+#include "common/numbers.h"
 #include "files/export_text.h"
 #include "files/workbook.h"
 #include "fixtures.h"
@@ -64,6 +66,30 @@ TEST(ExportText, HeaderAndThreeRowsWithEitherSeparator) {
     const auto point = splitLines(files::exportText(memory, list, '.'));
     ASSERT_EQ(4u, point.size());
     EXPECT_EQ("1\t01.01.1970 00.00.00.999\t1.50000\t2.50000\t0.00000\t0.00000\t", point[1]);
+}
+
+// The export line builds its texts itself (the recording formats millions):
+// they equal the list's time text and "%.5f" values, across second and day
+// changes, out-of-range times and extreme values.
+TEST(ExportText, LineTextsEqualTheListTexts) {
+    const double times[] = {0,           999,        1000,          1999.9, 86400123,
+                            1.7e12 + 5,  1.7e12 + 5, 1.7e12 + 1005, -1,     4294967296000.0,
+                            std::nan("")};
+    const double values[] = {-0.0000049, 1e20, -123456.123455, 0.000005};
+    uint64_t number = 0;
+    for (double time : times) {
+        for (char separator : {',', '.'}) {
+            std::string line;
+            files::appendExportLine(line, ++number,
+                                    makeRow(values[0], values[1], values[2], values[3], time),
+                                    separator);
+            std::string expected =
+                std::to_string(number) + '\t' + acquisition::FormatSampleTime(time) + '\t';
+            for (double value : values)
+                expected += common::formatValue(value, separator) + '\t';
+            EXPECT_EQ(expected + "\r\n", line) << time;
+        }
+    }
 }
 
 TEST(ExportText, EmptyMemoryGivesTheHeaderAlone) {

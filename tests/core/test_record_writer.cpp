@@ -148,10 +148,13 @@ TEST(RecordWriter, KilledWriterLeavesWholeConsecutiveLines) {
             RecordWriter writer;
             if (!writer.open(path, "h\r\n", files::exportLineFormatter('.')))
                 _exit(2);
+            // About 2000 samples a second, the pace of a fast instrument: a
+            // kill then lands between two writes, not inside one (a kill
+            // inside a write() can cut it at a page boundary, which no
+            // appending writer can prevent).
             for (uint64_t i = 1;; ++i) {
                 writer.append(rowNumber(i));
-                if (i % 64 == 0)
-                    usleep(200);
+                usleep(500);
             }
         }
         // Wait for several writes, a different number each round.

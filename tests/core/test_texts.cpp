@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -144,6 +146,36 @@ TEST(TextMenuCaptions, PerLanguageWithUnchangedCells) {
     }
     EXPECT_EQ(menuCaption(4, MenuItem::File), std::nullopt);
     EXPECT_EQ(menuCaption(-1, MenuItem::File), std::nullopt);
+}
+
+// The recording item's selection letter is free in the Samples menu in each
+// language, also where a language leaves another item's caption as an
+// earlier language set it.
+TEST(MenuCaptions, RecordItemHasAFreeSelectionLetter) {
+    auto letter = [](std::string_view caption) {
+        const auto at = caption.find('&');
+        return at == std::string_view::npos || at + 1 >= caption.size()
+                   ? '\0'
+                   : static_cast<char>(std::tolower(static_cast<unsigned char>(caption[at + 1])));
+    };
+    for (int language = 0; language <= 2; ++language) {
+        const auto own = menuCaption(language, MenuItem::RecordToFile);
+        ASSERT_TRUE(own.has_value());
+        const char mine = letter(*own);
+        ASSERT_NE('\0', mine) << language;
+        for (int i = static_cast<int>(MenuItem::GetActualSample);
+             i < static_cast<int>(MenuItem::RecordToFile); ++i) {
+            const auto item = static_cast<MenuItem>(i);
+            std::vector<std::string_view> captions;
+            if (const auto caption = menuCaption(language, item))
+                captions.push_back(*caption);
+            else
+                for (int other = 0; other <= 2; ++other)
+                    captions.push_back(menuCaption(other, item).value_or(startCaption(item)));
+            for (auto caption : captions)
+                EXPECT_NE(mine, letter(caption)) << language << ": " << caption;
+        }
+    }
 }
 
 TEST(TextEncoding, EveryByteRoundTrips) {

@@ -138,6 +138,10 @@ gui::ThauptFenster& Rig::startReady() {
     return window();
 }
 
+bool waitForBatch(gui::ThauptFenster& window, int timeoutMs) {
+    return QTest::qWaitFor([&window] { return !window.batchRunning(); }, timeoutMs);
+}
+
 QString cellText(gui::ThauptFenster& window, int row, int column) {
     auto* model = window.listView()->model();
     return model->data(model->index(row, column)).toString();

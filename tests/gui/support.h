@@ -87,6 +87,9 @@ private:
     uint16_t port_ = 0;
 };
 
+// Waits, with the event loop running, until no batch readout runs.
+bool waitForBatch(gui::ThauptFenster& window, int timeoutMs = 30000);
+
 // The text of one cell of the main window's list.
 QString cellText(gui::ThauptFenster& window, int row, int column);
 QString headerText(gui::ThauptFenster& window, int column);

@@ -2,8 +2,11 @@
 // instrument: into the list and memory, and into a file with the progress
 // window.
 
+#include <QAction>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
+#include <QPushButton>
 #include <QProgressBar>
 #include <QTest>
 #include <QToolButton>
@@ -15,6 +18,7 @@
 
 using tarvelo::gui::ThauptFenster;
 using Button = ThauptFenster::Button;
+using tarvelo::app::MenuItem;
 using tarvelo::guitest::cellText;
 using tarvelo::guitest::Rig;
 namespace sim = tarvelo::sim;
@@ -74,6 +78,8 @@ private slots:
     void batchToFileFailures();
     void batchToMemoryAppendsRowsAndEnablesSave();
     void batchToMemoryErrors();
+    void readoutsCanBeFollowedAndCancelled();
+    void missingFolderAndEmptyBatch();
 };
 
 void TestBatch::batchToFileWritesTheRecordsWithProgress() {
@@ -86,6 +92,7 @@ void TestBatch::batchToFileWritesTheRecordsWithProgress() {
     const QString path = rig.folder() + QStringLiteral("/batch.txt");
     rig.dialogs.fileAnswers << path;
     w.Batchtofile1Click();
+    QVERIFY(tarvelo::guitest::waitForBatch(w));
 
     QCOMPARE(rig.dialogs.fileRequests.size(), 1);
     const tarvelo::gui::FileRequest request = rig.dialogs.fileRequests.first();
@@ -152,6 +159,7 @@ void TestBatch::batchToFileOfNoRecordsWritesTheHeader() {
     const QString path = rig.folder() + QStringLiteral("/none.txt");
     rig.dialogs.fileAnswers << path;
     w.Batchtofile1Click();
+    QVERIFY(tarvelo::guitest::waitForBatch(w));
     QCOMPARE(readAll(path), kHeader);
     QCOMPARE(rig.windows.gauge->progressBar()->maximum(), 0);
     QCOMPARE(rig.instrument->commandLog(), std::vector<std::string>{"#M01"});
@@ -166,6 +174,7 @@ void TestBatch::batchToFileFailures() {
 
     // Cancelled dialog: nothing is asked of the instrument.
     w.Batchtofile1Click();
+    QVERIFY(tarvelo::guitest::waitForBatch(w));
     QVERIFY(rig.instrument->commandLog().empty());
 
     // A malformed count: its message, nothing read, no file.
@@ -173,6 +182,7 @@ void TestBatch::batchToFileFailures() {
     const QString path = rig.folder() + QStringLiteral("/never.txt");
     rig.dialogs.fileAnswers << path;
     w.Batchtofile1Click();
+    QVERIFY(tarvelo::guitest::waitForBatch(w));
     QCOMPARE(rig.dialogs.messages.size(), 1);
     QCOMPARE(rig.dialogs.messages[0].text, QStringLiteral("Get Number of Data Sets"));
     QCOMPARE(rig.dialogs.messages[0].caption, QStringLiteral("Error"));
@@ -189,6 +199,7 @@ void TestBatch::batchToFileFailures() {
     QVERIFY(QDir().mkdir(blocked));
     rig.dialogs.fileAnswers << blocked;
     w.Batchtofile1Click();
+    QVERIFY(tarvelo::guitest::waitForBatch(w));
     QCOMPARE(rig.dialogs.messages.size(), 3);
     QCOMPARE(rig.dialogs.messages[1].text, QStringLiteral("Get Upper Peak "));
     QCOMPARE(rig.dialogs.messages[2].caption, QStringLiteral("Error"));
@@ -205,6 +216,7 @@ void TestBatch::batchToMemoryAppendsRowsAndEnablesSave() {
     rig.instrument->clearCommandLog();
 
     w.Batchlesen1Click();
+    QVERIFY(tarvelo::guitest::waitForBatch(w));
     QCOMPARE(
         rig.instrument->commandLog(),
         (std::vector<std::string>{"#M01", "#M110", "#M400", "#M111", "#M401", "#M112", "#M402"}));
@@ -224,6 +236,7 @@ void TestBatch::batchToMemoryAppendsRowsAndEnablesSave() {
 
     // A second readout appends after the first.
     w.Batchlesen1Click();
+    QVERIFY(tarvelo::guitest::waitForBatch(w));
     QCOMPARE(rig.values.memory.WritePosition(), 6);
     QCOMPARE(cellText(w, 5, 0), QStringLiteral("6"));
 }
@@ -235,6 +248,7 @@ void TestBatch::batchToMemoryErrors() {
 
     rig.instrument->overrideReply("#M01", "#M0");
     w.Batchlesen1Click();
+    QVERIFY(tarvelo::guitest::waitForBatch(w));
     QCOMPARE(rig.dialogs.messages.size(), 1);
     QCOMPARE(rig.dialogs.messages[0].text, QStringLiteral("Get Number of Data Sets"));
     QCOMPARE(rig.values.memory.RowCount(), 0);
@@ -244,6 +258,7 @@ void TestBatch::batchToMemoryErrors() {
     rig.instrument->clearReplyOverrides();
     rig.instrument->overrideReply("#M111", "#ERR");
     w.Batchlesen1Click();
+    QVERIFY(tarvelo::guitest::waitForBatch(w));
     QCOMPARE(rig.dialogs.messages.size(), 2);
     QCOMPARE(rig.dialogs.messages[1].text, QStringLiteral("Get Val Ch 1"));
     QCOMPARE(rig.values.memory.RowCount(), 3);
@@ -253,9 +268,108 @@ void TestBatch::batchToMemoryErrors() {
     // Nothing listening: the status line reports it, nothing else happens.
     rig.instrument->setCommandFault(sim::CommandFault::RefuseConnections);
     w.Batchlesen1Click();
+    QVERIFY(tarvelo::guitest::waitForBatch(w));
     QCOMPARE(rig.dialogs.messages.size(), 2);
     QCOMPARE(w.statusText(), QStringLiteral("Connection to Device failed"));
     QCOMPARE(rig.values.memory.RowCount(), 3);
+}
+
+namespace {
+
+// Waits until the readout has read `records` records, then presses Escape in
+// the progress window; returns how long the readout took to end after it.
+qint64 cancelAfter(ThauptFenster& w, tarvelo::gui::Tform_gauge* gauge, int records) {
+    if (!QTest::qWaitFor([&] { return gauge->progressBar()->value() >= records; }, 20000))
+        return -1;
+    QElapsedTimer clock;
+    clock.start();
+    QTest::keyClick(gauge, Qt::Key_Escape);
+    if (!tarvelo::guitest::waitForBatch(w, 5000))
+        return -1;
+    return clock.elapsed();
+}
+
+}  // namespace
+
+// Both readouts of 300 records: followed in the progress window while the
+// windows go on, and cancelled with Escape within about one record.
+void TestBatch::readoutsCanBeFollowedAndCancelled() {
+    tarvelo::sim::InstrumentConfig config;
+    config.batchCount = 300;
+    Rig rig(true, config);
+    rig.writeSettings();
+    ThauptFenster& w = rig.startReady();
+    auto* gauge = rig.windows.gauge;
+    GaugeWatch watch(gauge);
+
+    const QString path = rig.folder() + QStringLiteral("/kept.txt");
+    QFile old(path);
+    QVERIFY(old.open(QIODevice::WriteOnly));
+    old.write("earlier readout\r\n");
+    old.close();
+    rig.dialogs.fileAnswers << path;
+    w.Batchtofile1Click();
+    QVERIFY(QTest::qWaitFor([&] { return gauge->progressBar()->value() >= 2; }, 20000));
+    // Meanwhile the window answers, and the commands that talk to the
+    // instrument or write the memory are disabled.
+    QVERIFY(w.batchRunning());
+    QCOMPARE(gauge->progressBar()->maximum(), 300);
+    QVERIFY(gauge->countLabel()->text().contains(QStringLiteral(" of 300 records read, about ")));
+    QCOMPARE(gauge->cancelButton()->text(), QStringLiteral("Cancel"));
+    QVERIFY(watch.paints >= 2);
+    for (auto b : {Button::SingleShoot, Button::StartStopTransfer, Button::LoadFromFile})
+        QVERIFY(!w.button(b)->isEnabled());
+    QVERIFY(!w.action(MenuItem::BatchToList)->isEnabled());
+    QVERIFY(!w.action(MenuItem::BatchToFile)->isEnabled());
+    const qint64 fileStop = cancelAfter(w, gauge, 2);
+    QVERIFY2(fileStop >= 0 && fileStop < 1500, qPrintable(QString::number(fileStop)));
+    QCOMPARE(readAll(path), QByteArray("earlier readout\r\n"));
+    QVERIFY(!gauge->isVisible());
+    QVERIFY(rig.dialogs.messages.isEmpty());
+    QVERIFY(w.button(Button::SingleShoot)->isEnabled());
+    QVERIFY(w.action(MenuItem::BatchToFile)->isEnabled());
+
+    // Batch to list keeps the rows read before the cancel, and they can be
+    // saved and exported.
+    w.Batchlesen1Click();
+    const qint64 listStop = cancelAfter(w, gauge, 3);
+    QVERIFY2(listStop >= 0 && listStop < 1500, qPrintable(QString::number(listStop)));
+    const int rows = rig.values.memory.RowCount();
+    QVERIFY2(rows >= 3 && rows < 300, qPrintable(QString::number(rows)));
+    QCOMPARE(w.listModel()->rowCount(), rows);
+    QCOMPARE(cellText(w, rows - 1, 0), QString::number(rows));
+    QVERIFY(w.button(Button::SaveToFile)->isEnabled());
+    QVERIFY(w.action(MenuItem::Export)->isEnabled());
+    QVERIFY(w.action(MenuItem::BatchToList)->isEnabled());
+    QVERIFY(rig.dialogs.messages.isEmpty());
+}
+
+// A save path in a folder that does not exist is refused before anything is
+// asked of the instrument; a batch memory of no records still enables Save
+// and Export after Batch to list.
+void TestBatch::missingFolderAndEmptyBatch() {
+    Rig rig(true, tarvelo::test::threeBatchRecords());
+    rig.writeSettings();
+    ThauptFenster& w = rig.startReady();
+    rig.instrument->clearCommandLog();
+
+    const QString missing = rig.folder() + QStringLiteral("/gone");
+    rig.dialogs.fileAnswers << missing + QStringLiteral("/batch.txt");
+    w.Batchtofile1Click();
+    QVERIFY(!w.batchRunning());
+    QVERIFY(rig.instrument->commandLog().empty());
+    QCOMPARE(rig.dialogs.messages.size(), 1);
+    QCOMPARE(rig.dialogs.messages[0].text,
+             QStringLiteral("The folder does not exist:\n") + missing);
+    QCOMPARE(rig.dialogs.messages[0].caption, QStringLiteral("Error"));
+
+    rig.instrument->overrideReply("#M01", "#M01-1");
+    w.Batchlesen1Click();
+    QVERIFY(tarvelo::guitest::waitForBatch(w));
+    QCOMPARE(rig.values.memory.RowCount(), 0);
+    QVERIFY(w.button(Button::SaveToFile)->isEnabled());
+    QVERIFY(w.button(Button::ExportData)->isEnabled());
+    QVERIFY(w.action(MenuItem::SaveToFile)->isEnabled());
 }
 
 QTEST_MAIN(TestBatch)

@@ -16,6 +16,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <limits>
 #include <thread>
 #include <vector>
 
@@ -79,10 +80,13 @@ qint64 timedClick(QToolButton* button) {
     return clock.elapsed();
 }
 
-qint64 timedTrigger(QAction* action) {
+// How long a batch readout started by `action` runs until it has ended.
+qint64 timedTrigger(ThauptFenster& window, QAction* action) {
     QElapsedTimer clock;
     clock.start();
     action->trigger();
+    if (!tarvelo::guitest::waitForBatch(window))
+        return std::numeric_limits<qint64>::max();
     return clock.elapsed();
 }
 
@@ -220,12 +224,12 @@ void TestFaults::refusedConnections() {
     QVERIFY2(log.saw(failed), qPrintable(log.all()));
     // The readouts stop at their first connection.
     log.clear();
-    QVERIFY(timedTrigger(w.action(MenuItem::BatchToList)) < kSlackMs);
+    QVERIFY(timedTrigger(w, w.action(MenuItem::BatchToList)) < kSlackMs);
     QVERIFY2(log.saw(failed), qPrintable(log.all()));
     const QString batchFile = rig.folder() + QStringLiteral("/batch.txt");
     rig.dialogs.fileAnswers << batchFile;
     log.clear();
-    QVERIFY(timedTrigger(w.action(MenuItem::BatchToFile)) < kSlackMs);
+    QVERIFY(timedTrigger(w, w.action(MenuItem::BatchToFile)) < kSlackMs);
     QVERIFY(!QFile::exists(batchFile));
     QVERIFY2(log.saw(failed), qPrintable(log.all()));
     QVERIFY(!log.saw(QStringLiteral("Connection to Device terminated")));
@@ -258,7 +262,7 @@ void TestFaults::instrumentThatNeverAnswers() {
     QVERIFY(!log.saw(QStringLiteral("Data from Device received")));
 
     // The batch readout's count query times out the same way and stops.
-    const qint64 batchHeld = timedTrigger(w.action(MenuItem::BatchToList));
+    const qint64 batchHeld = timedTrigger(w, w.action(MenuItem::BatchToList));
     QVERIFY2(batchHeld < kReplyWaitMs + kTimeoutMs + kSlackMs,
              qPrintable(QString::number(batchHeld)));
     QCOMPARE(rig.dialogs.messages.size(), 2);
@@ -356,7 +360,7 @@ void TestFaults::oversizedReplyIsCapped() {
     QVERIFY(sameRows(before, after, before.size()));
     QCOMPARE(after.back().timeMs, 0.0);
     // The batch count query with a 1 MiB reply: "xxx" is no number, so 0.
-    QVERIFY(timedTrigger(w.action(MenuItem::BatchToList)) <
+    QVERIFY(timedTrigger(w, w.action(MenuItem::BatchToList)) <
             4 * (kReplyWaitMs + kTimeoutMs) + kSlackMs);
     QVERIFY(eventLoopResponds());
     verifyRecovers(rig);
@@ -573,14 +577,16 @@ void TestFaults::instrumentVanishesDuringBatchToList() {
     StatusLog log(w);
     {
         Vanisher vanisher(*rig.instrument, start + 1 + 2 * 5);
-        const qint64 held = timedTrigger(w.action(MenuItem::BatchToList));
+        const qint64 held = timedTrigger(w, w.action(MenuItem::BatchToList));
         QVERIFY2(held < 8 * 2 * (kReplyWaitMs + kTimeoutMs) + kSlackMs,
                  qPrintable(QString::number(held)));
     }
     QVERIFY2(log.saw(QStringLiteral("Connection to Device failed")), qPrintable(log.all()));
     QVERIFY(eventLoopResponds());
-    // The exchange the instrument dropped may report its empty reply.
-    QVERIFY(rig.dialogs.messages.size() <= 1);
+    // The exchange the instrument dropped may report its empty reply; the
+    // operator is told how far the readout came and that the rows stay.
+    QVERIFY(rig.dialogs.messages.size() <= 2);
+    QCOMPARE(rig.dialogs.messages.last().caption, QStringLiteral("Error"));
 
     // The samples held before are untouched; the records read before the
     // instrument went are there, and no made-up rows for the 35 others.
@@ -591,6 +597,10 @@ void TestFaults::instrumentVanishesDuringBatchToList() {
     for (std::size_t i = before.size(); i < before.size() + 5; ++i)
         QVERIFY(after[i].channel[0] != 0.0 && after[i].timeMs != 0.0);
     QCOMPARE(w.listView()->model()->rowCount(), static_cast<int>(after.size()));
+    QCOMPARE(rig.dialogs.messages.last().text,
+             QStringLiteral("The instrument can no longer be reached. %1 of 40 records were "
+                            "read; the rows read so far were kept.")
+                 .arg(after.size() - before.size()));
 
     bringBack(rig);
     verifyRecovers(rig);
@@ -616,13 +626,15 @@ void TestFaults::instrumentVanishesDuringBatchToFile() {
     {
         Vanisher vanisher(*rig.instrument, start + 1 + 12 * 2);
         rig.dialogs.fileAnswers << path;
-        const qint64 held = timedTrigger(w.action(MenuItem::BatchToFile));
+        const qint64 held = timedTrigger(w, w.action(MenuItem::BatchToFile));
         QVERIFY2(held < 4 * 12 * (kReplyWaitMs + kTimeoutMs) + kSlackMs,
                  qPrintable(QString::number(held)));
     }
     QVERIFY(eventLoopResponds());
     QVERIFY2(log.saw(QStringLiteral("Connection to Device failed")), qPrintable(log.all()));
-    QVERIFY(rig.dialogs.messages.size() <= 1);
+    QVERIFY(rig.dialogs.messages.size() <= 2);
+    QVERIFY(rig.dialogs.messages.last().text.contains(QStringLiteral("no file was written")));
+    QCOMPARE(rig.dialogs.messages.last().caption, QStringLiteral("Error"));
     QVERIFY(!rig.windows.gauge->isVisible());
     QFile file(path);
     QVERIFY(file.open(QIODevice::ReadOnly));

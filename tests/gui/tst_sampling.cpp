@@ -3,8 +3,12 @@
 // enabling while sampling runs, failed connects, a full memory, a stream that
 // closes and comes back, and closing the program while sampling.
 
+#include <csignal>
+#include <sys/resource.h>
+
 #include <QAction>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QLabel>
 #include <QLocale>
 #include <QRegularExpression>
@@ -14,6 +18,10 @@
 
 #include "acquisition/mthread.h"
 #include "acquisition/samplelistmodel.h"
+#include "analysis/mgrafik.h"
+#include "common/encoding.h"
+#include "files/export_text.h"
+#include "files/record_writer.h"
 #include "support.h"
 
 using tarvelo::acquisition::kMemoryCapacity;
@@ -118,6 +126,7 @@ private slots:
     void streamThatClosesAndComesBack();
     void fastStreamKeepsWindowResponsiveAndCloseIsPrompt();
     void runOfCountsShowsTheNewest();
+    void recordingFromTheSamplesMenu();
 };
 
 void TestSampling::startWatchCountStopRebuildsList() {
@@ -374,6 +383,101 @@ void TestSampling::runOfCountsShowsTheNewest() {
     QTRY_COMPARE(w.statusText(), QStringLiteral("2 data sets received"));
     w.samplesStoredRun(5, 1365);
     QTRY_COMPARE(w.statusText(), QStringLiteral("1369 data sets received"));
+}
+
+namespace {
+
+QByteArray readAll(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Until destroyed, files of this process cannot grow beyond `bytes`: writes
+// beyond fail as on a full disk.
+struct FileSizeLimit {
+    explicit FileSizeLimit(rlim_t bytes) {
+        getrlimit(RLIMIT_FSIZE, &old);
+        previous = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = old;
+        limit.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &old);
+        std::signal(SIGXFSZ, previous);
+    }
+    rlimit old{};
+    void (*previous)(int) = nullptr;
+};
+
+}  // namespace
+
+// The Samples menu switches the recording on and off; the file holds the
+// export text of every sample stored meanwhile. A write that fails ends the
+// recording with a box while sampling goes on.
+void TestSampling::recordingFromTheSamplesMenu() {
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    Rig rig(true, fixedClock());
+    rig.writeSettings({QStringLiteral("SampleRate=0")});
+    ThauptFenster& w = rig.startReady();
+    QTRY_VERIFY(w.samplingThread()->connected());
+    QAction* item = w.action(MenuItem::RecordToFile);
+    QCOMPARE(item->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_R));
+    QCOMPARE(item->text(), QStringLiteral("&Record to file..."));
+
+    const QString path = rig.folder() + QStringLiteral("/run.asc");
+    rig.dialogs.fileAnswers << path;
+    item->trigger();
+    const auto request = rig.dialogs.fileRequests.last();
+    QCOMPARE(request.filter, QStringLiteral("ASCII-Datei (*.asc)"));
+    QCOMPARE(request.defaultSuffix, QStringLiteral("asc"));
+    QVERIFY(request.confirmOverwrite);
+    QVERIFY(w.recording());
+    QVERIFY(item->isChecked());
+    QCOMPARE(w.statusText(), QStringLiteral("Recording to ") + path);
+    QLabel* sign = rig.windows.graph->recordingSign();
+    QVERIFY(sign && !sign->isHidden());
+
+    QTest::mouseClick(w.button(Button::StartStopTransfer), Qt::LeftButton);
+    QVERIFY(waitForCount(w, 300));
+    QTest::mouseClick(w.button(Button::StartStopTransfer), Qt::LeftButton);
+    QTRY_VERIFY(!rig.instrument->streaming());
+    QTRY_VERIFY(w.samplingThread()->recordsConsumed() == rig.instrument->recordsSent());
+    item->trigger();
+    QVERIFY(!w.recording());
+    QVERIFY(!item->isChecked());
+    QVERIFY(sign->isHidden());
+    // Exactly the export text of the memory, which held nothing before.
+    const std::string expected = tarvelo::common::utf8ToCp1252(
+        tarvelo::files::exportText(rig.values.memory, w.sampleList(), ','));
+    QVERIFY(readAll(path) == QByteArray::fromStdString(expected));
+    QVERIFY(expected.find(',') != std::string::npos);  // the regional separator
+    QVERIFY(rig.dialogs.messages.isEmpty());
+
+    const QString cut = rig.folder() + QStringLiteral("/cut.asc");
+    rig.dialogs.fileAnswers << cut;
+    item->trigger();
+    QVERIFY(w.recording());
+    {
+        FileSizeLimit limit(64 * 1024);
+        QTest::mouseClick(w.button(Button::StartStopTransfer), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!w.recording(), 5000);
+    }
+    QVERIFY(!item->isChecked());
+    QCOMPARE(rig.dialogs.messages.size(), 1);
+    QCOMPARE(rig.dialogs.messages[0].caption, QStringLiteral("Error"));
+    QVERIFY(rig.dialogs.messages[0].text.startsWith(QStringLiteral("Recording to ") + cut +
+                                                    QStringLiteral(" was switched off: ")));
+    // The file keeps the whole lines written before, numbered from 1;
+    // sampling goes on.
+    const QList<QByteArray> kept = readAll(cut).split('\n');
+    QVERIFY(kept.size() > 3);
+    QCOMPARE(kept.last(), QByteArray());  // ends with the line end
+    QVERIFY(kept[kept.size() - 2].startsWith(QByteArray::number(kept.size() - 2) + '\t'));
+    QVERIFY(w.sampling());
+    const int now = shownCount(w);
+    QVERIFY(waitForCount(w, now + 20));
+    QTest::mouseClick(w.button(Button::StartStopTransfer), Qt::LeftButton);
 }
 
 QTEST_MAIN(TestSampling)

@@ -37,6 +37,31 @@ constexpr Entry kEntries[] = {
      "sous\n%1"},
 
     // Batch readout and recording
+    {ProgramText::BatchRecordsRead, "%1 von %2 Datensätzen gelesen", "%1 of %2 records read",
+     "%1 sur %2 enregistrements lus"},
+    {ProgramText::BatchTimeLeft, "noch etwa %1", "about %1 left", "encore environ %1"},
+    {ProgramText::BatchLostToFile,
+     "Das Messgerät ist nicht mehr erreichbar. %1 von %2 Datensätzen wurden gelesen; es wurde "
+     "keine Datei geschrieben.",
+     "The instrument can no longer be reached. %1 of %2 records were read; no file was written.",
+     "L'appareil n'est plus joignable. %1 sur %2 enregistrements ont été lus ; aucun fichier "
+     "n'a été écrit."},
+    {ProgramText::BatchLostToList,
+     "Das Messgerät ist nicht mehr erreichbar. %1 von %2 Datensätzen wurden gelesen; die bisher "
+     "gelesenen Zeilen wurden behalten.",
+     "The instrument can no longer be reached. %1 of %2 records were read; the rows read so far "
+     "were kept.",
+     "L'appareil n'est plus joignable. %1 sur %2 enregistrements ont été lus ; les lignes lues "
+     "jusqu'ici ont été conservées."},
+    {ProgramText::FolderMissing, "Der Ordner existiert nicht:\n%1",
+     "The folder does not exist:\n%1", "Le dossier n'existe pas :\n%1"},
+    {ProgramText::RecordTitle, "In Datei aufzeichnen", "Record to file",
+     "Enregistrer dans un fichier"},
+    {ProgramText::RecordingStarted, "Aufzeichnung in %1", "Recording to %1",
+     "Enregistrement dans %1"},
+    {ProgramText::RecordingFailed, "Die Aufzeichnung in %1 wurde beendet: %2",
+     "Recording to %1 was switched off: %2", "L'enregistrement dans %1 a été arrêté : %2"},
+    {ProgramText::RecordingOn, "Aufzeichnung läuft", "Recording", "Enregistrement en cours"},
 
     // Graph, statistics and printout
 

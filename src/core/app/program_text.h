@@ -23,6 +23,15 @@ enum class ProgramText {
     WorkbookNoApplication,  // %1 the workbook
 
     // Batch readout and recording
+    BatchRecordsRead,  // "%1 of %2 records read"
+    BatchTimeLeft,     // "about %1 left"
+    BatchLostToFile,   // instrument gone during Batch to file: %1 of %2 read
+    BatchLostToList,   // instrument gone during Batch to list: %1 of %2 read
+    FolderMissing,     // a save dialog's answer lies in a folder that does not exist: %1
+    RecordTitle,       // the recording's save dialog
+    RecordingStarted,  // status bar: %1 the file
+    RecordingFailed,   // %1 the file, %2 the reason
+    RecordingOn,       // the graph window's sign
 
     // Graph, statistics and printout
 

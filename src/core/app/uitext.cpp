@@ -95,7 +95,9 @@ constexpr const char* kMenuCaptions[kMenuItemCount][5] = {
     {"Batch to memory", "&Batchspeicher auslesen", "Batch to &list", nullptr,
      nullptr},  // Batchlesen1
     {"Batch to file", "Batchspeicher &exportieren", "Batch to &file", nullptr,
-     nullptr},                                          // Batchtofile1
+     nullptr},  // Batchtofile1
+    {"&Record to file...", "Auf&zeichnen in Datei...", "&Record to file...",
+     "Enregistrer en &continu...", nullptr},            // Recordtofile1
     {"?", "?", "?", "?", nullptr},                      // N2
     {"&Hilfe", "&Hilfe", "&Help", "&L'aide", nullptr},  // Hilfe1
     {"&Info", "&Info", "&Info", "&Înfo", nullptr},      // Info1

@@ -52,11 +52,12 @@ enum class MenuItem {
     Statistic,
     BatchToList,  // Batchlesen1
     BatchToFile,
-    Help,  // N2, the "?" menu
-    HelpFile,  // Hilfe1
+    RecordToFile,  // recording of the samples to a file, switched on and off
+    Help,          // N2, the "?" menu
+    HelpFile,      // Hilfe1
     Info,
 };
-inline constexpr int kMenuItemCount = 17;
+inline constexpr int kMenuItemCount = 18;
 
 // The caption an item has before any language has set it.
 std::string_view startCaption(MenuItem item);

@@ -1,8 +1,11 @@
 #include "files/export_text.h"
 
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+
 #include "common/atomic_file.h"
 #include "common/encoding.h"
-#include "common/numbers.h"
 
 namespace tarvelo::files {
 
@@ -30,14 +33,51 @@ std::string exportHeaderLine(const acquisition::SampleList& list) {
     return line;
 }
 
+namespace {
+
+// The time text of FormatSampleTime, with the date and time of the last
+// second kept per thread: a recording formats many samples of one second.
+void appendSampleTime(std::string& out, double timeMs) {
+    if (!(timeMs >= 0.0) || std::trunc(timeMs / 1000.0) > 4294967295.0) {
+        out += acquisition::kInvalidTimeText;
+        return;
+    }
+    thread_local double cachedSeconds = -1.0;
+    thread_local std::string prefix;  // "dd.mm.yyyy hh.mm.ss."
+    const double seconds = std::trunc(timeMs / 1000.0);
+    if (seconds != cachedSeconds) {
+        prefix = acquisition::FormatSampleTime(seconds * 1000.0);
+        prefix.resize(prefix.size() - 3);
+        cachedSeconds = seconds;
+    }
+    out += prefix;
+    const auto millis = static_cast<int>(static_cast<int64_t>(std::trunc(timeMs)) % 1000);
+    out += static_cast<char>('0' + millis / 100);
+    out += static_cast<char>('0' + millis / 10 % 10);
+    out += static_cast<char>('0' + millis % 10);
+}
+
+// common::formatValue without its allocation.
+void appendValue(std::string& out, double value, char decimalSeparator) {
+    char text[400];
+    const auto result = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, 5);
+    if (result.ec != std::errc())
+        return;
+    std::replace(text, result.ptr, '.', decimalSeparator);
+    out.append(text, result.ptr);
+}
+
+}  // namespace
+
 void appendExportLine(std::string& out, uint64_t number, const acquisition::SampleRow& row,
                       char decimalSeparator) {
-    out += std::to_string(number);
+    char digits[24];
+    out.append(digits, std::to_chars(digits, digits + sizeof digits, number).ptr);
     out += '\t';
-    out += acquisition::FormatSampleTime(row.timeMs);
+    appendSampleTime(out, row.timeMs);
     out += '\t';
     for (double value : row.channel) {
-        out += common::formatValue(value, decimalSeparator);
+        appendValue(out, value, decimalSeparator);
         out += '\t';
     }
     out += "\r\n";

@@ -52,6 +52,7 @@ bool RecordWriter::open(const std::string& path, std::string header, LineFormatt
         return false;
     }
     path_ = path;
+    size_ = static_cast<off_t>(header.size());
     formatLine_ = std::move(formatLine);
     maxQueued_ = maxQueued;
     queue_.reserve(2 * kWakeBatch);
@@ -170,9 +171,14 @@ void RecordWriter::run() {
                 formatLine_(text, ++number, row);
             std::string reason;
             if (!writeAll(text, &reason)) {
+                // A write can fail part-way (a full disk, a size limit): cut
+                // the file back to its last whole line.
+                if (::ftruncate(fd_, size_) != 0)
+                    reason += "; " + systemError("cannot cut the file back");
                 fail(reason);
                 return;
             }
+            size_ += static_cast<off_t>(text.size());
             written_.store(number);
             batch.clear();
             unsynced = true;

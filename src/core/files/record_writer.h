@@ -8,6 +8,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <sys/types.h>
 #include <thread>
 #include <vector>
 
@@ -88,6 +89,7 @@ private:
     LineFormatter formatLine_;
     std::size_t maxQueued_ = kDefaultMaxQueued;
     int fd_ = -1;
+    off_t size_ = 0;  // bytes of whole lines in the file; writer thread only
     std::thread thread_;
 
     mutable std::mutex mutex_;

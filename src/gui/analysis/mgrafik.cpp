@@ -745,4 +745,17 @@ void TgraphView::fPrintClick() {
     chartView_->viewport()->update();
 }
 
+void TgraphView::setRecordingSign(const QString& text) {
+    if (!recordingSign_) {
+        recordingSign_ = new QLabel(chartView_);
+        recordingSign_->setObjectName(QStringLiteral("RecordingSign"));
+        recordingSign_->setStyleSheet(
+            QStringLiteral("QLabel { color: #c00000; font-weight: bold; }"));
+        recordingSign_->move(8, 4);
+    }
+    recordingSign_->setText(QStringLiteral("\u25CF ") + text);
+    recordingSign_->adjustSize();
+    recordingSign_->setVisible(!text.isEmpty());
+}
+
 }  // namespace tarvelo::gui

@@ -125,6 +125,11 @@ public:
     // device, laid out at the target's aspect ratio.
     void renderChart(QPainter& painter, const QRectF& target);
 
+    // A sign in the chart's corner while the samples are recorded to a file;
+    // the empty text removes it.
+    void setRecordingSign(const QString& text);
+    QLabel* recordingSign() const { return recordingSign_; }
+
 public slots:
     void FormShow();
     void FormClose();
@@ -183,6 +188,7 @@ private:
     std::array<QColor, 4> colours_;
 
     QSplitter* splitter_ = nullptr;
+    QLabel* recordingSign_ = nullptr;
     QWidget* panel_ = nullptr;
     QCheckBox* xauto_ = nullptr;
     QCheckBox* yauto_ = nullptr;

@@ -20,6 +20,7 @@
 #include <QTreeView>
 #include <QWindow>
 
+#include "acquisition/batch_worker.h"
 #include "acquisition/samplelistmodel.h"
 #include "analysis/mgrafik.h"
 #include "analysis/mstatistic.h"
@@ -33,6 +34,7 @@
 #include "app/settings.h"
 #include "device/mlivetest.h"
 #include "device/replies.h"
+#include "files/record_writer.h"
 
 namespace tarvelo::gui {
 
@@ -181,6 +183,9 @@ void ThauptFenster::createMenus() {
         &ThauptFenster::statisticClick);
     add(samples, MenuItem::BatchToList, QKeySequence(), &ThauptFenster::Batchlesen1Click);
     add(samples, MenuItem::BatchToFile, QKeySequence(), &ThauptFenster::Batchtofile1Click);
+    add(samples, MenuItem::RecordToFile, QKeySequence(Qt::CTRL | Qt::Key_R),
+        &ThauptFenster::RecordToFileClick)
+        ->setCheckable(true);
 
     QMenu* help = menu(MenuItem::Help, "N2");
     add(help, MenuItem::HelpFile, QKeySequence(Qt::Key_F1), &ThauptFenster::Hilfe1Click);
@@ -562,6 +567,10 @@ bool ThauptFenster::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void ThauptFenster::shutdownWorkers() {
+    // A batch readout ends after its exchange in progress; a recording
+    // writes what it holds and closes its file.
+    batch_.reset();
+    stopRecording();
     // The sampling thread is woken wherever it waits (its sockets are shut
     // down) and joined, so that no thread runs while the program's objects
     // are destroyed; the join takes milliseconds, also during sampling.

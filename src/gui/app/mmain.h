@@ -4,8 +4,11 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <utility>
+#include <vector>
 
 #include <QMainWindow>
+#include <QPointer>
 
 #include "acquisition/mthread.h"
 #include "acquisition/sample_list.h"
@@ -22,13 +25,20 @@ class QTreeView;
 namespace tarvelo::app {
 struct ProcessValues;
 }
+namespace tarvelo::acquisition {
+class BatchUi;
+}
 namespace tarvelo::device {
 class Livetest;
+}
+namespace tarvelo::files {
+class RecordWriter;
 }
 
 namespace tarvelo::gui {
 
 class Dialogs;
+struct FileRequest;
 class SampleListModel;
 class Tabout;
 class Tconfig;
@@ -37,6 +47,7 @@ class TgraphView;
 class TstatWindow;
 class TFormExport;
 class Tform_gauge;
+class BatchWorker;
 
 // The main window: the sample list, the eight picture buttons, the menus,
 // start-up (probe, first contact) and shutdown. It owns the user-interface
@@ -118,6 +129,7 @@ public slots:
     virtual void statisticClick();
     virtual void Batchlesen1Click();
     virtual void Batchtofile1Click();
+    virtual void RecordToFileClick();
     virtual void Setup1Click();
     virtual void ProgrammEnde1Click();
     virtual void Hilfe1Click();
@@ -190,16 +202,52 @@ private:
     // Sample files, export and batch readout (mmain_files.cpp).
 public:
     void setExportForm(TFormExport* form) { formExport_ = form; }
-    void setBatchGauge(Tform_gauge* gauge) { gauge_ = gauge; }
+    void setBatchGauge(Tform_gauge* gauge);
+    // A batch readout runs on its thread; the commands that talk to the
+    // instrument or write the memory are disabled until it ends.
+    bool batchRunning() const;
 
 private:
+    // Runs `job` on the readout thread with the progress window; `done` runs
+    // here when it has ended.
+    void runBatch(std::function<void(device::DeviceLink&, acquisition::BatchUi&)> job,
+                  std::function<void()> done);
+    void setBatchControlsEnabled(bool enabled);
+    // The answer of a save dialog, or the empty text when the operator
+    // cancelled or the answer lies in a folder that does not exist (the box
+    // says so before anything is read or written).
+    QString askSavePath(const FileRequest& request);
     void exportToFile();
     void exportToWorkbook();
     // Message box with the stop icon and the caption "Error".
     void showFileError(const QString& text);
+    // The same with the caption in the current language.
+    void showTranslatedError(const QString& text);
 
     TFormExport* formExport_ = nullptr;
     Tform_gauge* gauge_ = nullptr;
+    std::unique_ptr<BatchWorker> batch_;
+    std::unique_ptr<acquisition::BatchUi> batchUi_;
+    // The controls the running readout disabled, to be enabled again.
+    std::vector<QPointer<QWidget>> batchWidgets_;
+    std::vector<QPointer<QAction>> batchActions_;
+
+    // Recording of the samples to a file (mmain_recording.cpp).
+public:
+    bool recording() const { return recorder_ != nullptr; }
+    const files::RecordWriter* recorder() const { return recorder_.get(); }
+
+private:
+    // Ends the recording, writing what it holds; a failed write is shown in
+    // a box when `report`.
+    void stopRecording(bool report = false);
+    // Every few hundred milliseconds while recording: a failed write ends it.
+    void watchRecording();
+    void showRecordingSign(bool on);
+
+    std::shared_ptr<files::RecordWriter> recorder_;
+    QString recordPath_;
+    QTimer* recordTimer_ = nullptr;
 };
 
 }  // namespace tarvelo::gui

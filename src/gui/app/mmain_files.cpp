@@ -6,12 +6,17 @@
 
 #include <string>
 
+#include <QAction>
 #include <QClipboard>
 #include <QDir>
+#include <QFileInfo>
 #include <QGuiApplication>
+#include <QPushButton>
+#include <QToolButton>
 #include <QUrl>
 
 #include "acquisition/batch_readout.h"
+#include "acquisition/batch_worker.h"
 #include "acquisition/mgauge.h"
 #include "acquisition/samplelistmodel.h"
 #include "app/dialogs.h"
@@ -27,12 +32,16 @@ namespace tarvelo::gui {
 
 namespace {
 
+using app::MenuItem;
+using Button = ThauptFenster::Button;
+
 // UiText entries used here.
 constexpr int kSaveTitleText = 25;        // "Save data as..."
 constexpr int kLoadTitleText = 26;        // "Load data..."
 constexpr int kDeleteQuestionText = 27;   // "Should the measured value memory be deleted?"
 constexpr int kQuestionCaptionText = 28;  // "Question?"
 constexpr int kExportCaptionText = 29;    // "Export data"
+constexpr int kErrorCaptionText = 34;     // "Error"
 constexpr int kBatchTitleText = 52;       // "Export batch memory"
 
 // The sample file's dialogs show and accept ".dat" in either case, as the
@@ -55,7 +64,13 @@ std::string localPath(const QString& path) {
     return QFile::encodeName(path).toStdString();
 }
 
-// What a batch readout shows, in this window and its progress window.
+QString programText(app::ProgramText id, const app::ProcessValues& values) {
+    const auto text = app::programText(id, values.settings.language.load());
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// What a batch readout shows, in this window and its progress window. Called
+// on the user-interface thread (the readout's thread posts to it).
 class WindowBatchUi : public acquisition::BatchUi {
 public:
     WindowBatchUi(ThauptFenster& window, Tform_gauge* gauge) : window_(window), gauge_(gauge) {}
@@ -67,7 +82,7 @@ public:
     }
     void progressStart(int maximum) override {
         if (gauge_)
-            gauge_->start(maximum);
+            gauge_->start(maximum, window_.values().settings.language.load());
     }
     void progress(int position) override {
         if (gauge_)
@@ -93,6 +108,11 @@ void ThauptFenster::showFileError(const QString& text) {
                      QMessageBox::Ok);
 }
 
+void ThauptFenster::showTranslatedError(const QString& text) {
+    dialogs_.message(this, text, fromUtf8(values_.uiText[kErrorCaptionText]), QMessageBox::Critical,
+                     QMessageBox::Ok);
+}
+
 // --- sample file -----------------------------------------------------------
 
 void ThauptFenster::SaveToFileClick() {
@@ -102,7 +122,7 @@ void ThauptFenster::SaveToFileClick() {
     request.filter = QLatin1String(kSampleFileFilter);
     request.defaultSuffix = QStringLiteral("dat");
     request.confirmOverwrite = true;
-    const QString path = dialogs_.saveFileName(this, request);
+    const QString path = askSavePath(request);
     if (path.isEmpty())
         return;
 
@@ -182,7 +202,7 @@ void ThauptFenster::exportToFile() {
     request.filter = QLatin1String(kExportFileFilter);
     request.defaultSuffix = QStringLiteral("asc");
     request.confirmOverwrite = false;
-    const QString path = dialogs_.saveFileName(this, request);
+    const QString path = askSavePath(request);
     if (path.isEmpty())
         return;
     const std::string text =
@@ -223,29 +243,128 @@ void ThauptFenster::exportToWorkbook() {
 
 // --- batch readout -----------------------------------------------------------
 
+QString ThauptFenster::askSavePath(const FileRequest& request) {
+    const QString path = dialogs_.saveFileName(this, request);
+    if (path.isEmpty())
+        return path;
+    // Refused here, before a readout of hours or any write begins.
+    const QString folder = QFileInfo(path).absolutePath();
+    if (!QFileInfo(folder).isDir()) {
+        showTranslatedError(programText(app::ProgramText::FolderMissing, values_)
+                                .arg(QDir::toNativeSeparators(folder)));
+        return {};
+    }
+    return path;
+}
+
+void ThauptFenster::setBatchGauge(Tform_gauge* gauge) {
+    gauge_ = gauge;
+    if (gauge_)
+        connect(gauge_, &Tform_gauge::cancelRequested, this, [this] {
+            if (batch_)
+                batch_->cancel();
+            gauge_->cancelButton()->setEnabled(false);
+        });
+}
+
+bool ThauptFenster::batchRunning() const {
+    return batch_ && batch_->running();
+}
+
+void ThauptFenster::setBatchControlsEnabled(bool enabled) {
+    if (!enabled) {
+        // Everything that talks to the instrument or writes the memory.
+        batchWidgets_.clear();
+        batchActions_.clear();
+        for (Button b : {Button::SingleShoot, Button::ClearList, Button::StartStopTransfer,
+                         Button::LoadFromFile}) {
+            if (button(b)->isEnabled())
+                batchWidgets_.emplace_back(button(b));
+        }
+        for (MenuItem item :
+             {MenuItem::GetActualSample, MenuItem::StartStopSampling, MenuItem::DeleteSampleData,
+              MenuItem::LoadFromFile, MenuItem::BatchToList, MenuItem::BatchToFile}) {
+            if (action(item)->isEnabled())
+                batchActions_.emplace_back(action(item));
+        }
+    }
+    for (const auto& widget : batchWidgets_)
+        if (widget)
+            widget->setEnabled(enabled);
+    for (const auto& item : batchActions_)
+        if (item)
+            item->setEnabled(enabled);
+}
+
+void ThauptFenster::runBatch(std::function<void(device::DeviceLink&, acquisition::BatchUi&)> job,
+                             std::function<void()> done) {
+    batchUi_ = std::make_unique<WindowBatchUi>(*this, gauge_);
+    batch_ = std::make_unique<BatchWorker>(values_.settings, values_.socketTimeoutMs,
+                                           link_.timing(), *batchUi_, *this);
+    setBatchControlsEnabled(false);
+    batch_->start(std::move(job), [this, done = std::move(done)] {
+        if (gauge_)
+            gauge_->finish();
+        setBatchControlsEnabled(true);
+        done();
+    });
+}
+
 void ThauptFenster::Batchlesen1Click() {
-    WindowBatchUi ui(*this, nullptr);
-    if (acquisition::batchToMemory(link_, values_.memory, ui))
-        setSaveExportEnabled(true);
+    if (batchRunning())
+        return;
+    auto summary = std::make_shared<acquisition::BatchSummary>();
+    runBatch(
+        [this, summary](device::DeviceLink& link, acquisition::BatchUi& ui) {
+            acquisition::batchToMemory(link, values_.memory, ui, summary.get());
+        },
+        [this, summary] {
+            // A readout whose count was read enables Save and Export, even
+            // when it appended nothing; one that was cut short, when it
+            // appended a row.
+            if (summary->read > 0 || summary->end == acquisition::BatchEnd::Complete)
+                setSaveExportEnabled(true);
+            if (summary->end == acquisition::BatchEnd::Lost)
+                showTranslatedError(programText(app::ProgramText::BatchLostToList, values_)
+                                        .arg(summary->read)
+                                        .arg(summary->records));
+        });
 }
 
 void ThauptFenster::Batchtofile1Click() {
+    if (batchRunning())
+        return;
     FileRequest request;
     request.title = fromUtf8(values_.uiText[kBatchTitleText]);
     request.folder = QString::fromStdString(values_.fileDialogFolder());
     request.filter = QLatin1String(kBatchFileFilter);
     request.defaultSuffix = QStringLiteral("txt");
     request.confirmOverwrite = true;
-    const QString path = dialogs_.saveFileName(this, request);
+    const QString path = askSavePath(request);
     if (path.isEmpty())
         return;
 
-    // The records go to the file only; the measurement memory is left alone.
-    WindowBatchUi ui(*this, gauge_);
-    std::string error;
-    if (acquisition::batchToFile(link_, localPath(path), ui, &error) ==
-        acquisition::BatchFileResult::WriteFailed)
-        showFileError(fromUtf8(error));
+    // The records go to the file only; the memory is left alone. An
+    // incomplete readout writes nothing.
+    struct Outcome {
+        acquisition::BatchSummary summary;
+        acquisition::BatchFileResult result = acquisition::BatchFileResult::NoConnection;
+        std::string error;
+    };
+    auto outcome = std::make_shared<Outcome>();
+    runBatch(
+        [outcome, target = localPath(path)](device::DeviceLink& link, acquisition::BatchUi& ui) {
+            outcome->result =
+                acquisition::batchToFile(link, target, ui, &outcome->error, &outcome->summary);
+        },
+        [this, outcome] {
+            if (outcome->result == acquisition::BatchFileResult::WriteFailed)
+                showFileError(fromUtf8(outcome->error));
+            else if (outcome->summary.end == acquisition::BatchEnd::Lost)
+                showTranslatedError(programText(app::ProgramText::BatchLostToFile, values_)
+                                        .arg(outcome->summary.read)
+                                        .arg(outcome->summary.records));
+        });
 }
 
 }  // namespace tarvelo::gui
