@@ -23,12 +23,30 @@ constexpr Entry kEntries[] = {
     // Settings and setup
 
     // Files, saving and export
+    {ProgramText::SaveFailed, "Die Datei konnte nicht gespeichert werden.",
+     "The file could not be saved.", "Le fichier n\u2019a pas pu \u00eatre enregistr\u00e9."},
+    {ProgramText::LoadFailed, "Die Datei konnte nicht gelesen werden.",
+     "The file could not be read.", "Le fichier n\u2019a pas pu \u00eatre lu."},
+    {ProgramText::WriteFailed, "Die Datei konnte nicht geschrieben werden.",
+     "The file could not be written.", "Le fichier n\u2019a pas pu \u00eatre \u00e9crit."},
 
     // Spreadsheet
 
     // Batch readout and recording
 
     // Graph, statistics and printout
+    {ProgramText::PrintFailed, "Die Seite konnte nicht gedruckt werden.",
+     "The page could not be printed.", "La page n\u2019a pas pu \u00eatre imprim\u00e9e."},
+    {ProgramText::ChartMouseHelp,
+     "Zoomen: mit der linken Maustaste ein Rechteck aufziehen.\n"
+     "Verschieben: mit der mittleren Maustaste ziehen oder die Pfeiltasten benutzen.\n"
+     "Zoom und Verschiebung zur\u00fccknehmen: mit der rechten Maustaste klicken.",
+     "Zoom: drag a rectangle with the left mouse button.\n"
+     "Pan: drag with the middle mouse button, or use the arrow keys.\n"
+     "Undo zoom and pan: click the right mouse button.",
+     "Zoom\u00a0: tracer un rectangle avec le bouton gauche de la souris.\n"
+     "D\u00e9placer\u00a0: faire glisser avec le bouton du milieu, ou utiliser les fl\u00e8ches.\n"
+     "Annuler zoom et d\u00e9placement\u00a0: cliquer avec le bouton droit."},
 
     // Graph image, copy and wheel zoom
 

@@ -16,12 +16,18 @@ enum class ProgramText {
     // Settings and setup
 
     // Files, saving and export
+    // Opening lines of the failure boxes; the system's own detail follows.
+    SaveFailed,
+    LoadFailed,
+    WriteFailed,
 
     // Spreadsheet
 
     // Batch readout and recording
 
     // Graph, statistics and printout
+    PrintFailed,
+    ChartMouseHelp,
 
     // Graph image, copy and wheel zoom
 

@@ -33,6 +33,8 @@
 #include "analysis/mprint.h"
 #include "analysis/standard_colours.h"
 #include "app/dialogs.h"
+#include "app/fit_controls.h"
+#include "app/shown_text.h"
 #include "app/placement.h"
 #include "app/process_values.h"
 #include "app/settings.h"
@@ -46,6 +48,7 @@ namespace {
 constexpr int kClientWidth = 856;
 constexpr int kClientHeight = 690;
 constexpr int kPanelHeight = 106;
+constexpr int kPanelMargin = 4;  // right of the rightmost control
 constexpr int kRefreshMs = 500;
 constexpr int kLimitsDelayMs = 100;
 // Label spacing in pixels: automatic steps aim at about this distance, and a
@@ -55,11 +58,11 @@ constexpr double kAutoLabelSpacing = 50.0;
 constexpr double kMinLabelSpacing = 18.0;
 constexpr double kXLabelSpacing = 90.0;
 
-char groupSeparator() {
+// The regional format's own thousands separator, whatever character it is
+// (French and many others group with a narrow or no-break space).
+std::string groupSeparator() {
     const QString sep = QLocale().groupSeparator();
-    if (sep.isEmpty() || sep.at(0).unicode() > 0x7f)
-        return ',';
-    return static_cast<char>(sep.at(0).unicode());
+    return sep.isEmpty() ? std::string(",") : sep.toStdString();
 }
 
 QColor toQColor(const analysis::StandardColour& c) {
@@ -123,7 +126,10 @@ TgraphView::TgraphView(app::ProcessValues& values, const acquisition::SampleList
     chart_ = new QChart();
     chart_->setAnimationOptions(QChart::NoAnimation);
     axisX_ = new QValueAxis(chart_);
-    axisX_->setLabelFormat(QStringLiteral("%g"));
+    // Localised label formats need an explicit precision.
+    axisX_->setLabelFormat(QStringLiteral("%.6g"));
+    chart_->setLocalizeNumbers(true);
+    followRegionalFormat();
     // Labels at round sample numbers (multiples of 1, 2 or 5 times a power
     // of ten), not at fractions of the range.
     axisX_->setTickType(QValueAxis::TicksDynamic);
@@ -177,10 +183,6 @@ void TgraphView::createControls() {
 
     chartView_ = new GraphChartView(chart_, splitter_);
     chartView_->setObjectName(QStringLiteral("Chart1"));
-    chartView_->setToolTip(
-        QStringLiteral("Zoom: drag a rectangle with the left mouse button.\n"
-                       "Pan: drag with the middle mouse button, or use the arrow keys.\n"
-                       "Undo zoom and pan: click the right mouse button."));
 
     panel_ = new QWidget(splitter_);
     panel_->setObjectName(QStringLiteral("Panel1"));
@@ -311,7 +313,15 @@ void TgraphView::closeEvent(QCloseEvent* event) {
     QWidget::closeEvent(event);
 }
 
+void TgraphView::followRegionalFormat() {
+    // Sample numbers with the regional decimal separator, without grouping.
+    QLocale xLocale;
+    xLocale.setNumberOptions(QLocale::OmitGroupSeparator);
+    chart_->setLocale(xLocale);
+}
+
 void TgraphView::FormShow() {
+    followRegionalFormat();
     timer2_->stop();
     gRefresh_->setChecked(false);
 
@@ -367,6 +377,20 @@ void TgraphView::ApplyLanguage() {
         series_[k - 1]->setName(channelCaption(k));
         ch_[k - 1]->setText(channelCaption(k));
     }
+    chartView_->setToolTip(programText(app::ProgramText::ChartMouseHelp));
+    // Longer translations widen their controls and move their neighbours;
+    // the window grows only when the panel would run past its edge.
+    // Back to the normal width when the texts fit again, unless the user
+    // has resized the window meanwhile.
+    const int needed = fitControls(*panel_) + kPanelMargin;
+    const int wanted = std::max(kClientWidth, needed);
+    if (needed > width() || (width() == fittedWidth_ && wanted != width()))
+        resize(wanted, height());
+    fittedWidth_ = width();
+}
+
+QString TgraphView::programText(app::ProgramText id) const {
+    return shownText(id, values_.settings.language.load());
 }
 
 void TgraphView::fillChart() {
@@ -428,6 +452,10 @@ void TgraphView::reduceSeries() {
 }
 
 void TgraphView::setXRange(double min, double max) {
+    // The label step for the new range first: the chart labels the new range
+    // at once with the step it has, and a step left from a narrow zoom would
+    // ask it for tens of thousands of labels over the whole memory.
+    setXTickInterval(min, max);
     axisX_->setRange(min, max);
 }
 
@@ -436,7 +464,11 @@ void TgraphView::setYRange(double min, double max) {
 }
 
 void TgraphView::updateXTicks() {
-    const double range = axisX_->max() - axisX_->min();
+    setXTickInterval(axisX_->min(), axisX_->max());
+}
+
+void TgraphView::setXTickInterval(double min, double max) {
+    const double range = max - min;
     if (!std::isfinite(range) || !(range > 0))
         return;
     const double width = std::max(1.0, chart_->plotArea().width());
@@ -473,8 +505,8 @@ void TgraphView::rebuildYLabels() {
         return;
     yTicks_ = ticks;
 
-    const char dec = SampleListModel::decimalSeparator();
-    const char group = groupSeparator();
+    const std::string dec(1, SampleListModel::decimalSeparator());
+    const std::string group = groupSeparator();
     for (const QString& label : axisY_->categoriesLabels())
         axisY_->remove(label);
     axisY_->setStartValue(ticks.isEmpty() ? lo : ticks.front() - step);
@@ -694,8 +726,9 @@ void TgraphView::fPrintClick() {
     const bool printed = printGraphPage(
         *printer_, [this](QPainter& p, const QRectF& band) { renderChart(p, band); }, content);
     if (!printed) {
-        dialogs_.message(this, QStringLiteral("The page could not be printed."),
-                         QStringLiteral("Error"), QMessageBox::Critical, QMessageBox::Ok);
+        dialogs_.message(this, programText(app::ProgramText::PrintFailed),
+                         QString::fromStdString(values_.uiText[34]), QMessageBox::Critical,
+                         QMessageBox::Ok);
     }
     chartView_->viewport()->update();
 }

@@ -14,6 +14,7 @@
 #include "acquisition/measurement_memory.h"
 #include "acquisition/sample_row.h"
 #include "analysis/chart_support.h"
+#include "app/program_text.h"
 
 class QCheckBox;
 class QLabel;
@@ -149,6 +150,7 @@ protected:
 private:
     void createControls();
     QString channelCaption(int channel) const;
+    QString programText(app::ProgramText id) const;
     // Fills the chart from one snapshot of the memory.
     void fillChart();
     // Sets the automatically scaled axes to the extents of the attached
@@ -156,8 +158,10 @@ private:
     void applyAutoscale();
     // Feeds the series with the reduction of their data to the visible range.
     void reduceSeries();
+    void followRegionalFormat();
     void rebuildYLabels();
     void updateXTicks();
+    void setXTickInterval(double min, double max);
     void syncAttachment();
     void writeLimitEdits(bool x, bool y);
     void readAxisLimits(bool x, bool y);
@@ -200,6 +204,7 @@ private:
     bool yAutoScale_ = false;
     std::optional<double> yStep_;
     bool centred_ = false;
+    int fittedWidth_ = 0;  // the width ApplyLanguage last gave the window
 
     // The last snapshot and its per-channel split, reused from fill to fill.
     std::vector<acquisition::SampleRow> rows_;

@@ -17,6 +17,7 @@
 #include "acquisition/samplelistmodel.h"
 #include "app/dialogs.h"
 #include "app/process_values.h"
+#include "app/shown_text.h"
 #include "device/replies.h"
 #include "files/export_text.h"
 #include "files/mexport.h"
@@ -43,6 +44,12 @@ const char* const kBatchFileFilter = "Batch files (*.txt)";
 
 QString fromUtf8(const std::string& text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// A failure box's text: what failed in the chosen language, then the
+// system's reason (file name and error).
+QString failureText(app::ProgramText what, int language, const std::string& detail) {
+    return shownText(what, language) + QLatin1Char('\n') + fromUtf8(detail);
 }
 
 std::string localPath(const QString& path) {
@@ -104,7 +111,8 @@ void ThauptFenster::SaveToFileClick() {
     // fails leaves an existing file as it was.
     std::string error;
     if (!files::saveSampleFile(localPath(path), values_.memory, &error))
-        showFileError(fromUtf8(error));
+        showFileError(
+            failureText(app::ProgramText::SaveFailed, values_.settings.language.load(), error));
 }
 
 void ThauptFenster::LoadFromFileClick() {
@@ -125,7 +133,8 @@ void ThauptFenster::LoadFromFileClick() {
         return;
     }
     if (!loaded.ok()) {
-        showFileError(fromUtf8(loaded.detail));
+        showFileError(failureText(app::ProgramText::LoadFailed, values_.settings.language.load(),
+                                  loaded.detail));
         return;
     }
 
@@ -182,7 +191,8 @@ void ThauptFenster::exportToFile() {
         files::exportText(values_.memory, list_, SampleListModel::decimalSeparator());
     std::string error;
     if (!files::saveExportFile(localPath(path), text, &error))
-        showFileError(fromUtf8(error));
+        showFileError(
+            failureText(app::ProgramText::WriteFailed, values_.settings.language.load(), error));
 }
 
 void ThauptFenster::exportToWorkbook() {
@@ -238,7 +248,8 @@ void ThauptFenster::Batchtofile1Click() {
     std::string error;
     if (acquisition::batchToFile(link_, localPath(path), ui, &error) ==
         acquisition::BatchFileResult::WriteFailed)
-        showFileError(fromUtf8(error));
+        showFileError(
+            failureText(app::ProgramText::WriteFailed, values_.settings.language.load(), error));
 }
 
 }  // namespace tarvelo::gui

@@ -1,5 +1,8 @@
 #include "app/program.h"
 
+#include <QApplication>
+#include <QFont>
+
 #include "acquisition/mgauge.h"
 #include "acquisition/mmesswerte.h"
 #include "analysis/mgrafik.h"
@@ -10,7 +13,14 @@
 
 namespace tarvelo::gui {
 
+void useProgramFont() {
+    QFont font = QApplication::font();
+    font.setPointSize(kProgramFontPoints);
+    QApplication::setFont(font);
+}
+
 ProgramWindows createProgramWindows(app::ProcessValues& values, Dialogs& dialogs) {
+    useProgramFont();
     ProgramWindows windows;
     windows.hauptFenster = std::make_unique<ThauptFenster>(values, dialogs);
     ThauptFenster* main = windows.hauptFenster.get();
