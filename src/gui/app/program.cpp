@@ -1,5 +1,7 @@
 #include "app/program.h"
 
+#include <clocale>
+
 #include <QApplication>
 #include <QFont>
 
@@ -21,6 +23,11 @@ void useProgramFont() {
 
 ProgramWindows createProgramWindows(app::ProcessValues& values, Dialogs& dialogs) {
     useProgramFont();
+    // The application object took the C library's number format from the
+    // regional settings; the libraries that write files (the workbook's XML)
+    // format with it and would write "0,7" under German settings, which no
+    // reader accepts. The windows take their separators from QLocale.
+    std::setlocale(LC_NUMERIC, "C");
     ProgramWindows windows;
     windows.hauptFenster = std::make_unique<ThauptFenster>(values, dialogs);
     ThauptFenster* main = windows.hauptFenster.get();
