@@ -206,6 +206,7 @@ private slots:
     void everyWindowWhole_data();
     void everyWindowWhole();
     void longUnitKeepsChannelName();
+    void autoRefreshKeepsYLabelsWhole();
 
 private:
     // Shows one window (prepare), checks it and hides it again (finish).
@@ -358,6 +359,32 @@ void TestLayout::longUnitKeepsChannelName() {
     QVERIFY(header->fontMetrics().horizontalAdvance(caption) > header->sectionSize(3));
     QCOMPARE(header->textElideMode(), Qt::ElideRight);
     QCOMPARE(header->model()->headerData(3, Qt::Horizontal, Qt::ToolTipRole).toString(), caption);
+}
+
+void TestLayout::autoRefreshKeepsYLabelsWhole() {
+    // Values in a narrow band while sampling: Auto-Refresh narrows the label
+    // step, and the longer labels must be laid out, not shortened.
+    Rig rig;
+    rig.writeSettings();
+    rig.startReady();
+    for (int i = 0; i < 300; ++i)
+        rig.values.memory.AppendSample(tarvelo::test::makeRow(12345.2 + 0.002 * i, 1, 2, 3));
+    tarvelo::gui::TgraphView& g = *rig.windows.graph;
+    g.showGraph();
+    QVERIFY(QTest::qWaitForWindowExposed(&g));
+    for (int k = 2; k <= 4; ++k)
+        g.channelBox(k)->setChecked(false);
+    const QStringList before = g.yAxisLabels();
+    // Whole right after each tick of Auto-Refresh, not only after a later
+    // layout (a printout draws the chart at once).
+    for (int tick = 0; tick < 2; ++tick) {
+        g.Timer2Timer();
+        const QStringList shortened = shortenedChartTexts(g.chart(), g.yAxisLabels());
+        QVERIFY2(shortened.isEmpty(), qPrintable(shortened.join(QLatin1Char('\n'))));
+        QCoreApplication::processEvents();
+    }
+    QVERIFY(g.preferredYStep().has_value());
+    QVERIFY(g.yAxisLabels() != before);
 }
 
 QTEST_MAIN(TestLayout)

@@ -158,10 +158,16 @@ TgraphView::TgraphView(app::ProcessValues& values, const acquisition::SampleList
     connect(axisY_, &QValueAxis::rangeChanged, this, &TgraphView::rebuildYLabels);
     connect(axisX_, &QValueAxis::rangeChanged, this, &TgraphView::updateXTicks);
     connect(chart_, &QChart::plotAreaChanged, this, [this](const QRectF& area) {
+        // Inside the chart's layout pass: a label change here only marks the
+        // layout for the next pass.
+        const bool outer = !layingOut_;
+        layingOut_ = true;
         if (static_cast<int>(std::ceil(area.width())) != reducedColumns_)
             reduceSeries();
         updateXTicks();
         rebuildYLabels();
+        if (outer)
+            layingOut_ = false;
     });
     connect(chartView_, &GraphChartView::viewChanged, this, &TgraphView::Chart1Zoom);
     connect(chartView_, &GraphChartView::panning, this, [this] { reduceSeries(); });
@@ -513,6 +519,14 @@ void TgraphView::rebuildYLabels() {
     for (double v : ticks) {
         const double shown = std::fabs(v) < step * 1e-6 ? 0.0 : v;
         axisY_->append(QString::fromStdString(analysis::formatAxisLabel(shown, dec, group)), v);
+    }
+    // The axis is as wide as its longest label: lay the chart out again at
+    // once, or the new labels are drawn shortened ("...") to the old width,
+    // on screen until the next layout and on a printed page for good.
+    if (!layingOut_ && chart_->layout()) {
+        layingOut_ = true;
+        chart_->layout()->activate();
+        layingOut_ = false;
     }
 }
 

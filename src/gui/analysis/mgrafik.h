@@ -204,7 +204,9 @@ private:
     bool yAutoScale_ = false;
     std::optional<double> yStep_;
     bool centred_ = false;
-    int fittedWidth_ = 0;  // the width ApplyLanguage last gave the window
+    int fittedWidth_ = 0;
+    bool layingOut_ = false;  // within a layout pass of the chart  // the width ApplyLanguage last
+                              // gave the window
 
     // The last snapshot and its per-channel split, reused from fill to fill.
     std::vector<acquisition::SampleRow> rows_;
