@@ -28,6 +28,7 @@
 #include "acquisition/mmesswerte.h"
 #include "acquisition/sample_list.h"
 #include "acquisition/samplelistmodel.h"
+#include "analysis/axis_labels.h"
 #include "analysis/chartview.h"
 #include "analysis/mlinecolor.h"
 #include "analysis/mprint.h"
@@ -51,19 +52,6 @@ constexpr int kPanelHeight = 106;
 constexpr int kPanelMargin = 4;  // right of the rightmost control
 constexpr int kRefreshMs = 500;
 constexpr int kLimitsDelayMs = 100;
-// Label spacing in pixels: automatic steps aim at about this distance, and a
-// preferred step is widened in 1-2-5 steps while labels would come closer
-// than the minimum.
-constexpr double kAutoLabelSpacing = 50.0;
-constexpr double kMinLabelSpacing = 18.0;
-constexpr double kXLabelSpacing = 90.0;
-
-// The regional format's own thousands separator, whatever character it is
-// (French and many others group with a narrow or no-break space).
-std::string groupSeparator() {
-    const QString sep = QLocale().groupSeparator();
-    return sep.isEmpty() ? std::string(",") : sep.toStdString();
-}
 
 QColor toQColor(const analysis::StandardColour& c) {
     return QColor(c.red, c.green, c.blue);
@@ -74,18 +62,6 @@ QColor colourForIndex(int channel, int index) {
         return toQColor(*c);
     // A hand-edited value outside the list: the channel's default colour.
     return toQColor(*analysis::standardColour(analysis::kDefaultColourIndex[channel - 1]));
-}
-
-// The smallest of 1, 2, 5 times a power of ten that is at least `raw`.
-double niceStepAtLeast(double raw) {
-    if (!(raw > 0) || !std::isfinite(raw))
-        return 1.0;
-    const double power = std::pow(10.0, std::floor(std::log10(raw)));
-    for (double m : {1.0, 2.0, 5.0, 10.0}) {
-        if (m * power >= raw * (1 - 1e-12))
-            return m * power;
-    }
-    return 10 * power;
 }
 
 // An axis range for automatic scaling: the data's extents, widened by one
@@ -153,21 +129,18 @@ TgraphView::TgraphView(app::ProcessValues& values, const acquisition::SampleList
         series_[k - 1] = s;
     }
 
+    labels_ = std::make_unique<AxisLabels>(*chart_, *axisX_, *axisY_);
     createControls();
 
     connect(axisY_, &QValueAxis::rangeChanged, this, &TgraphView::rebuildYLabels);
     connect(axisX_, &QValueAxis::rangeChanged, this, &TgraphView::updateXTicks);
     connect(chart_, &QChart::plotAreaChanged, this, [this](const QRectF& area) {
-        // Inside the chart's layout pass: a label change here only marks the
-        // layout for the next pass.
-        const bool outer = !layingOut_;
-        layingOut_ = true;
-        if (static_cast<int>(std::ceil(area.width())) != reducedColumns_)
-            reduceSeries();
-        updateXTicks();
-        rebuildYLabels();
-        if (outer)
-            layingOut_ = false;
+        labels_->withinLayout([this, &area] {
+            if (static_cast<int>(std::ceil(area.width())) != reducedColumns_)
+                reduceSeries();
+            updateXTicks();
+            rebuildYLabels();
+        });
     });
     connect(chartView_, &GraphChartView::viewChanged, this, &TgraphView::Chart1Zoom);
     connect(chartView_, &GraphChartView::panning, this, [this] { reduceSeries(); });
@@ -458,10 +431,8 @@ void TgraphView::reduceSeries() {
 }
 
 void TgraphView::setXRange(double min, double max) {
-    // The label step for the new range first: the chart labels the new range
-    // at once with the step it has, and a step left from a narrow zoom would
-    // ask it for tens of thousands of labels over the whole memory.
-    setXTickInterval(min, max);
+    // The label step for the new range first (see AxisLabels::placeX).
+    labels_->placeX(min, max);
     axisX_->setRange(min, max);
 }
 
@@ -470,64 +441,11 @@ void TgraphView::setYRange(double min, double max) {
 }
 
 void TgraphView::updateXTicks() {
-    setXTickInterval(axisX_->min(), axisX_->max());
-}
-
-void TgraphView::setXTickInterval(double min, double max) {
-    const double range = max - min;
-    if (!std::isfinite(range) || !(range > 0))
-        return;
-    const double width = std::max(1.0, chart_->plotArea().width());
-    const double step = niceStepAtLeast(range / std::max(2.0, std::floor(width / kXLabelSpacing)));
-    if (axisX_->tickInterval() != step)
-        axisX_->setTickInterval(step);
+    labels_->placeX();
 }
 
 void TgraphView::rebuildYLabels() {
-    const double lo = axisY_->min();
-    const double hi = axisY_->max();
-    const double range = hi - lo;
-    if (!std::isfinite(lo) || !std::isfinite(hi) || !(range > 0))
-        return;
-    const double height = std::max(1.0, chart_->plotArea().height());
-    const double maxLabels = std::max(2.0, std::floor(height / kMinLabelSpacing));
-    double step = 0;
-    if (yStep_) {
-        step = *yStep_;
-        // 1, 2, 5, 10 ... times the preferred step until the labels fit.
-        const std::array<double, 3> factors = {2.0, 2.5, 2.0};
-        for (std::size_t i = 0; range / step > maxLabels; i = (i + 1) % factors.size())
-            step *= factors[i];
-    } else {
-        step = niceStepAtLeast(range / std::max(2.0, std::floor(height / kAutoLabelSpacing)));
-    }
-
-    QList<double> ticks;
-    const double first = std::ceil(lo / step - 1e-9);
-    const double last = std::floor(hi / step + 1e-9);
-    for (double i = first; i <= last && ticks.size() < 1000; i += 1)
-        ticks.append(i * step);
-    if (ticks == yTicks_ && !axisY_->categoriesLabels().isEmpty())
-        return;
-    yTicks_ = ticks;
-
-    const std::string dec(1, SampleListModel::decimalSeparator());
-    const std::string group = groupSeparator();
-    for (const QString& label : axisY_->categoriesLabels())
-        axisY_->remove(label);
-    axisY_->setStartValue(ticks.isEmpty() ? lo : ticks.front() - step);
-    for (double v : ticks) {
-        const double shown = std::fabs(v) < step * 1e-6 ? 0.0 : v;
-        axisY_->append(QString::fromStdString(analysis::formatAxisLabel(shown, dec, group)), v);
-    }
-    // The axis is as wide as its longest label: lay the chart out again at
-    // once, or the new labels are drawn shortened ("...") to the old width,
-    // on screen until the next layout and on a printed page for good.
-    if (!layingOut_ && chart_->layout()) {
-        layingOut_ = true;
-        chart_->layout()->activate();
-        layingOut_ = false;
-    }
+    labels_->placeY(yStep_);
 }
 
 void TgraphView::syncAttachment() {

@@ -41,6 +41,7 @@ struct ProcessValues;
 namespace tarvelo::gui {
 
 class Dialogs;
+class AxisLabels;
 class GraphChartView;
 class TLineColor;
 class Tmesswerte;
@@ -161,7 +162,6 @@ private:
     void followRegionalFormat();
     void rebuildYLabels();
     void updateXTicks();
-    void setXTickInterval(double min, double max);
     void syncAttachment();
     void writeLimitEdits(bool x, bool y);
     void readAxisLimits(bool x, bool y);
@@ -204,9 +204,8 @@ private:
     bool yAutoScale_ = false;
     std::optional<double> yStep_;
     bool centred_ = false;
+    // The width ApplyLanguage last gave the window.
     int fittedWidth_ = 0;
-    bool layingOut_ = false;  // within a layout pass of the chart  // the width ApplyLanguage last
-                              // gave the window
 
     // The last snapshot and its per-channel split, reused from fill to fill.
     std::vector<acquisition::SampleRow> rows_;
@@ -214,9 +213,9 @@ private:
     std::array<std::vector<double>, 4> channelValues_;
     std::vector<analysis::Point> reduced_;
     QList<QPointF> points_;
-    QList<double> yTicks_;
     int reducedColumns_ = -1;
 
+    std::unique_ptr<AxisLabels> labels_;
     std::unique_ptr<QPrinter> printer_;
     PrinterSetup printerSetup_;
     // The PDF file the user last confirmed in the printer setup, if any.
