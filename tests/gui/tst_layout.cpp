@@ -252,6 +252,12 @@ void TestLayout::setLanguage(int language) {
     Rig& rig = *rig_;
     rig.values.settings.language = language;
     rig.window().ApplyLanguage();
+    // As after the first contact: the channel captions carry their units.
+    tarvelo::acquisition::SampleList& list = rig.window().sampleList();
+    const char* units[] = {" (kN)", " (mm)", " (N.C.)", " (\u00b0C)"};
+    for (int k = 1; k <= 4; ++k)
+        list.setCaption(k + 1, list.channelCaption(k) + units[k - 1]);
+    rig.window().listModel()->captionsChanged();
     rig.windows.graph->ApplyLanguage();
 }
 
