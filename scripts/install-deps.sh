@@ -15,20 +15,39 @@ packages=(
   # display for the run command and screenshots, tools the tests use
   xvfb xauth x11-apps x11-utils imagemagick poppler-utils python3-openpyxl iproute2
   fonts-dejavu-core
+  # the regional formats the window tests run under
+  locales
   # fuzzing and sanitizer runtimes
   clang libclang-rt-14-dev
   # the Debian package (scripts/package.sh): dependencies, desktop entry check
   dpkg-dev file fakeroot desktop-file-utils
 )
 
+# Regional formats generated for the tests (German and French separators).
+locales=(de_DE.UTF-8 fr_FR.UTF-8)
+
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
-[ ${#missing[@]} -eq 0 ] && { echo "install-deps: all packages present"; exit 0; }
+if [ ${#missing[@]} -eq 0 ]; then
+  echo "install-deps: all packages present"
+else
+  export DEBIAN_FRONTEND=noninteractive
+  $sudo apt-get update -qq
+  $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
 
-sudo=""
-[ "$(id -u)" -eq 0 ] || sudo="sudo"
-export DEBIAN_FRONTEND=noninteractive
-$sudo apt-get update -qq
-$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+generate=0
+for l in "${locales[@]}"; do
+  # locale -a lists "de_DE.utf8" for de_DE.UTF-8.
+  name=${l%%.*}.utf8
+  locale -a 2>/dev/null | grep -qx "$name" && continue
+  $sudo sed -i "s/^# *\($l UTF-8\)/\1/" /etc/locale.gen
+  grep -qx "$l UTF-8" /etc/locale.gen || echo "$l UTF-8" | $sudo tee -a /etc/locale.gen >/dev/null
+  generate=1
+done
+[ $generate -eq 0 ] || $sudo locale-gen

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds and runs the whole test suite:
-#   1. the normal build (program, simulator, core and window tests);
+#   1. the normal build (program, simulator, core and window tests), and the
+#      window tests once more under the German regional format;
 #   2. the same tests built with AddressSanitizer and UndefinedBehaviorSanitizer;
 #   3. the core tests (device link, memory, sampling) under ThreadSanitizer.
 #   4. the fuzz targets for 15 seconds each (scripts/fuzz.sh).
@@ -22,6 +23,11 @@ run_ctest() {
 echo "== build and test: $here/build"
 bash scripts/build.sh build
 run_ctest build
+
+# Each window test sets the regional format it expects: none may depend on
+# the machine's.
+echo "== window tests under LANG=de_DE.UTF-8: $here/build"
+LANG=de_DE.UTF-8 LC_ALL=de_DE.UTF-8 run_ctest build -L gui
 
 if [ $quick -eq 0 ]; then
   echo "== AddressSanitizer + UndefinedBehaviorSanitizer: $here/build-asan"

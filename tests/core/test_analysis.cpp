@@ -188,6 +188,8 @@ TEST(AnalysisChart, AxisLabelAndLimitFormats) {
     EXPECT_EQ(formatAxisLabel(-0.0000001, '.', ','), "0");
     EXPECT_EQ(formatAxisLabel(-0.0, '.', ','), "0");
     EXPECT_EQ(formatAxisLabel(1e20, '.', ','), "100,000,000,000,000,000,000");
+    // A group separator outside ASCII (French: narrow no-break space).
+    EXPECT_EQ(formatAxisLabel(-1002.7, ",", "\u202f"), "-1\u202f002,7");
 
     EXPECT_EQ(formatLimit(4, '.'), "4.00");
     EXPECT_EQ(formatLimit(-2.5, ','), "-2,50");

@@ -13,10 +13,23 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QLocale>
 #include <QTest>
 #include <QTreeView>
 
 #include "acquisition/samplelistmodel.h"
+
+namespace {
+
+// Every window test starts in the C regional format ("." as the decimal
+// separator, no grouping) whatever the machine's; a test that wants another
+// format sets it with QLocale::setDefault.
+void useCFormat() {
+    QLocale::setDefault(QLocale::c());
+}
+Q_COREAPP_STARTUP_FUNCTION(useCFormat)
+
+}  // namespace
 
 namespace tarvelo::guitest {
 

@@ -9,6 +9,7 @@
 #include <QDialogButtonBox>
 #include <QFile>
 #include <QLineEdit>
+#include <QLocale>
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QProcess>
@@ -152,6 +153,7 @@ private slots:
     void pageWithChartAndStatistics();
     void printDialogChoosesThePdfFile();
     void nothingIsWrittenToAnUnconfirmedFile();
+    void frenchYLabelsWholeAndGrouped();
 
 private:
     QTemporaryDir home_;
@@ -275,6 +277,37 @@ void TestPrint::pageWithChartAndStatistics() {
     // The window is as it was.
     QCOMPARE(g.axisX()->min(), 0.5);
     QVERIFY(g.isVisible());
+}
+
+void TestPrint::frenchYLabelsWholeAndGrouped() {
+    // Values in a narrow band above 1000, as while sampling: Auto-Refresh
+    // gives a fine label step, whose long labels must be printed whole, with
+    // the French separators.
+    QLocale::setDefault(QLocale(QLocale::French, QLocale::France));
+    Rig rig;
+    startRig(rig, {QStringLiteral("Language=2")});
+    for (int i = 0; i < 200; ++i)
+        rig.values.memory.AppendSample(row(1000.2 + 0.004 * i, 1000.3, 1000.5, 1001));
+    rig.window().GrafikClick();
+    TgraphView& g = *rig.windows.graph;
+    g.RefreshSeries();
+    const QStringList labels = g.yAxisLabels();
+    QVERIFY(labels.size() > 5);
+    QVERIFY2(labels.contains(QStringLiteral("1\u202f000,5")), qPrintable(labels.join(' ')));
+
+    const QString pdf = home_.filePath(QStringLiteral("french.pdf"));
+    printToFile(g, pdf);
+    QTest::mouseClick(g.fPrint(), Qt::LeftButton);
+    QLocale::setDefault(QLocale::c());
+    QStringList printed;
+    for (const Run& r : runsOf(pdf))
+        printed << r.text;
+    QVERIFY(!printed.filter(QStringLiteral("...")).size());
+    // pdftotext splits words at the narrow no-break space.
+    for (QString label : labels) {
+        label.replace(QChar(0x202F), QLatin1Char(' '));
+        QVERIFY2(printed.contains(label), qPrintable(label + " | " + printed.join(" | ")));
+    }
 }
 
 void TestPrint::printDialogChoosesThePdfFile() {

@@ -207,7 +207,10 @@ void TestSetup::aboutBox() {
     QTimer::singleShot(0, [&] {
         QTRY_VERIFY(about->isVisible());
         QCOMPARE(about->windowTitle(), QStringLiteral("KORVANTE Mirelda"));
-        QCOMPARE(about->size(), QSize(385, 286));
+        // 385 wide, or as much wider as the links need in this font.
+        QCOMPARE(about->height(), 286);
+        QVERIFY(about->width() >= 385);
+        QVERIFY(about->rect().contains(about->mailLink()->geometry()));
         QCOMPARE(about->versionLabel()->text(), QStringLiteral("Programm-Version: 3.3.3.0"));
         QVERIFY(about->sysLabel()->text().startsWith(QSysInfo::prettyProductName() +
                                                      QStringLiteral(", Version ")));

@@ -25,7 +25,7 @@ std::optional<double> preferredYStep(double range) {
     return step;
 }
 
-std::string formatAxisLabel(double value, char decimalSep, char groupSep) {
+std::string formatAxisLabel(double value, std::string_view decimalSep, std::string_view groupSep) {
     if (std::isnan(value))
         return "NAN";
     if (std::isinf(value))
@@ -51,7 +51,7 @@ std::string formatAxisLabel(double value, char decimalSep, char groupSep) {
     const bool zero = fraction.empty() && intPart.find_first_not_of('0') == std::string_view::npos;
 
     std::string out;
-    out.reserve(intPart.size() * 4 / 3 + fraction.size() + 3);
+    out.reserve(intPart.size() * (1 + groupSep.size()) + fraction.size() + decimalSep.size() + 1);
     if (negative && !zero)
         out += '-';
     for (std::size_t i = 0; i < intPart.size(); ++i) {

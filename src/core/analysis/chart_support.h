@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "acquisition/sample_row.h"
@@ -17,8 +18,13 @@ std::optional<double> preferredYStep(double range);
 
 // Y axis label in the form "#,##0.######": groups of three integer digits
 // separated by groupSep, at least one integer digit, up to six decimals with
-// trailing zeros dropped. A value that rounds to zero shows as "0".
-std::string formatAxisLabel(double value, char decimalSep, char groupSep);
+// trailing zeros dropped. A value that rounds to zero shows as "0". The
+// separators are UTF-8 texts: many regional formats group with a space
+// character outside ASCII (U+202F, U+00A0).
+std::string formatAxisLabel(double value, std::string_view decimalSep, std::string_view groupSep);
+inline std::string formatAxisLabel(double value, char decimalSep, char groupSep) {
+    return formatAxisLabel(value, std::string_view(&decimalSep, 1), std::string_view(&groupSep, 1));
+}
 
 // The axis limit edits: "%f" with exactly two decimals.
 std::string formatLimit(double value, char decimalSep);

@@ -26,6 +26,12 @@ constexpr Entry kEntries[] = {
      "Impossible d’enregistrer les paramètres dans %1.\n%2"},
 
     // Files, saving and export
+    {ProgramText::SaveFailed, "Die Datei konnte nicht gespeichert werden.",
+     "The file could not be saved.", "Le fichier n\u2019a pas pu \u00eatre enregistr\u00e9."},
+    {ProgramText::LoadFailed, "Die Datei konnte nicht gelesen werden.",
+     "The file could not be read.", "Le fichier n\u2019a pas pu \u00eatre lu."},
+    {ProgramText::WriteFailed, "Die Datei konnte nicht geschrieben werden.",
+     "The file could not be written.", "Le fichier n\u2019a pas pu \u00eatre \u00e9crit."},
 
     // Spreadsheet
     {ProgramText::WorkbookSaveTitle, "Arbeitsmappe speichern unter...", "Save workbook as...",
@@ -64,6 +70,8 @@ constexpr Entry kEntries[] = {
     {ProgramText::RecordingOn, "Aufzeichnung läuft", "Recording", "Enregistrement en cours"},
 
     // Graph, statistics and printout
+    {ProgramText::PrintFailed, "Die Seite konnte nicht gedruckt werden.",
+     "The page could not be printed.", "La page n\u2019a pas pu \u00eatre imprim\u00e9e."},
 
     // Graph image, copy and wheel zoom
     {ProgramText::GraphImageButton, "Bild...", "Image...", "Image..."},

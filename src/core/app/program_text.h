@@ -17,6 +17,10 @@ enum class ProgramText {
     SettingsNotSaved,  // %1 the file, %2 the reason
 
     // Files, saving and export
+    // Opening lines of the failure boxes; the system's own detail follows.
+    SaveFailed,
+    LoadFailed,
+    WriteFailed,
 
     // Spreadsheet
     WorkbookSaveTitle,
@@ -34,6 +38,7 @@ enum class ProgramText {
     RecordingOn,       // the graph window's sign
 
     // Graph, statistics and printout
+    PrintFailed,
 
     // Graph image, copy and wheel zoom
     GraphImageButton,

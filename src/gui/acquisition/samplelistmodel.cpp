@@ -41,7 +41,7 @@ QVariant SampleListModel::data(const QModelIndex& index, int role) const {
 QVariant SampleListModel::headerData(int section, Qt::Orientation orientation, int role) const {
     if (orientation != Qt::Horizontal || section < 0 || section >= kColumns)
         return {};
-    if (role == Qt::DisplayRole)
+    if (role == Qt::DisplayRole || role == Qt::ToolTipRole)
         return QString::fromStdString(list_.caption(section));
     if (role == Qt::TextAlignmentRole)
         return QVariant::fromValue(columnAlignment(section));

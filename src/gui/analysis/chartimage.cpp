@@ -25,6 +25,7 @@
 #include "analysis/mgrafik.h"
 #include "app/dialogs.h"
 #include "app/program_text.h"
+#include "app/shown_text.h"
 #include "common/atomic_file.h"
 
 namespace tarvelo::gui {
@@ -32,8 +33,7 @@ namespace tarvelo::gui {
 namespace {
 
 QString text(app::ProgramText id, int language) {
-    const std::string_view t = app::programText(id, language);
-    return QString::fromUtf8(t.data(), static_cast<qsizetype>(t.size()));
+    return shownText(id, language);
 }
 
 // The resolution at which a PDF page's units are the chart's pixels.

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <limits>
 
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -73,6 +74,14 @@ void GraphChartView::mouseReleaseEvent(QMouseEvent* event) {
     }
     if (event->button() == Qt::RightButton) {
         // Undo every zoom and pan at once (the view before the first one).
+        // The view before the first zoom may be far wider than this one:
+        // a coarse label step first, so that the chart does not label it at
+        // this view's fine step (the window sets the right one afterwards).
+        for (QAbstractAxis* axis : chart()->axes(Qt::Horizontal)) {
+            if (auto* values = qobject_cast<QValueAxis*>(axis);
+                values && values->tickType() == QValueAxis::TicksDynamic)
+                values->setTickInterval(std::numeric_limits<double>::max());
+        }
         history_.restore();
         event->accept();
         emit viewChanged();

@@ -30,11 +30,14 @@
 #include "acquisition/sample_list.h"
 #include "acquisition/samplelistmodel.h"
 #include "analysis/chartimage.h"
+#include "analysis/axis_labels.h"
 #include "analysis/chartview.h"
 #include "analysis/mlinecolor.h"
 #include "analysis/mprint.h"
 #include "analysis/standard_colours.h"
 #include "app/dialogs.h"
+#include "app/fit_controls.h"
+#include "app/shown_text.h"
 #include "app/placement.h"
 #include "app/process_values.h"
 #include "app/program_text.h"
@@ -50,22 +53,10 @@ constexpr int kClientWidth = 856;
 constexpr int kClientHeight = 690;
 // The panel's rows of controls, and one more row below "Print" for "Image...".
 constexpr int kPanelHeight = 106 + 26;
+constexpr int kPanelMargin = 4;  // right of the rightmost control
 constexpr int kRefreshMs = 500;
 constexpr int kLimitsDelayMs = 100;
-// Label spacing in pixels: automatic steps aim at about this distance, and a
-// preferred step is widened in 1-2-5 steps while labels would come closer
-// than the minimum.
-constexpr double kAutoLabelSpacing = 50.0;
-constexpr double kMinLabelSpacing = 18.0;
-constexpr double kXLabelSpacing = 90.0;
 constexpr int kDotSize = 9;
-
-char groupSeparator() {
-    const QString sep = QLocale().groupSeparator();
-    if (sep.isEmpty() || sep.at(0).unicode() > 0x7f)
-        return ',';
-    return static_cast<char>(sep.at(0).unicode());
-}
 
 QColor toQColor(const analysis::StandardColour& c) {
     return QColor(c.red, c.green, c.blue);
@@ -88,18 +79,6 @@ QImage dotImage(const QColor& colour) {
     painter.setBrush(colour);
     painter.drawEllipse(QRectF(0, 0, kDotSize, kDotSize));
     return image;
-}
-
-// The smallest of 1, 2, 5 times a power of ten that is at least `raw`.
-double niceStepAtLeast(double raw) {
-    if (!(raw > 0) || !std::isfinite(raw))
-        return 1.0;
-    const double power = std::pow(10.0, std::floor(std::log10(raw)));
-    for (double m : {1.0, 2.0, 5.0, 10.0}) {
-        if (m * power >= raw * (1 - 1e-12))
-            return m * power;
-    }
-    return 10 * power;
 }
 
 // An axis range for automatic scaling: the data's extents, widened by one
@@ -140,7 +119,10 @@ TgraphView::TgraphView(app::ProcessValues& values, const acquisition::SampleList
     chart_ = new QChart();
     chart_->setAnimationOptions(QChart::NoAnimation);
     axisX_ = new QValueAxis(chart_);
-    axisX_->setLabelFormat(QStringLiteral("%g"));
+    // Localised label formats need an explicit precision.
+    axisX_->setLabelFormat(QStringLiteral("%.6g"));
+    chart_->setLocalizeNumbers(true);
+    followRegionalFormat();
     // Labels at round sample numbers (multiples of 1, 2 or 5 times a power
     // of ten), not at fractions of the range.
     axisX_->setTickType(QValueAxis::TicksDynamic);
@@ -165,15 +147,18 @@ TgraphView::TgraphView(app::ProcessValues& values, const acquisition::SampleList
         series_[k - 1] = s;
     }
 
+    labels_ = std::make_unique<AxisLabels>(*chart_, *axisX_, *axisY_);
     createControls();
 
     connect(axisY_, &QValueAxis::rangeChanged, this, &TgraphView::rebuildYLabels);
     connect(axisX_, &QValueAxis::rangeChanged, this, &TgraphView::updateXTicks);
     connect(chart_, &QChart::plotAreaChanged, this, [this](const QRectF& area) {
-        if (static_cast<int>(std::ceil(area.width())) != reducedColumns_)
-            reduceSeries();
-        updateXTicks();
-        rebuildYLabels();
+        labels_->withinLayout([this, &area] {
+            if (static_cast<int>(std::ceil(area.width())) != reducedColumns_)
+                reduceSeries();
+            updateXTicks();
+            rebuildYLabels();
+        });
     });
     connect(chartView_, &GraphChartView::viewChanged, this, &TgraphView::Chart1Zoom);
     connect(chartView_, &GraphChartView::panning, this, [this] { reduceSeries(); });
@@ -331,7 +316,15 @@ void TgraphView::closeEvent(QCloseEvent* event) {
     QWidget::closeEvent(event);
 }
 
+void TgraphView::followRegionalFormat() {
+    // Sample numbers with the regional decimal separator, without grouping.
+    QLocale xLocale;
+    xLocale.setNumberOptions(QLocale::OmitGroupSeparator);
+    chart_->setLocale(xLocale);
+}
+
 void TgraphView::FormShow() {
+    followRegionalFormat();
     timer2_->stop();
     gRefresh_->setChecked(false);
 
@@ -387,17 +380,25 @@ void TgraphView::ApplyLanguage() {
     graphConfig_->setText(t(47));
     gRefresh_->setText(t(48));
     largeValues_->setText(t(49));
-    const int language = values_.settings.language;
-    auto program = [language](app::ProgramText id) {
-        const std::string_view s = app::programText(id, language);
-        return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
-    };
-    fImage_->setText(program(app::ProgramText::GraphImageButton));
-    chartView_->setToolTip(program(app::ProgramText::GraphChartTooltip));
+    fImage_->setText(programText(app::ProgramText::GraphImageButton));
+    chartView_->setToolTip(programText(app::ProgramText::GraphChartTooltip));
     for (int k = 1; k <= 4; ++k) {
         series_[k - 1]->setName(channelCaption(k));
         ch_[k - 1]->setText(channelCaption(k));
     }
+    // Longer translations widen their controls and move their neighbours;
+    // the window grows only when the panel would run past its edge.
+    // Back to the normal width when the texts fit again, unless the user
+    // has resized the window meanwhile.
+    const int needed = fitControls(*panel_) + kPanelMargin;
+    const int wanted = std::max(kClientWidth, needed);
+    if (needed > width() || (width() == fittedWidth_ && wanted != width()))
+        resize(wanted, height());
+    fittedWidth_ = width();
+}
+
+QString TgraphView::programText(app::ProgramText id) const {
+    return shownText(id, values_.settings.language.load());
 }
 
 void TgraphView::fillChart() {
@@ -464,6 +465,8 @@ void TgraphView::reduceSeries() {
 }
 
 void TgraphView::setXRange(double min, double max) {
+    // The label step for the new range first (see AxisLabels::placeX).
+    labels_->placeX(min, max);
     axisX_->setRange(min, max);
 }
 
@@ -472,52 +475,11 @@ void TgraphView::setYRange(double min, double max) {
 }
 
 void TgraphView::updateXTicks() {
-    const double range = axisX_->max() - axisX_->min();
-    if (!std::isfinite(range) || !(range > 0))
-        return;
-    const double width = std::max(1.0, chart_->plotArea().width());
-    const double step = niceStepAtLeast(range / std::max(2.0, std::floor(width / kXLabelSpacing)));
-    if (axisX_->tickInterval() != step)
-        axisX_->setTickInterval(step);
+    labels_->placeX();
 }
 
 void TgraphView::rebuildYLabels() {
-    const double lo = axisY_->min();
-    const double hi = axisY_->max();
-    const double range = hi - lo;
-    if (!std::isfinite(lo) || !std::isfinite(hi) || !(range > 0))
-        return;
-    const double height = std::max(1.0, chart_->plotArea().height());
-    const double maxLabels = std::max(2.0, std::floor(height / kMinLabelSpacing));
-    double step = 0;
-    if (yStep_) {
-        step = *yStep_;
-        // 1, 2, 5, 10 ... times the preferred step until the labels fit.
-        const std::array<double, 3> factors = {2.0, 2.5, 2.0};
-        for (std::size_t i = 0; range / step > maxLabels; i = (i + 1) % factors.size())
-            step *= factors[i];
-    } else {
-        step = niceStepAtLeast(range / std::max(2.0, std::floor(height / kAutoLabelSpacing)));
-    }
-
-    QList<double> ticks;
-    const double first = std::ceil(lo / step - 1e-9);
-    const double last = std::floor(hi / step + 1e-9);
-    for (double i = first; i <= last && ticks.size() < 1000; i += 1)
-        ticks.append(i * step);
-    if (ticks == yTicks_ && !axisY_->categoriesLabels().isEmpty())
-        return;
-    yTicks_ = ticks;
-
-    const char dec = SampleListModel::decimalSeparator();
-    const char group = groupSeparator();
-    for (const QString& label : axisY_->categoriesLabels())
-        axisY_->remove(label);
-    axisY_->setStartValue(ticks.isEmpty() ? lo : ticks.front() - step);
-    for (double v : ticks) {
-        const double shown = std::fabs(v) < step * 1e-6 ? 0.0 : v;
-        axisY_->append(QString::fromStdString(analysis::formatAxisLabel(shown, dec, group)), v);
-    }
+    labels_->placeY(yStep_);
 }
 
 void TgraphView::syncAttachment() {
@@ -739,8 +701,9 @@ void TgraphView::fPrintClick() {
     const bool printed = printGraphPage(
         *printer_, [this](QPainter& p, const QRectF& band) { renderChart(p, band); }, content);
     if (!printed) {
-        dialogs_.message(this, QStringLiteral("The page could not be printed."),
-                         QStringLiteral("Error"), QMessageBox::Critical, QMessageBox::Ok);
+        dialogs_.message(this, programText(app::ProgramText::PrintFailed),
+                         QString::fromStdString(values_.uiText[34]), QMessageBox::Critical,
+                         QMessageBox::Ok);
     }
     chartView_->viewport()->update();
 }

@@ -14,6 +14,7 @@
 #include "acquisition/measurement_memory.h"
 #include "acquisition/sample_row.h"
 #include "analysis/chart_support.h"
+#include "app/program_text.h"
 
 class QCheckBox;
 class QLabel;
@@ -40,6 +41,7 @@ struct ProcessValues;
 namespace tarvelo::gui {
 
 class Dialogs;
+class AxisLabels;
 class GraphChartView;
 class TLineColor;
 class Tmesswerte;
@@ -159,6 +161,7 @@ protected:
 private:
     void createControls();
     QString channelCaption(int channel) const;
+    QString programText(app::ProgramText id) const;
     // Fills the chart from one snapshot of the memory.
     void fillChart();
     // Sets the automatically scaled axes to the extents of the attached
@@ -166,6 +169,7 @@ private:
     void applyAutoscale();
     // Feeds the series with the reduction of their data to the visible range.
     void reduceSeries();
+    void followRegionalFormat();
     void rebuildYLabels();
     void updateXTicks();
     void syncAttachment();
@@ -212,6 +216,8 @@ private:
     bool yAutoScale_ = false;
     std::optional<double> yStep_;
     bool centred_ = false;
+    // The width ApplyLanguage last gave the window.
+    int fittedWidth_ = 0;
 
     // The last snapshot and its per-channel split, reused from fill to fill.
     std::vector<acquisition::SampleRow> rows_;
@@ -219,9 +225,9 @@ private:
     std::array<std::vector<double>, 4> channelValues_;
     std::vector<analysis::Point> reduced_;
     QList<QPointF> points_;
-    QList<double> yTicks_;
     int reducedColumns_ = -1;
 
+    std::unique_ptr<AxisLabels> labels_;
     std::unique_ptr<QPrinter> printer_;
     PrinterSetup printerSetup_;
     // The PDF file the user last confirmed in the printer setup, if any.

@@ -28,6 +28,7 @@ constexpr std::array<int, 4> kRowTops = {80, 112, 144, 176};
 constexpr int kCellWidth = 60;
 constexpr int kLineHeight = 17;
 constexpr int kColumnGap = 6;
+constexpr int kRightMargin = 8;
 
 constexpr std::array<analysis::StatisticRow, 4> kRows = {
     analysis::StatisticRow::Minimum, analysis::StatisticRow::Maximum,
@@ -160,32 +161,44 @@ void TstatWindow::copyTable() {
 }
 
 void TstatWindow::layoutColumns() {
-    // Each column keeps its place while its figures fit; a wider figure moves
-    // the column (heading and cells) right, so that no figure runs into the
-    // row headings or the column before it.
+    // Each column keeps its place while its heading and figures fit. A wider
+    // figure moves the column (heading and cells) right, so that no figure
+    // runs into the row headings or the column before it; a wider heading
+    // moves the next columns right, so that headings never overlap. The
+    // window grows when the last column would run past its edge.
+    auto textWidth = [](const QLabel* label) {
+        return label->fontMetrics().horizontalAdvance(label->text());
+    };
     int previousRight = 0;
-    for (QLabel* heading : rowHeadings_) {
-        previousRight =
-            std::max(previousRight,
-                     heading->x() + heading->fontMetrics().horizontalAdvance(heading->text()));
-    }
+    for (QLabel* heading : rowHeadings_)
+        previousRight = std::max(previousRight, heading->x() + textWidth(heading));
+    int headingRight = 0;
+    int rightmost = 0;
     for (std::size_t k = 0; k < 4; ++k) {
         int widest = 0;
+        for (std::size_t r = 0; r < 4; ++r)
+            widest = std::max(widest, textWidth(cells_[r][k]));
+        int right = std::max({kCellLefts[k] + kCellWidth, previousRight + kColumnGap + widest});
+        // The heading keeps its offset from the cells' right edge, and starts
+        // after the heading before it.
+        const int offset = kHeadingLefts[k] - (kCellLefts[k] + kCellWidth);
+        right = std::max(right, headingRight + kColumnGap - offset);
         for (std::size_t r = 0; r < 4; ++r) {
             QLabel* cell = cells_[r][k];
-            widest = std::max(widest, cell->fontMetrics().horizontalAdvance(cell->text()));
-        }
-        const int right = std::max(kCellLefts[k] + kCellWidth, previousRight + kColumnGap + widest);
-        for (std::size_t r = 0; r < 4; ++r) {
-            QLabel* cell = cells_[r][k];
-            const int width =
-                std::max(kCellWidth, cell->fontMetrics().horizontalAdvance(cell->text()) + 2);
+            const int width = std::max(kCellWidth, textWidth(cell) + 2);
             cell->setGeometry(right - width, kRowTops[r], width,
                               std::max(kLineHeight, cell->sizeHint().height()));
         }
-        headings_[k]->move(kHeadingLefts[k] + right - (kCellLefts[k] + kCellWidth), 48);
+        QLabel* heading = headings_[k];
+        heading->adjustSize();
+        heading->move(right + offset, 48);
+        headingRight = heading->geometry().right() + 1;
         previousRight = right;
+        rightmost = std::max({rightmost, right, headingRight});
     }
+    const int width = std::max(kClientWidth, rightmost + kRightMargin);
+    if (width != this->width())
+        setFixedSize(width, kClientHeight);
 }
 
 }  // namespace tarvelo::gui

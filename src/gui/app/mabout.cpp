@@ -10,6 +10,7 @@
 #include <QSysInfo>
 
 #include "app/dialogs.h"
+#include "app/fit_controls.h"
 #include "app/placement.h"
 #include "app/resources.h"
 
@@ -18,6 +19,8 @@ namespace tarvelo::gui {
 namespace {
 
 const QColor kBrandColour(65, 120, 184);
+constexpr int kClientWidth = 385;
+constexpr int kRightMargin = 16;
 
 QLabel* plainLabel(const QString& text, int x, int y, QWidget* parent) {
     auto* label = new QLabel(text, parent);
@@ -63,7 +66,7 @@ Tabout::Tabout(Dialogs& dialogs, QWidget* parent)
     initResources();
     setObjectName(QStringLiteral("about"));
     setWindowTitle(QStringLiteral("KORVANTE Mirelda"));
-    setFixedSize(385, 286);
+    setFixedSize(kClientWidth, 286);
     setModal(true);
 
     auto* image = new QLabel(this);
@@ -145,6 +148,9 @@ void Tabout::FormShow() {
     }
     text1_->setText(QStringLiteral("Programm-Version: ") + QStringLiteral(TARVELO_VERSION));
     text1_->adjustSize();
+    // The box keeps its size unless a text (a long system name, the mail
+    // link in a wide font) would run past its edge.
+    growToFit(*this, kClientWidth, kRightMargin);
 }
 
 void Tabout::showEvent(QShowEvent* event) {

@@ -31,6 +31,7 @@
 #include "app/msetup.h"
 #include "app/process_values.h"
 #include "app/program_text.h"
+#include "app/shown_text.h"
 #include "app/settings.h"
 #include "device/mlivetest.h"
 #include "device/replies.h"
@@ -107,10 +108,6 @@ ThauptFenster::ThauptFenster(app::ProcessValues& values, Dialogs& dialogs, QWidg
       link_(values.settings, values.socketTimeoutMs, this) {
     initResources();
     setObjectName(QStringLiteral("hauptFenster"));
-    QFont small = font();
-    small.setPointSize(8);
-    setFont(small);
-
     model_ = new SampleListModel(list_, this);
     createMenus();
     createControls();
@@ -204,6 +201,16 @@ void ThauptFenster::createControls() {
     image1_->setObjectName(QStringLiteral("Image1"));
     image1_->setGeometry(0, 0, 800, 65);
     image1_->setPixmap(renderSvg(QStringLiteral(":/banner.svg"), QSize(800, 65)));
+    // The banner's subtitle is a text of the chosen language, drawn over
+    // the picture.
+    bannerSubtitle_ = new QLabel(client);
+    bannerSubtitle_->setObjectName(QStringLiteral("BannerSubtitle"));
+    bannerSubtitle_->setTextFormat(Qt::PlainText);
+    QFont subtitleFont(QStringLiteral("Arial"));
+    subtitleFont.setPixelSize(14);
+    bannerSubtitle_->setFont(subtitleFont);
+    setTextColour(bannerSubtitle_, QColor(0xdc, 0xe9, 0xf7));
+    bannerSubtitle_->move(230, 43 - QFontMetrics(subtitleFont).ascent());
 
     listView1_ = new QTreeView(client);
     listView1_->setObjectName(QStringLiteral("ListView1"));
@@ -220,6 +227,9 @@ void ThauptFenster::createControls() {
     header->setMinimumSectionSize(1);
     header->setStretchLastSection(false);
     header->setSectionsMovable(false);
+    // A caption longer than its column (a long unit) keeps its beginning,
+    // the channel's name; the whole caption is the column's tooltip.
+    header->setTextElideMode(Qt::ElideRight);
     for (int column = 0; column < static_cast<int>(acquisition::kListColumns.size()); ++column)
         header->resizeSection(column, acquisition::kListColumns[column].width);
     // The time column is widened where this platform's font needs more room
@@ -377,6 +387,8 @@ void ThauptFenster::ApplyLanguage() {
         buttonCaption(Button::StartStopTransfer)
             ->setText(QString::fromStdString(values_.uiText[11]));
     qtTranslations_.apply(language);
+    bannerSubtitle_->setText(shownText(app::ProgramText::BannerSubtitle, language));
+    bannerSubtitle_->adjustSize();
 }
 
 void ThauptFenster::applyLanguageEverywhere() {
@@ -518,10 +530,7 @@ void ThauptFenster::Hilfe1Click() {
     const bool found = QFileInfo(page).isFile();
     if (found && dialogs_.openUrl(QUrl::fromLocalFile(page)))
         return;
-    auto text = [language](app::ProgramText id) {
-        const std::string_view t = app::programText(id, language);
-        return QString::fromUtf8(t.data(), static_cast<qsizetype>(t.size()));
-    };
+    auto text = [language](app::ProgramText id) { return shownText(id, language); };
     dialogs_.message(
         this,
         text(found ? app::ProgramText::HelpNoViewer : app::ProgramText::HelpPageMissing)

@@ -163,6 +163,7 @@ private:
     TgraphView* graph_ = nullptr;
     TstatWindow* statWindow_ = nullptr;
 
+    QLabel* bannerSubtitle_ = nullptr;
     QLabel* image1_ = nullptr;
     QTreeView* listView1_ = nullptr;
     std::array<QToolButton*, kButtonCount> buttons_{};

@@ -22,6 +22,7 @@
 #include "app/dialogs.h"
 #include "app/process_values.h"
 #include "app/program_text.h"
+#include "app/shown_text.h"
 #include "device/replies.h"
 #include "files/export_text.h"
 #include "files/mexport.h"
@@ -55,18 +56,14 @@ QString fromUtf8(const std::string& text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-QString programQText(app::ProgramText id, int language) {
-    const std::string_view text = app::programText(id, language);
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+// A failure box's text: what failed in the chosen language, then the
+// system's reason (file name and error).
+QString failureText(app::ProgramText what, int language, const std::string& detail) {
+    return shownText(what, language) + QLatin1Char('\n') + fromUtf8(detail);
 }
 
 std::string localPath(const QString& path) {
     return QFile::encodeName(path).toStdString();
-}
-
-QString programText(app::ProgramText id, const app::ProcessValues& values) {
-    const auto text = app::programText(id, values.settings.language.load());
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
 // What a batch readout shows, in this window and its progress window. Called
@@ -130,7 +127,8 @@ void ThauptFenster::SaveToFileClick() {
     // fails leaves an existing file as it was.
     std::string error;
     if (!files::saveSampleFile(localPath(path), values_.memory, &error))
-        showFileError(fromUtf8(error));
+        showFileError(
+            failureText(app::ProgramText::SaveFailed, values_.settings.language.load(), error));
 }
 
 void ThauptFenster::LoadFromFileClick() {
@@ -151,7 +149,8 @@ void ThauptFenster::LoadFromFileClick() {
         return;
     }
     if (!loaded.ok()) {
-        showFileError(fromUtf8(loaded.detail));
+        showFileError(failureText(app::ProgramText::LoadFailed, values_.settings.language.load(),
+                                  loaded.detail));
         return;
     }
 
@@ -209,7 +208,8 @@ void ThauptFenster::exportToFile() {
         files::exportText(values_.memory, list_, SampleListModel::decimalSeparator());
     std::string error;
     if (!files::saveExportFile(localPath(path), text, &error))
-        showFileError(fromUtf8(error));
+        showFileError(
+            failureText(app::ProgramText::WriteFailed, values_.settings.language.load(), error));
 }
 
 void ThauptFenster::exportToWorkbook() {
@@ -218,7 +218,7 @@ void ThauptFenster::exportToWorkbook() {
     // application saves lands where the operator chose.
     const int language = values_.settings.language.load();
     FileRequest request;
-    request.title = programQText(app::ProgramText::WorkbookSaveTitle, language);
+    request.title = shownText(app::ProgramText::WorkbookSaveTitle, language);
     request.folder = QString::fromStdString(values_.fileDialogFolder());
     request.filter = QLatin1String(kWorkbookFilter);
     request.defaultSuffix = QStringLiteral("xlsx");
@@ -234,7 +234,7 @@ void ThauptFenster::exportToWorkbook() {
     }
     if (!dialogs_.openUrl(QUrl::fromLocalFile(path))) {
         dialogs_.message(this,
-                         programQText(app::ProgramText::WorkbookNoApplication, language)
+                         shownText(app::ProgramText::WorkbookNoApplication, language)
                              .arg(QDir::toNativeSeparators(path)),
                          fromUtf8(values_.uiText[kExportCaptionText]), QMessageBox::Information,
                          QMessageBox::Ok);
@@ -250,7 +250,7 @@ QString ThauptFenster::askSavePath(const FileRequest& request) {
     // Refused here, before a readout of hours or any write begins.
     const QString folder = QFileInfo(path).absolutePath();
     if (!QFileInfo(folder).isDir()) {
-        showTranslatedError(programText(app::ProgramText::FolderMissing, values_)
+        showTranslatedError(shownText(app::ProgramText::FolderMissing, values_.settings.language.load())
                                 .arg(QDir::toNativeSeparators(folder)));
         return {};
     }
@@ -325,7 +325,7 @@ void ThauptFenster::Batchlesen1Click() {
             if (summary->read > 0 || summary->end == acquisition::BatchEnd::Complete)
                 setSaveExportEnabled(true);
             if (summary->end == acquisition::BatchEnd::Lost)
-                showTranslatedError(programText(app::ProgramText::BatchLostToList, values_)
+                showTranslatedError(shownText(app::ProgramText::BatchLostToList, values_.settings.language.load())
                                         .arg(summary->read)
                                         .arg(summary->records));
         });
@@ -359,9 +359,10 @@ void ThauptFenster::Batchtofile1Click() {
         },
         [this, outcome] {
             if (outcome->result == acquisition::BatchFileResult::WriteFailed)
-                showFileError(fromUtf8(outcome->error));
+                showFileError(failureText(app::ProgramText::WriteFailed,
+                                          values_.settings.language.load(), outcome->error));
             else if (outcome->summary.end == acquisition::BatchEnd::Lost)
-                showTranslatedError(programText(app::ProgramText::BatchLostToFile, values_)
+                showTranslatedError(shownText(app::ProgramText::BatchLostToFile, values_.settings.language.load())
                                         .arg(outcome->summary.read)
                                         .arg(outcome->summary.records));
         });

@@ -14,6 +14,7 @@
 #include "analysis/mgrafik.h"
 #include "app/dialogs.h"
 #include "app/process_values.h"
+#include "app/shown_text.h"
 #include "app/program_text.h"
 #include "files/record_writer.h"
 
@@ -26,10 +27,6 @@ using app::MenuItem;
 const char* const kRecordFileFilter = "ASCII-Datei (*.asc)";
 constexpr int kRecordWatchMs = 250;
 
-QString programText(app::ProgramText id, const app::ProcessValues& values) {
-    const auto text = app::programText(id, values.settings.language.load());
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
 
 }  // namespace
 
@@ -44,7 +41,7 @@ void ThauptFenster::RecordToFileClick() {
         return;
 
     FileRequest request;
-    request.title = programText(app::ProgramText::RecordTitle, values_);
+    request.title = shownText(app::ProgramText::RecordTitle, values_.settings.language.load());
     request.folder = QString::fromStdString(values_.fileDialogFolder());
     request.filter = QLatin1String(kRecordFileFilter);
     request.defaultSuffix = QStringLiteral("asc");
@@ -58,7 +55,7 @@ void ThauptFenster::RecordToFileClick() {
     if (!writer->open(QFile::encodeName(path).toStdString(), files::exportHeaderBytes(list_),
                       files::exportLineFormatter(SampleListModel::decimalSeparator()), &error)) {
         showTranslatedError(
-            programText(app::ProgramText::RecordingFailed, values_)
+            shownText(app::ProgramText::RecordingFailed, values_.settings.language.load())
                 .arg(QDir::toNativeSeparators(path), QString::fromLocal8Bit(error.c_str())));
         return;
     }
@@ -68,7 +65,7 @@ void ThauptFenster::RecordToFileClick() {
 
     action(MenuItem::RecordToFile)->setChecked(true);
     showRecordingSign(true);
-    setStatusText(programText(app::ProgramText::RecordingStarted, values_)
+    setStatusText(shownText(app::ProgramText::RecordingStarted, values_.settings.language.load())
                       .arg(QDir::toNativeSeparators(path)));
     if (!recordTimer_) {
         recordTimer_ = new QTimer(this);
@@ -100,13 +97,13 @@ void ThauptFenster::stopRecording(bool report) {
     showRecordingSign(false);
     if (!ok && report)
         showTranslatedError(
-            programText(app::ProgramText::RecordingFailed, values_)
+            shownText(app::ProgramText::RecordingFailed, values_.settings.language.load())
                 .arg(QDir::toNativeSeparators(recordPath_), QString::fromLocal8Bit(error.c_str())));
 }
 
 void ThauptFenster::showRecordingSign(bool on) {
     if (graph_)
-        graph_->setRecordingSign(on ? programText(app::ProgramText::RecordingOn, values_)
+        graph_->setRecordingSign(on ? shownText(app::ProgramText::RecordingOn, values_.settings.language.load())
                                     : QString());
 }
 

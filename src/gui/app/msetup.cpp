@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QStyle>
 
 #include "app/placement.h"
 #include "app/process_values.h"
@@ -17,24 +18,22 @@ namespace {
 
 constexpr int kLanguageCount = 3;  // Italian is not offered in the list
 
-// A right-aligned label whose right edge stays where the text of the widest
-// language would end when its left edge is at `left` in English.
-QLabel* rightLabel(int left, int top, QWidget* parent) {
+constexpr int kClientWidth = 497;
+constexpr int kClientHeight = 170;
+constexpr int kFieldLeft = 136;  // the fields' column
+constexpr int kLabelGap = 6;     // between a label's right edge and its field
+constexpr int kEdgeMargin = 8;   // between the labels and the window's left edge
+constexpr int kButtonLeft = 376;
+constexpr int kButtonGap = 40;  // at least, between the fields and the buttons
+constexpr int kRightMargin = 46;
+
+// A right-aligned label of a field; applyTexts places it.
+QLabel* rightLabel(int top, QWidget* parent) {
     auto* label = new QLabel(parent);
     label->setTextFormat(Qt::PlainText);
     label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    label->setProperty("anchorLeft", left);
     label->setProperty("anchorTop", top);
     return label;
-}
-
-// Keeps a right-aligned label's right edge just left of the field column.
-void placeRightLabel(QLabel* label) {
-    const int right = 130;
-    const int width =
-        std::max(label->sizeHint().width(), right - label->property("anchorLeft").toInt());
-    label->setGeometry(right - width, label->property("anchorTop").toInt(), width,
-                       label->sizeHint().height());
 }
 
 }  // namespace
@@ -45,16 +44,16 @@ Tconfig::Tconfig(app::ProcessValues& values, QWidget* parent)
       values_(values) {
     setObjectName(QStringLiteral("config"));
     setWindowTitle(QStringLiteral("config"));
-    setFixedSize(497, 170);
+    setFixedSize(kClientWidth, kClientHeight);
     setModal(true);
 
-    label1_ = rightLabel(33, 24, this);
+    label1_ = rightLabel(24, this);
     label1_->setObjectName(QStringLiteral("Label1"));
     edit1_ = new QLineEdit(this);
     edit1_->setObjectName(QStringLiteral("Edit1"));
     edit1_->setGeometry(136, 16, 185, 21);
 
-    label4_ = rightLabel(56, 64, this);
+    label4_ = rightLabel(64, this);
     label4_->setObjectName(QStringLiteral("Label4"));
     comboBox2_ = new QComboBox(this);
     comboBox2_->setObjectName(QStringLiteral("ComboBox2"));
@@ -62,7 +61,7 @@ Tconfig::Tconfig(app::ProcessValues& values, QWidget* parent)
     for (int i = 0; i < app::kSampleRateCount; ++i)
         comboBox2_->addItem(QString::fromUtf8(app::sampleRateLabel(i)));
 
-    label3_ = rightLabel(70, 104, this);
+    label3_ = rightLabel(104, this);
     label3_->setObjectName(QStringLiteral("Label3"));
     comboBox1_ = new QComboBox(this);
     comboBox1_->setObjectName(QStringLiteral("ComboBox1"));
@@ -105,9 +104,42 @@ void Tconfig::applyTexts() {
     label1_->setText(QString::fromStdString(text[21]));
     label4_->setText(QString::fromStdString(text[22]));
     label3_->setText(QString::fromStdString(text[23]));
-    for (QLabel* label : {label1_, label4_, label3_})
-        placeRightLabel(label);
     cancel_->setText(QString::fromStdString(text[24]));
+    placeControls();
+}
+
+void Tconfig::placeControls() {
+    // The fields keep their column while the labels fit left of it; a longer
+    // translation moves the fields (and, where needed, the buttons and the
+    // window's right edge) to the right rather than cutting the label.
+    int widest = 0;
+    for (QLabel* label : {label1_, label4_, label3_})
+        widest = std::max(widest, label->sizeHint().width());
+    const int fieldLeft = std::max(kFieldLeft, kEdgeMargin + widest + kLabelGap);
+    for (QLabel* label : {label1_, label4_, label3_}) {
+        const int width = label->sizeHint().width();
+        label->setGeometry(fieldLeft - kLabelGap - width, label->property("anchorTop").toInt(),
+                           width, label->sizeHint().height());
+    }
+    const int shift = fieldLeft - kFieldLeft;
+    edit1_->move(fieldLeft, edit1_->y());
+    comboBox2_->move(fieldLeft, comboBox2_->y());
+    comboBox1_->move(fieldLeft, comboBox1_->y());
+    label2_->move(65 + shift, label2_->y());
+    edit2_->move(fieldLeft, edit2_->y());
+    const int buttonLeft = std::max(kButtonLeft, edit1_->geometry().right() + 1 + kButtonGap);
+    int buttonWidth = 75;
+    for (QPushButton* button : {ok_, cancel_}) {
+        const int margin =
+            2 * button->style()->pixelMetric(QStyle::PM_ButtonMargin, nullptr, button);
+        buttonWidth =
+            std::max(buttonWidth, button->fontMetrics().horizontalAdvance(button->text()) + margin);
+    }
+    ok_->setGeometry(buttonLeft, ok_->y(), buttonWidth, ok_->height());
+    cancel_->setGeometry(buttonLeft, cancel_->y(), buttonWidth, cancel_->height());
+    const int width = std::max(kClientWidth, buttonLeft + buttonWidth + kRightMargin);
+    if (width != this->width())
+        setFixedSize(width, kClientHeight);
 }
 
 void Tconfig::FormShow() {

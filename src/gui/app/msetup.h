@@ -48,6 +48,7 @@ protected:
 
 private:
     void applyTexts();
+    void placeControls();
 
     app::ProcessValues& values_;
     std::function<void()> applyLanguage_;

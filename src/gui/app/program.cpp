@@ -1,5 +1,10 @@
 #include "app/program.h"
 
+#include <clocale>
+
+#include <QApplication>
+#include <QFont>
+
 #include "acquisition/mgauge.h"
 #include "acquisition/mmesswerte.h"
 #include "analysis/mgrafik.h"
@@ -11,7 +16,19 @@
 
 namespace tarvelo::gui {
 
+void useProgramFont() {
+    QFont font = QApplication::font();
+    font.setPointSize(kProgramFontPoints);
+    QApplication::setFont(font);
+}
+
 ProgramWindows createProgramWindows(app::ProcessValues& values, Dialogs& dialogs) {
+    useProgramFont();
+    // The application object took the C library's number format from the
+    // regional settings; the libraries that write files (the workbook's XML)
+    // format with it and would write "0,7" under German settings, which no
+    // reader accepts. The windows take their separators from QLocale.
+    std::setlocale(LC_NUMERIC, "C");
     ProgramWindows windows;
     windows.hauptFenster = std::make_unique<ThauptFenster>(values, dialogs);
     ThauptFenster* main = windows.hauptFenster.get();

@@ -39,6 +39,12 @@ struct ProgramWindows {
     Tform_gauge* gauge = nullptr;
 };
 
+// The program's one font, the platform's face at 8 points, set for the
+// whole application so that every window (top-level ones too, which do not
+// inherit their parent's font) lays out its texts with the same metrics.
+constexpr int kProgramFontPoints = 8;
+void useProgramFont();
+
 // Creates the windows in the program's order: the main window first (so it
 // is the application's main window), then the about box, the setup dialog,
 // the "Connection" window and, as they come, the others. None is shown.

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <optional>
+
+#include <QList>
+
+QT_BEGIN_NAMESPACE
+class QCategoryAxis;
+class QChart;
+class QValueAxis;
+QT_END_NAMESPACE
+
+namespace tarvelo::gui {
+
+// The graph's axis labels. X: round sample numbers (1, 2 or 5 times a power
+// of ten) about every 90 pixels, with the regional decimal separator. Y: the
+// preferred step (widened in 1-2-5 steps until the labels fit) or a round
+// automatic one, in the form "#,##0.######" with the regional separators.
+// The Y axis is as wide as its longest label, so a change of the Y labels
+// lays the chart out again at once.
+class AxisLabels {
+public:
+    AxisLabels(QChart& chart, QValueAxis& x, QCategoryAxis& y) : chart_(chart), x_(x), y_(y) {}
+
+    // The X label step for a range about to be set: the chart labels a new
+    // range at once with the step it has, and a step left from a narrow zoom
+    // would ask it for tens of thousands of labels.
+    void placeX(double min, double max);
+    void placeX();
+    // The Y labels for the axis's range; unchanged labels are kept.
+    void placeY(std::optional<double> preferredStep);
+    // Runs `work` as part of the chart's own layout pass, where a change of
+    // the labels leaves the new layout to that pass.
+    template <typename Work>
+    void withinLayout(Work&& work) {
+        const bool outer = !layingOut_;
+        layingOut_ = true;
+        work();
+        if (outer)
+            layingOut_ = false;
+    }
+
+private:
+    QChart& chart_;
+    QValueAxis& x_;
+    QCategoryAxis& y_;
+    QList<double> yTicks_;
+    bool layingOut_ = false;
+};
+
+}  // namespace tarvelo::gui
