@@ -289,7 +289,7 @@ void TestLayout::everyWindowWhole() {
         dialog->show();
         check(dialog->objectName(), dialog, [dialog] { dialog->hide(); });
     }
-    w.gauge->start(100);
+    w.gauge->start(100, language);
     w.gauge->setPosition(40);
     check(QStringLiteral("gauge"), w.gauge, [&w] { w.gauge->finish(); });
 

@@ -25,7 +25,7 @@ public:
 
     // Shows the window with the bar at 0 of `maximum` records, its own texts
     // in `language` (0 German, 1 English, 2 French).
-    void start(int maximum, int language = 1);
+    void start(int maximum, int language);
     // The records read so far.
     void setPosition(int position);
     void finish();
