@@ -87,7 +87,7 @@ bool takeLanguage(const QString& folder, int language, const char* suffix, QLoca
     ok &= save(rig.windows.exportForm, name("export"));
     rig.windows.exportForm->hide();
 
-    rig.windows.gauge->start(26);
+    rig.windows.gauge->start(26, language);
     rig.windows.gauge->setPosition(9);
     ok &= save(rig.windows.gauge, name("progress"));
     rig.windows.gauge->finish();
