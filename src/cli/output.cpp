@@ -23,6 +23,9 @@ namespace tarvelo::cli {
 
 namespace {
 
+using common::folderOf;
+using common::writeAll;
+
 std::string lowerExtension(const std::string& path) {
     const auto slash = path.find_last_of('/');
     const auto dot = path.find_last_of('.');
@@ -32,26 +35,6 @@ std::string lowerExtension(const std::string& path) {
     std::transform(extension.begin(), extension.end(), extension.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return extension;
-}
-
-std::string folderOf(const std::string& path) {
-    const auto slash = path.find_last_of('/');
-    if (slash == std::string::npos)
-        return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-bool writeAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
 }
 
 // The export text of the rows, with `lineEnd` after every line.

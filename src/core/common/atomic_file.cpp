@@ -30,14 +30,8 @@ mode_t currentUmask() {
     return 022;
 }
 
-std::string folderOf(const std::string& path) {
-    const auto slash = path.find_last_of('/');
-    if (slash == std::string::npos)
-        return ".";
-    if (slash == 0)
-        return "/";
-    return path.substr(0, slash);
-}
+
+}  // namespace
 
 bool writeAll(int fd, std::string_view bytes) {
     const char* data = bytes.data();
@@ -55,7 +49,14 @@ bool writeAll(int fd, std::string_view bytes) {
     return true;
 }
 
-}  // namespace
+std::string folderOf(const std::string& path) {
+    const auto slash = path.find_last_of('/');
+    if (slash == std::string::npos)
+        return ".";
+    if (slash == 0)
+        return "/";
+    return path.substr(0, slash);
+}
 
 bool writeFileAtomically(const std::string& path, std::string_view bytes, std::string* error) {
     if (path.empty() || path.back() == '/')

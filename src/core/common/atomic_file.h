@@ -15,4 +15,11 @@ namespace tarvelo::common {
 bool writeFileAtomically(const std::string& path, std::string_view bytes,
                          std::string* error = nullptr);
 
+// Writes all of `bytes` to `fd`, going on after an interrupted or short
+// write. False (errno set) when a write failed.
+bool writeAll(int fd, std::string_view bytes);
+
+// The folder part of `path`: "." for a bare name, "/" for a file in the root.
+std::string folderOf(const std::string& path);
+
 }  // namespace tarvelo::common

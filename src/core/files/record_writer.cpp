@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "acquisition/sample_list.h"
+#include "common/atomic_file.h"
 #include "common/encoding.h"
 #include "files/export_text.h"
 
@@ -127,20 +128,10 @@ void RecordWriter::fail(std::string reason) {
 }
 
 bool RecordWriter::writeAll(const std::string& bytes, std::string* reason) {
-    const char* data = bytes.data();
-    std::size_t left = bytes.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd_, data, left);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            *reason = systemError("cannot write the file");
-            return false;
-        }
-        data += n;
-        left -= static_cast<std::size_t>(n);
-    }
-    return true;
+    if (common::writeAll(fd_, bytes))
+        return true;
+    *reason = systemError("cannot write the file");
+    return false;
 }
 
 void RecordWriter::run() {
