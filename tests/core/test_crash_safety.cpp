@@ -125,15 +125,27 @@ void killDuringSaves(const std::string& folder, const std::string& name, const S
         // The child starts with the version the target does not hold, so
         // every save it completes changes the file.
         const int first = 1 - current;
+        // The child says when its saves begin, so that the random delay is
+        // counted from there and not from the fork, whose cost varies with
+        // the machine's load.
+        int ready[2];
+        ASSERT_EQ(0, ::pipe(ready));
         const pid_t child = ::fork();
         ASSERT_GE(child, 0);
         if (child == 0) {
             // Only the saves, then out; dies with the test should that go first.
             ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+            ::close(ready[0]);
+            const char go = 1;
+            [[maybe_unused]] const ssize_t said = ::write(ready[1], &go, 1);
             for (int i = 0; i < kChildSaves; ++i)
                 save((first + i) % 2);
             ::_exit(0);
         }
+        ::close(ready[1]);
+        char go = 0;
+        [[maybe_unused]] const ssize_t heard = ::read(ready[0], &go, 1);
+        ::close(ready[0]);
         std::this_thread::sleep_for(microseconds(delay(random)));
         ::kill(child, SIGKILL);
         int status = 0;
