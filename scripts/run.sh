@@ -36,17 +36,39 @@ cat "$log"
 
 # The program reads its settings from 473config.ini beside the executable.
 ini="$bin/473config.ini"
-if [ -f "$ini" ] && ! grep -q '^IP-Server=127\.0\.0\.1' "$ini"; then
-  cp "$ini" "$ini.bak"
-  echo "run: your $ini pointed elsewhere; kept a copy as $ini.bak"
-fi
-if [ -f "$ini" ]; then
-  sed -i -e 's/^IP-Server=.*/IP-Server=127.0.0.1/' -e "s/^Port=.*/Port=$port/" "$ini"
-  grep -q '^IP-Server=' "$ini" || printf 'IP-Server=127.0.0.1\n' >>"$ini"
-  grep -q '^Port=' "$ini" || printf 'Port=%s\n' "$port" >>"$ini"
-else
-  printf '[Config]\nIP-Server=127.0.0.1\nPort=%s\n' "$port" >"$ini"
-fi
+# Every IP-Server and Port line of a [Config] section goes, however it is
+# spelt or spaced (the program reads the first one), and the simulator's
+# address and port follow the first [Config] header; every other line stays.
+/usr/bin/python3 - "$ini" "$port" <<'PY'
+import re, shutil, sys
+path, port = sys.argv[1], sys.argv[2]
+try:
+    lines = open(path, "rb").read().splitlines(keepends=True)
+except FileNotFoundError:
+    lines = []
+key = re.compile(rb"^\s*(ip-server|port)\s*=\s*(.*?)\s*$", re.I)
+section = re.compile(rb"^\s*\[(.*)\]\s*$")
+kept, address, in_config = [], None, False
+for line in lines:
+    if m := section.match(line):
+        in_config = m.group(1).strip().lower() == b"config"
+    elif in_config and (k := key.match(line)):
+        if address is None and k.group(1).lower() == b"ip-server":
+            address = k.group(2)
+        continue
+    kept.append(line)
+if lines and address != b"127.0.0.1":
+    shutil.copyfile(path, path + ".bak")
+    print(f"run: your {path} pointed elsewhere; kept a copy as {path}.bak")
+end = b"\r\n" if not lines or lines[0].endswith(b"\r\n") else b"\n"
+ours = [b"IP-Server=127.0.0.1" + end, b"Port=" + port.encode() + end]
+header = next((i for i, l in enumerate(kept) if l.strip().lower() == b"[config]"), None)
+if header is None:
+    kept[0:0] = [b"[Config]" + end] + ours
+else:
+    kept[header + 1:header + 1] = ours
+open(path, "wb").write(b"".join(kept))
+PY
 echo "run: $ini points the program at 127.0.0.1 port $port"
 
 if [ -n "${DISPLAY:-}" ] && [ "${TARVELO_HEADLESS:-0}" != 1 ]; then
