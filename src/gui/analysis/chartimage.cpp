@@ -4,6 +4,9 @@
 #include <cmath>
 #include <csetjmp>
 
+#include <unordered_map>
+#include <vector>
+
 #include <png.h>
 #include <zlib.h>
 
@@ -45,9 +48,11 @@ constexpr int kScreenDotsPerInch = 96;
 // A change of view (new limits, a channel hidden) reaches the chart's layout
 // and its axis labels through posted events, before the window paints
 // again: they are applied first, so that the picture is the view the
-// operator sees, not the one before the last change.
+// operator sees, not the one before the last change. Only the layout
+// requests: a repaint of the window, also waiting there, is not needed for
+// the picture and would cost more than drawing it.
 void settle() {
-    QCoreApplication::sendPostedEvents();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
 }
 
 void appendPngBytes(png_structp png, png_bytep data, png_size_t length) {
@@ -55,14 +60,54 @@ void appendPngBytes(png_structp png, png_bytep data, png_size_t length) {
         ->append(reinterpret_cast<const char*>(data), static_cast<qsizetype>(length));
 }
 
-// An opaque image as a PNG file. Written with libpng rather than through
-// Qt's image writer, which leaves libpng choosing a row filter for every row
-// among all five and made the save several times slower than drawing the
-// chart: a chart is mostly even areas, long runs of one byte, which
-// run-length compression without filters handles quickly and well.
-QByteArray encodePng(const QImage& picture) {
-    const QImage image = picture.convertToFormat(QImage::Format_RGB32);
+// The picture as one palette index a pixel, when it has at most 256 colours,
+// as a chart drawn without antialiased lines usually has: a third of the
+// bytes of true colour to compress, and a smaller file. False otherwise.
+bool toIndexed(const QImage& image, std::vector<png_byte>& indices,
+               std::vector<png_color>& palette) {
+    const int width = image.width();
+    const int height = image.height();
+    std::unordered_map<QRgb, png_byte> known;
+    known.reserve(512);
+    palette.clear();
+    indices.resize(static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
+    png_byte* out = indices.data();
+    // A chart is mostly runs of one colour: only a change of colour is
+    // looked up.
+    QRgb last = 0;
+    png_byte lastIndex = 0;
+    bool any = false;
+    for (int y = 0; y < height; ++y) {
+        const auto* line = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+        for (const QRgb* pixel = line; pixel != line + width; ++pixel) {
+            const QRgb colour = *pixel & 0xffffffu;
+            if (colour != last || !any) {
+                auto found = known.find(colour);
+                if (found == known.end()) {
+                    if (palette.size() == 256)
+                        return false;
+                    found = known.emplace(colour, static_cast<png_byte>(palette.size())).first;
+                    palette.push_back({static_cast<png_byte>(qRed(colour)),
+                                       static_cast<png_byte>(qGreen(colour)),
+                                       static_cast<png_byte>(qBlue(colour))});
+                }
+                last = colour;
+                lastIndex = found->second;
+                any = true;
+            }
+            *out++ = lastIndex;
+        }
+    }
+    return true;
+}
+
+// Rows of 8-bit palette indices (when `palette` is given) or of RGB bytes
+// as a PNG file, without filters and with fast run-length compression: a
+// chart is mostly even areas, long runs of one byte. Empty on failure.
+QByteArray writePng(int width, int height, const std::vector<png_color>* palette,
+                    const std::vector<const png_byte*>& rows) {
     QByteArray bytes;
+    bytes.reserve(static_cast<qsizetype>(width) * height / 8);
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     if (!png)
         return {};
@@ -72,25 +117,45 @@ QByteArray encodePng(const QImage& picture) {
         return {};
     }
     png_set_write_fn(png, &bytes, appendPngBytes, nullptr);
-    png_set_IHDR(png, info, static_cast<png_uint_32>(image.width()),
-                 static_cast<png_uint_32>(image.height()), 8, PNG_COLOR_TYPE_RGB,
-                 PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), 8,
+                 palette ? PNG_COLOR_TYPE_PALETTE : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    if (palette)
+        png_set_PLTE(png, info, palette->data(), static_cast<int>(palette->size()));
     png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_NONE);
     png_set_compression_level(png, 1);
     png_set_compression_strategy(png, Z_RLE);
+    png_set_compression_buffer_size(png, 1 << 20);
     png_write_info(png, info);
-    // An RGB32 pixel is the 32-bit value 0xffRRGGBB in the machine's order.
-#if Q_BYTE_ORDER == Q_LITTLE_ENDIAN
-    png_set_bgr(png);
-    png_set_filler(png, 0, PNG_FILLER_AFTER);
-#else
-    png_set_filler(png, 0, PNG_FILLER_BEFORE);
-#endif
-    for (int y = 0; y < image.height(); ++y)
-        png_write_row(png, const_cast<png_bytep>(image.constScanLine(y)));
+    for (const png_byte* row : rows)
+        png_write_row(png, row);
     png_write_end(png, nullptr);
     png_destroy_write_struct(&png, &info);
     return bytes;
+}
+
+// An opaque image as a PNG file: indexed colour where the picture allows it,
+// true colour otherwise. Written with libpng rather than through Qt's image
+// writer, which leaves libpng choosing a row filter for every row among all
+// five and made the save several times slower than drawing the chart.
+QByteArray encodePng(const QImage& picture) {
+    const QImage image = picture.convertToFormat(QImage::Format_RGB32);
+    const int width = image.width();
+    const int height = image.height();
+    std::vector<png_byte> indices;
+    std::vector<png_color> palette;
+    std::vector<const png_byte*> rows(static_cast<std::size_t>(height));
+    if (toIndexed(image, indices, palette)) {
+        for (int y = 0; y < height; ++y)
+            rows[y] = indices.data() + static_cast<std::size_t>(y) * width;
+        return writePng(width, height, &palette, rows);
+    }
+    // Three bytes a pixel in the file's own order: Qt converts the whole
+    // picture at once, faster than libpng's per-row byte swapping.
+    const QImage rgb = image.convertToFormat(QImage::Format_RGB888);
+    for (int y = 0; y < height; ++y)
+        rows[y] = rgb.constScanLine(y);
+    return writePng(width, height, nullptr, rows);
 }
 
 // Clips the segment a-b to `r` (Liang-Barsky). False when nothing of it lies
