@@ -61,10 +61,12 @@ Tform_gauge::Tform_gauge(const app::UiText& text, QWidget* parent)
     count_->setObjectName(QStringLiteral("Count"));
     count_->setTextFormat(Qt::PlainText);
     count_->setAlignment(Qt::AlignCenter);
-    count_->setGeometry(16, 100, kClientWidth - 32, 24);
+    // Two lines: the count, and under it the time left, so that the longer
+    // translations fit the fixed window.
+    count_->setGeometry(16, 98, kClientWidth - 32, 38);
 
     cancel_->setObjectName(QStringLiteral("Cancel"));
-    cancel_->setGeometry((kClientWidth - 100) / 2, 140, 100, 28);
+    cancel_->setGeometry((kClientWidth - 100) / 2, 146, 100, 28);
     connect(cancel_, &QPushButton::clicked, this, &Tform_gauge::cancelRequested);
 }
 
@@ -119,7 +121,7 @@ void Tform_gauge::showCount() {
     // The time left at the pace of the records read so far.
     if (position > 0 && position < maximum) {
         const qint64 left = clock_.elapsed() * (maximum - position) / position;
-        text += QStringLiteral(", ") +
+        text += QLatin1Char('\n') +
                 fromUtf8(app::programText(app::ProgramText::BatchTimeLeft, language_))
                     .arg(durationText(left));
     }
