@@ -30,7 +30,6 @@ mode_t currentUmask() {
     return 022;
 }
 
-
 }  // namespace
 
 bool writeAll(int fd, std::string_view bytes) {
