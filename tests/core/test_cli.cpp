@@ -186,7 +186,8 @@ TEST_F(CliTest, RecordAveragesTheStreamAndStopsIt) {
                 << "sample " << s + 1 << " channel " << c;
         }
     }
-    EXPECT_FALSE(instrument->streaming());
+    // The simulator's sender stops a moment after it answered "#L02".
+    EXPECT_TRUE(waitFor([&] { return !instrument->streaming(); }));
     const auto log = instrument->commandLog();
     EXPECT_EQ(std::count(log.begin(), log.end(), "#L01"), 1);
     EXPECT_EQ(log.back(), "#L02");
@@ -232,7 +233,7 @@ TEST_F(CliTest, SignalsEndARecordingCleanly) {
         ::kill(child.pid(), signal);
         const Outcome run = child.wait();
         EXPECT_EQ(run.status, 0) << run.err;
-        EXPECT_FALSE(instrument->streaming());
+        EXPECT_TRUE(waitFor([&] { return !instrument->streaming(); }));
         EXPECT_EQ(instrument->commandLog().back(), "#L02");
         // The export file in Windows-1252 with every sample so far, numbered
         // without a gap, and no temporary file left beside it.
