@@ -22,6 +22,7 @@
 #include "device/replies.h"
 #include "files/record_writer.h"
 #include "sim/instrument.h"
+#include "stream_source.h"
 
 using namespace std::chrono_literals;
 using tarvelo::acquisition::Check;
@@ -29,21 +30,12 @@ using tarvelo::acquisition::kRecordSize;
 
 namespace {
 
+using tarvelo::bench::fastInstrument;
+
 const tarvelo::device::LinkTiming kTiming{10ms, 200ms};
 
-std::unique_ptr<tarvelo::sim::Instrument> fastInstrument() {
-    tarvelo::sim::InstrumentConfig config;
-    config.recordsPerSecond = 0;
-    auto sim = std::make_unique<tarvelo::sim::Instrument>(config);
-    if (!sim->start())
-        return nullptr;
-    return sim;
-}
-
 void command(const tarvelo::sim::Instrument& sim, const char* text) {
-    const int fd = tarvelo::device::connectTo("127.0.0.1", sim.commandPort(), 1000, 1000);
-    tarvelo::device::exchange(fd, text, kTiming);
-    tarvelo::device::closeSocket(fd);
+    tarvelo::bench::command(sim, text, kTiming);
 }
 
 template <typename Condition>

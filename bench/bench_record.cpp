@@ -22,6 +22,7 @@
 #include "device/mtrans.h"
 #include "device/replies.h"
 #include "sim/instrument.h"
+#include "stream_source.h"
 
 using namespace std::chrono_literals;
 using tarvelo::acquisition::RecordingPlan;
@@ -29,17 +30,10 @@ using tarvelo::acquisition::SampleRow;
 
 namespace {
 
+using tarvelo::bench::fastInstrument;
+
 const tarvelo::device::LinkTiming kTiming{10ms, 1000ms};
 constexpr auto kRun = 250ms;
-
-std::unique_ptr<tarvelo::sim::Instrument> fastInstrument() {
-    tarvelo::sim::InstrumentConfig config;
-    config.recordsPerSecond = 0;
-    auto sim = std::make_unique<tarvelo::sim::Instrument>(config);
-    if (!sim->start())
-        return nullptr;
-    return sim;
-}
 
 RecordingPlan planFor(const tarvelo::sim::Instrument& sim) {
     RecordingPlan plan;
@@ -143,11 +137,7 @@ void BM_RecordPlainReader(benchmark::State& state) {
         state.SkipWithError("stream port did not answer");
         return;
     }
-    auto command = [&](const char* text) {
-        const int c = tarvelo::device::connectTo("127.0.0.1", sim->commandPort(), 1000, 1000);
-        tarvelo::device::exchange(c, text, kTiming);
-        tarvelo::device::closeSocket(c);
-    };
+    auto command = [&](const char* text) { tarvelo::bench::command(*sim, text, kTiming); };
     command(tarvelo::device::kCmdStreamStart);
     std::vector<unsigned char> buffer(64 * 1024);
     uint64_t bytes = 0;
