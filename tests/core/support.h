@@ -1,5 +1,7 @@
 #pragma once
 
+#include <chrono>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -18,6 +20,16 @@ public:
 private:
     std::string path_;
 };
+
+// A wait on an event that has not come after this has hung: far above what
+// any machine, however busy or slowed by a sanitizer, needs.
+inline constexpr std::chrono::milliseconds kHung{30000};
+// A time-out that must not be what ends a wait under test: only the event
+// under test can end the wait before kHung.
+inline constexpr std::chrono::milliseconds kNotReached = 3 * kHung;
+
+// Polls `condition` until it holds (true) or `limit` has passed (false).
+bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds limit = kHung);
 
 std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& bytes);

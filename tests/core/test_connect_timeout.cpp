@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -36,9 +37,12 @@ using std::chrono::milliseconds;
 
 namespace {
 
-// Far below the system's connect time-out (minutes), far above any bound
-// under test: a connect that is still running after this has hung.
-constexpr milliseconds kHung = 10s;
+// A connect still running after kHung (far below the system's connect
+// time-out of about two minutes) has hung, or was ended by the system
+// instead of by us.
+using test::eventually;
+using test::kHung;
+using test::kNotReached;
 
 sockaddr_in loopback(uint16_t port = 0) {
     sockaddr_in a{};
@@ -136,16 +140,6 @@ milliseconds timed(F&& f) {
     return std::chrono::duration_cast<milliseconds>(Clock::now() - start);
 }
 
-bool eventually(const std::function<bool()>& condition, milliseconds limit) {
-    const auto until = Clock::now() + limit;
-    while (!condition()) {
-        if (Clock::now() > until)
-            return false;
-        std::this_thread::sleep_for(2ms);
-    }
-    return true;
-}
-
 std::atomic<int> signalsSeen{0};
 void countSignal(int) {
     signalsSeen.fetch_add(1);
@@ -173,7 +167,7 @@ TEST_F(SharedConnect, SilentPeerIsGivenUpAfterTheTimeout) {
     ::close(fd);
     EXPECT_FALSE(connected);
     EXPECT_GE(took, 290ms);
-    EXPECT_LT(took, 300ms + 2s);
+    EXPECT_LT(took, kHung) << "our time-out did not end the connect";
 }
 
 TEST_F(SharedConnect, StopEndsAConnectInProgressAtOnce) {
@@ -183,17 +177,18 @@ TEST_F(SharedConnect, StopEndsAConnectInProgressAtOnce) {
     std::atomic<bool> done{false};
     bool connected = true;
     std::thread connecting([&] {
-        connected = device::detail::connectSocket(fd, "127.0.0.1", silent.port(), 30s, &stop);
+        connected =
+            device::detail::connectSocket(fd, "127.0.0.1", silent.port(), kNotReached, &stop);
         done = true;
     });
     std::this_thread::sleep_for(150ms);
     EXPECT_FALSE(done.load());
     stop = true;
-    const auto took = timed([&] { EXPECT_TRUE(eventually([&] { return done.load(); }, kHung)); });
+    // Only the stop can end the connect before its time-out.
+    EXPECT_TRUE(eventually([&] { return done.load(); }, kHung)) << "the stop was not seen";
     connecting.join();
     ::close(fd);
     EXPECT_FALSE(connected);
-    EXPECT_LT(took, 1s);
 
     // A stop that came before the connect: it fails even where it could succeed.
     AnsweringPeer answering;
@@ -221,28 +216,31 @@ TEST_F(SharedConnect, InterruptingSignalsNeitherEndNorStretchTheWait) {
         done = true;
     });
     const int before = signalsSeen.load();
-    while (!done.load()) {
+    // A wait that started over at every signal would never end while they come.
+    const auto hung = Clock::now() + kHung;
+    while (!done.load() && Clock::now() < hung) {
         ::pthread_kill(connecting.native_handle(), SIGUSR1);
         std::this_thread::sleep_for(20ms);
     }
+    EXPECT_TRUE(done.load()) << "the signals stretched the wait";
     connecting.join();
     ::close(fd);
     ::sigaction(SIGUSR1, &previous, nullptr);
     EXPECT_GT(signalsSeen.load() - before, 5);
     EXPECT_FALSE(connected);
     EXPECT_GE(took, 390ms);
-    EXPECT_LT(took, 2s);
 }
 
 TEST(SharedConnectOutcome, RefusedConnectFailsWithoutWaitingForTheTimeout) {
     RefusingPort refusing;
     const int fd = device::detail::openStreamSocket();
-    bool connected = true;
-    const auto took = timed(
-        [&] { connected = device::detail::connectSocket(fd, "127.0.0.1", refusing.port, 20s); });
+    const bool connected =
+        device::detail::connectSocket(fd, "127.0.0.1", refusing.port, kNotReached);
+    const int error = errno;
     ::close(fd);
     EXPECT_FALSE(connected);
-    EXPECT_LT(took, 1s);
+    // The refusal ended it, not the time-out (ETIMEDOUT).
+    EXPECT_EQ(error, ECONNREFUSED);
 }
 
 TEST(SharedConnectOutcome, ConnectedSocketIsBlockingWithItsReceiveTimeout) {
@@ -254,11 +252,15 @@ TEST(SharedConnectOutcome, ConnectedSocketIsBlockingWithItsReceiveTimeout) {
     // Nothing is sent: the receive waits for SO_RCVTIMEO, it does not return at once.
     char byte;
     ssize_t n = 0;
-    const auto took = timed([&] { n = ::recv(fd, &byte, 1, 0); });
+    int error = 0;
+    const auto took = timed([&] {
+        n = ::recv(fd, &byte, 1, 0);
+        error = errno;
+    });
     ::close(fd);
     EXPECT_EQ(n, -1);
+    EXPECT_TRUE(error == EAGAIN || error == EWOULDBLOCK) << error;  // the receive time-out
     EXPECT_GE(took, 180ms);
-    EXPECT_LT(took, 2s);
 }
 
 // --- ConnectServer and the workers' connectTo ---------------------------------
@@ -267,7 +269,7 @@ struct LinkToSilentPeer : ConnectFixture {
     app::Settings settings;
     // Far longer than the connect time-outs under test: on this system a
     // blocking connect gives up at SO_SNDTIMEO, which must not be what ends it.
-    std::atomic<int32_t> socketTimeoutMs{20000};
+    std::atomic<int32_t> socketTimeoutMs{static_cast<int32_t>(kNotReached.count())};
     test::RecordingObserver observer;
     device::LinkTiming timing;
     LinkToSilentPeer() {
@@ -285,7 +287,7 @@ TEST_F(LinkToSilentPeer, ConnectServerFailsLikeAnyFailedConnect) {
     const auto took = timed([&] { result = link.ConnectServer(); });
     EXPECT_EQ(result, -1);
     EXPECT_GE(took, 290ms);
-    EXPECT_LT(took, timing.connectTimeout + 2s);
+    EXPECT_LT(took, kHung) << "the connect time-out did not end the connect";
     EXPECT_FALSE(link.connected());
     EXPECT_EQ(observer.statuses,
               (std::vector<int>{device::kStatusConnecting, device::kStatusFailed}));
@@ -305,12 +307,12 @@ TEST_F(LinkToSilentPeer, DefaultConnectTimeoutBoundsConnectServer) {
     const auto took = timed([&] { result = link.ConnectServer(); });
     EXPECT_EQ(result, -1);
     EXPECT_GE(took, device::kDefaultConnectTimeout - 10ms);
-    EXPECT_LT(took, device::kDefaultConnectTimeout + 2s);
+    EXPECT_LT(took, kHung) << "the connect time-out did not end the connect";
     EXPECT_EQ(observer.statuses.back(), device::kStatusFailed);
 }
 
 TEST_F(LinkToSilentPeer, WorkerConnectIsBoundedWithAndWithoutSendTimeout) {
-    for (int sendTimeoutMs : {0, 20000}) {
+    for (int sendTimeoutMs : {0, static_cast<int>(kNotReached.count())}) {
         const std::size_t descriptors = openDescriptors();
         int fd = 0;
         const auto took = timed([&] {
@@ -318,7 +320,7 @@ TEST_F(LinkToSilentPeer, WorkerConnectIsBoundedWithAndWithoutSendTimeout) {
         });
         EXPECT_EQ(fd, -1) << sendTimeoutMs;
         EXPECT_GE(took, 290ms) << sendTimeoutMs;
-        EXPECT_LT(took, 300ms + 2s) << sendTimeoutMs;
+        EXPECT_LT(took, kHung) << "the connect time-out did not end it: " << sendTimeoutMs;
         EXPECT_EQ(openDescriptors(), descriptors) << sendTimeoutMs;
     }
 }
@@ -349,15 +351,15 @@ TEST_F(ProbeOfSilentPeer, EndsNotReadyAfterTheConnectTimeout) {
 
 TEST_F(ProbeOfSilentPeer, ShutdownWakesAConnectInProgress) {
     device::LinkTiming timing;
-    timing.connectTimeout = 30s;
+    timing.connectTimeout = kNotReached;
     device::Livetest livetest(settings, memory, ready, timing);
     livetest.start();
     std::this_thread::sleep_for(150ms);
     EXPECT_FALSE(livetest.finished());
-    const auto start = Clock::now();
     livetest.shutdown();
-    EXPECT_TRUE(eventually([&] { return livetest.finished(); }, kHung));
-    EXPECT_LT(Clock::now() - start, 1s);
+    // Only the shutdown can end the connect before its time-out.
+    EXPECT_TRUE(eventually([&] { return livetest.finished(); }, kHung))
+        << "the shutdown did not wake the connect";
     EXPECT_FALSE(ready.load());
 }
 
@@ -376,12 +378,12 @@ TEST_F(ConnectFixture, SamplingShutdownWakesAStreamConnectInProgress) {
     acquisition::MeasurementMemory memory;
     IgnoringObserver observer;
     device::LinkTiming timing;
-    timing.connectTimeout = 30s;
+    timing.connectTimeout = kNotReached;
     auto check = std::make_unique<acquisition::Check>(settings, memory, &observer, timing);
     check->start();
     std::this_thread::sleep_for(150ms);
     EXPECT_FALSE(check->connected());
     EXPECT_EQ(check->streamConnects(), 0);
     const auto took = timed([&] { check.reset(); });  // shutdown() and join
-    EXPECT_LT(took, 500ms);
+    EXPECT_LT(took, kHung) << "the shutdown did not wake the stream connect";
 }

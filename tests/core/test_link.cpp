@@ -169,9 +169,8 @@ struct DeadPort {
 
 TEST_F(LinkFixture, ReplyInOneChunkEndsAtOnce) {
     ScriptedServer server([](ScriptedServer& s, const std::string&) { s.reply("#X001|2|3|4|5|"); });
-    std::chrono::milliseconds took{};
-    EXPECT_EQ(exchangeOnce(server.port(), "#X00", &took), "#X001|2|3|4|5|");
-    EXPECT_LT(took, 150ms);  // well before the 200 ms time-out
+    EXPECT_EQ(exchangeOnce(server.port(), "#X00"), "#X001|2|3|4|5|");
+    // "Received" (4): the end mark ended the exchange, not the time-out.
     EXPECT_EQ(observer.statuses, (std::vector<int>{0, 4, 2}));
     EXPECT_EQ(server.commands(), std::vector<std::string>{"#X00"});
 }
@@ -202,10 +201,8 @@ TEST_F(LinkFixture, FullChunkThenAFramedRestEndsAtTheRest) {
         s.send(first);
         s.send("tail" + kEnd, 60ms);
     });
-    std::chrono::milliseconds took{};
-    EXPECT_EQ(exchangeOnce(server.port(), "#X00", &took), first + "tail");
-    EXPECT_LT(took, 180ms);
-    EXPECT_EQ(observer.statuses, (std::vector<int>{0, 4, 2}));
+    EXPECT_EQ(exchangeOnce(server.port(), "#X00"), first + "tail");
+    EXPECT_EQ(observer.statuses, (std::vector<int>{0, 4, 2}));  // ended by the end mark
 }
 
 TEST_F(LinkFixture, BytesAfterAZeroInAChunkAreDropped) {
@@ -222,9 +219,12 @@ TEST_F(LinkFixture, ClosedMidReplyReturnsWhatArrived) {
         s.send("#X001|2");
         s.closePeer();
     });
+    // A receive time-out no machine comes near: only the close can end the
+    // exchange before it.
+    timeoutMs = 60000;
     std::chrono::milliseconds took{};
     EXPECT_EQ(exchangeOnce(server.port(), "#X00", &took), "#X001|2");
-    EXPECT_LT(took, 180ms);
+    EXPECT_LT(took, 60s) << "the time-out, not the close, ended the exchange";
     EXPECT_EQ(observer.statuses, (std::vector<int>{0, 2}));
 }
 
@@ -233,7 +233,6 @@ TEST_F(LinkFixture, NoReplyGivesTheEmptyTextAfterTheTimeout) {
     std::chrono::milliseconds took{};
     EXPECT_EQ(exchangeOnce(server.port(), "#X00", &took), "");
     EXPECT_GE(took, 190ms);
-    EXPECT_LT(took, 2000ms);
     EXPECT_EQ(observer.sendErrors, 0);
 }
 

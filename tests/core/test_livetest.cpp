@@ -13,6 +13,7 @@
 #include "app/settings.h"
 #include "device/mlivetest.h"
 #include "sim/instrument.h"
+#include "support.h"
 
 using namespace std::chrono_literals;
 using namespace tarvelo;
@@ -92,17 +93,15 @@ TEST_F(LivetestProbe, SilentInstrumentTimesOutAndShutdownWakesIt) {
     EXPECT_FALSE(probe());
     EXPECT_GE(Clock::now() - start, 290ms);
 
-    // With a long time-out, shutdown() ends the blocked receive at once.
-    device::Livetest livetest(settings, memory, ready, {5ms, 20000ms});
-    start = Clock::now();
+    // With a time-out that is never reached, only shutdown() can end the
+    // blocked receive.
+    device::Livetest livetest(settings, memory, ready, {5ms, test::kNotReached});
     livetest.start();
     std::this_thread::sleep_for(150ms);
     EXPECT_FALSE(livetest.finished());
     livetest.shutdown();
-    while (!livetest.finished() && Clock::now() - start < 10s)
-        std::this_thread::sleep_for(5ms);
-    EXPECT_TRUE(livetest.finished());
-    EXPECT_LT(Clock::now() - start, 5s);
+    EXPECT_TRUE(test::eventually([&] { return livetest.finished(); }))
+        << "the shutdown did not end the receive";
     EXPECT_FALSE(ready.load());
 }
 
@@ -110,7 +109,7 @@ TEST_F(LivetestProbe, ShutdownBeforeStartEndsWithoutAnswer) {
     device::Livetest livetest(settings, memory, ready, kFast);
     livetest.shutdown();
     livetest.start();
-    while (!livetest.finished())
-        std::this_thread::sleep_for(5ms);
+    ASSERT_TRUE(test::eventually([&] { return livetest.finished(); }))
+        << "the probe did not end";
     EXPECT_FALSE(ready.load());
 }

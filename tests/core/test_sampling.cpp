@@ -38,25 +38,21 @@ namespace {
 
 const LinkTiming kFast{10ms, 200ms};
 
-bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds limit = 5s) {
-    const auto until = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > until)
-            return false;
-        std::this_thread::sleep_for(2ms);
-    }
-    return true;
-}
+using tarvelo::test::eventually;
+using tarvelo::test::kHung;
+using tarvelo::test::kNotReached;
 
 class Recorder : public SamplingObserver {
 public:
     void samplesStored(int32_t count) override {
         std::lock_guard lock(mutex_);
         counts_.push_back(count);
+        ++countsSinceFull_;
     }
     void memoryFull() override {
         std::lock_guard lock(mutex_);
         ++memoryFulls_;
+        countsSinceFull_ = 0;
     }
     std::vector<int32_t> counts() const {
         std::lock_guard lock(mutex_);
@@ -66,11 +62,18 @@ public:
         std::lock_guard lock(mutex_);
         return memoryFulls_;
     }
+    // The memory-full procedure has run and its drain has ended: the stream
+    // went quiet and the thread reported its count again.
+    bool drainEnded() const {
+        std::lock_guard lock(mutex_);
+        return memoryFulls_ > 0 && countsSinceFull_ > 0;
+    }
 
 private:
     mutable std::mutex mutex_;
     std::vector<int32_t> counts_;
     int memoryFulls_ = 0;
+    int countsSinceFull_ = 0;
 };
 
 SampleRow record(int i) {
@@ -293,7 +296,7 @@ TEST_F(ScriptedSampling, MemoryFullDropsThePartialSampleWithTheDiscardedRecords)
     stream.sendRecords(15, 1);  // finds the memory full: the procedure runs
     ASSERT_TRUE(eventually([&] { return observer.memoryFulls() == 1; }));
     waitConsumed(16);
-    std::this_thread::sleep_for(3 * kFast.workerReceiveTimeout);  // the drain has ended
+    ASSERT_TRUE(eventually([&] { return observer.drainEnded(); }));
 
     // The next sample is the mean of the 10 records after the drain alone.
     stream.sendRecords(100, 10);
@@ -317,12 +320,15 @@ TEST_F(ScriptedSampling, FailedConnectAtStartIsRetried) {
 
 TEST_F(ScriptedSampling, ShutdownDuringTheReconnectWaitIsPrompt) {
     stream.closeListener();
-    auto waiting = std::make_unique<Check>(settings, memory, &observer, kFast);
+    LinkTiming timing = kFast;
+    timing.reconnectInterval = kNotReached;  // only the shutdown can end the wait early
+    auto waiting = std::make_unique<Check>(settings, memory, &observer, timing);
     waiting->start();
     std::this_thread::sleep_for(150ms);
     const auto begin = std::chrono::steady_clock::now();
     waiting.reset();
-    EXPECT_LT(std::chrono::steady_clock::now() - begin, 300ms);
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, kHung)
+        << "the shutdown did not end the reconnect wait";
 }
 
 // The simulated instrument: its stream switched on and off by command.
@@ -411,7 +417,7 @@ TEST_F(SimSampling, RecordingOutlastsTheMemoryWithoutAGap) {
     check.start();
     ASSERT_TRUE(eventually([&] { return check.connected(); }));
     command(tarvelo::device::kCmdStreamStart);
-    ASSERT_TRUE(eventually([&] { return check.samplesStored() >= 15000; }, 30s));
+    ASSERT_TRUE(eventually([&] { return check.samplesStored() >= 15000; }));
     stopAndExpectNothingLost(check);
     check.setRecorder(nullptr);
     ASSERT_TRUE(writer->close());
@@ -443,10 +449,12 @@ TEST_F(SimSampling, ClosedStreamStoresNothingUntilItComesBack) {
     sim.setStreamFault(StreamFault::CloseStream);
     ASSERT_TRUE(eventually([&] { return !check.connected(); }));
     const auto stored = check.samplesStored();
-    std::this_thread::sleep_for(1500ms);  // a reconnect or two, closed again at once
+    // Two reconnects, each closed again at once.
+    const int connects = check.streamConnects();
+    ASSERT_TRUE(eventually([&] { return check.streamConnects() >= connects + 2; }));
     EXPECT_EQ(check.samplesStored(), stored);
     sim.setStreamFault(StreamFault::None);
-    ASSERT_TRUE(eventually([&] { return check.samplesStored() >= stored + 20; }, 4s));
+    ASSERT_TRUE(eventually([&] { return check.samplesStored() >= stored + 20; }));
     EXPECT_GE(check.streamConnects(), 2);
     stopAndExpectNothingLost(check);
     expectRecordsCopied(0, memory.WritePosition());
@@ -468,7 +476,7 @@ TEST_F(SimSampling, LoadOfAFullMemoryStopsTheStreamAndDrainsIt) {
     EXPECT_EQ(sim.commandLog(), (std::vector<std::string>{"#L01", "#L02"}));
     // Drained: everything sent was taken off the stream, nothing stored.
     ASSERT_TRUE(eventually([&] { return check.recordsConsumed() == sim.recordsSent(); }));
-    std::this_thread::sleep_for(2 * kFast.workerReceiveTimeout);  // the drain has ended
+    ASSERT_TRUE(eventually([&] { return observer.drainEnded(); }));
     EXPECT_GE(check.recordsDiscarded(), 1u);
     EXPECT_EQ(check.recordsConsumed(), check.samplesStored() + check.recordsDiscarded());
     EXPECT_EQ(memory.state().writePosition, kMemoryCapacity);
@@ -488,14 +496,16 @@ TEST_F(SimSampling, LoadOfAFullMemoryStopsTheStreamAndDrainsIt) {
 
 TEST_F(SimSampling, ShutdownDuringAStalledStreamIsPrompt) {
     sim.setStreamFault(StreamFault::Stall);
-    auto check = std::make_unique<Check>(settings, memory, &observer, LinkTiming{10ms, 10s});
+    // Only the shutdown can end the receive on the stalled stream early.
+    auto check = std::make_unique<Check>(settings, memory, &observer, LinkTiming{10ms, kNotReached});
     check->start();
     command(tarvelo::device::kCmdStreamStart);
     ASSERT_TRUE(eventually([&] { return check->connected(); }));
     std::this_thread::sleep_for(100ms);
     const auto begin = std::chrono::steady_clock::now();
     check.reset();
-    EXPECT_LT(std::chrono::steady_clock::now() - begin, 500ms);
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, kHung)
+        << "the shutdown did not end the receive";
 }
 
 TEST(SamplingBatchAppend, BehavesAsSingleAppendsAndRefusesALoadedFullMemory) {

@@ -51,8 +51,10 @@ QString RecordingDialogs::openFileName(QWidget*, const gui::FileRequest& request
     return fileAnswers.isEmpty() ? QString() : fileAnswers.takeFirst();
 }
 
-uint16_t unusedPort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+// A loopback port bound for as long as the rig lives, but not listening:
+// connects to it are refused, and no other program can take the port meanwhile.
+static int boundRefusingSocket(uint16_t& port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -63,8 +65,8 @@ uint16_t unusedPort() {
         std::fprintf(stderr, "no free port\n");
         std::abort();
     }
-    ::close(fd);
-    return ntohs(address.sin_port);
+    port = ntohs(address.sin_port);
+    return fd;
 }
 
 Rig::Rig(bool listening, sim::InstrumentConfig config) {
@@ -78,7 +80,7 @@ Rig::Rig(bool listening, sim::InstrumentConfig config) {
         }
         port_ = instrument->commandPort();
     } else {
-        port_ = unusedPort();
+        refusingFd_ = boundRefusingSocket(port_);
     }
     values.programDirectory = dir_.path().toStdString();
 }
@@ -88,6 +90,8 @@ Rig::~Rig() {
     // instrument.
     windows.hauptFenster.reset();
     instrument.reset();
+    if (refusingFd_ >= 0)
+        ::close(refusingFd_);
 }
 
 void Rig::writeSettings(const QStringList& extraLines) {

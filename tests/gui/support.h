@@ -1,7 +1,10 @@
 #pragma once
 
+#include <chrono>
+
 #include <QByteArray>
 #include <QList>
+#include <QLocale>
 #include <QMessageBox>
 #include <QString>
 #include <QTemporaryDir>
@@ -44,15 +47,34 @@ public:
     bool openUrlResult = true;  // whether an application "could be started"
 };
 
-// A free TCP port on 127.0.0.1 on which nothing listens.
-uint16_t unusedPort();
+// A wait on an event that has not come after this has hung: far above what
+// any machine, however busy or slowed by a sanitizer, needs.
+inline constexpr std::chrono::milliseconds kHungMs{30000};
+// A time-out that must not be what ends a wait under test: only the event
+// under test can end the wait before kHungMs.
+inline constexpr std::chrono::milliseconds kNotReachedMs = 3 * kHungMs;
+
+// Sets the default regional format for as long as it lives (or until
+// restore()), and puts the one before back whatever happens to the test.
+class ScopedFormat {
+public:
+    explicit ScopedFormat(const QLocale& format) { QLocale::setDefault(format); }
+    ~ScopedFormat() { restore(); }
+    ScopedFormat(const ScopedFormat&) = delete;
+    ScopedFormat& operator=(const ScopedFormat&) = delete;
+    void restore() { QLocale::setDefault(before_); }
+
+private:
+    QLocale before_;
+};
 
 // One program run in a temporary program folder against a simulated
 // instrument on 127.0.0.1. The settings file always points at 127.0.0.1:
 // no test ever reaches the program's default instrument address.
 class Rig {
 public:
-    // `listening` false: no instrument; the settings name a port nobody uses.
+    // `listening` false: no instrument; the settings name a port that refuses
+    // connects (bound by the rig, never listening).
     explicit Rig(bool listening = true, sim::InstrumentConfig config = {});
     ~Rig();
 
@@ -70,8 +92,8 @@ public:
     gui::ThauptFenster& start();
     // Waits without processing events until the probe has found the
     // instrument: the start-up timer has not seen it yet.
-    bool waitDeviceReadyBlocking(int timeoutMs = 5000);
-    bool waitForState(gui::ThauptFenster::StartupState state, int timeoutMs = 8000);
+    bool waitDeviceReadyBlocking(int timeoutMs = 30000);
+    bool waitForState(gui::ThauptFenster::StartupState state, int timeoutMs = 30000);
     // start() and wait until Ready.
     gui::ThauptFenster& startReady();
 
@@ -85,6 +107,8 @@ public:
 private:
     QTemporaryDir dir_;
     uint16_t port_ = 0;
+    // Without an instrument: the bound, never listening socket of port_.
+    int refusingFd_ = -1;
 };
 
 // Waits, with the event loop running, until no batch readout runs.

@@ -283,7 +283,7 @@ void TestPrint::frenchYLabelsWholeAndGrouped() {
     // Values in a narrow band above 1000, as while sampling: Auto-Refresh
     // gives a fine label step, whose long labels must be printed whole, with
     // the French separators.
-    QLocale::setDefault(QLocale(QLocale::French, QLocale::France));
+    tarvelo::guitest::ScopedFormat french(QLocale(QLocale::French, QLocale::France));
     Rig rig;
     startRig(rig, {QStringLiteral("Language=2")});
     for (int i = 0; i < 200; ++i)
@@ -298,7 +298,7 @@ void TestPrint::frenchYLabelsWholeAndGrouped() {
     const QString pdf = home_.filePath(QStringLiteral("french.pdf"));
     printToFile(g, pdf);
     QTest::mouseClick(g.fPrint(), Qt::LeftButton);
-    QLocale::setDefault(QLocale::c());
+    french.restore();
     QStringList printed;
     for (const Run& r : runsOf(pdf))
         printed << r.text;

@@ -109,7 +109,7 @@ void Check::closePublished(int& slot) {
 
 bool Check::waitBeforeReconnect() {
     std::unique_lock lock(mutex_);
-    return !wake_.wait_for(lock, kReconnectInterval, [this] { return stop_.load(); });
+    return !wake_.wait_for(lock, timing_.reconnectInterval, [this] { return stop_.load(); });
 }
 
 void Check::publishCounters() {

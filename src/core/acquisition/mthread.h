@@ -57,7 +57,8 @@ public:
 // the window's business; this thread stores whatever arrives.
 //
 // When the stream connection fails or is closed by the instrument, nothing is
-// stored and the thread tries the configured address again once a second.
+// stored and the thread tries the configured address again once a second
+// (LinkTiming::reconnectInterval).
 class Check {
 public:
     Check(const app::Settings& settings, MeasurementMemory& memory, SamplingObserver* observer,
@@ -81,8 +82,6 @@ public:
     // this returns, the thread hands no more samples to the previous writer.
     void setRecorder(std::shared_ptr<files::RecordWriter> writer);
 
-    // Pause between two connect attempts on the stream port.
-    static constexpr std::chrono::milliseconds kReconnectInterval{1000};
     // Receive buffer: whole records are consumed from it, a partial record
     // stays for the next receive.
     static constexpr std::size_t kReceiveBufferSize = 64 * 1024;

@@ -7,6 +7,7 @@
 #include "acquisition/measurement_memory.h"
 #include "app/settings.h"
 #include "app/uitext.h"
+#include "device/mtrans.h"
 
 namespace tarvelo::app {
 
@@ -15,6 +16,10 @@ namespace tarvelo::app {
 struct ProcessValues {
     Settings settings;
     std::atomic<int32_t> socketTimeoutMs{1000};
+    // The waits and time-outs of the worker threads (the presence probe and
+    // the sampling thread). The program keeps the defaults; tests lengthen a
+    // time-out to show that something else ends a wait.
+    device::LinkTiming workerTiming;
     // The folder of the executable, without a trailing separator: the help
     // files are looked up there.
     std::string programDirectory;

@@ -51,6 +51,9 @@ struct LinkTiming {
     // instrument answers within milliseconds; three seconds still leave room
     // for one lost handshake segment to be sent again (after one second).
     std::chrono::milliseconds connectTimeout{kDefaultConnectTimeout};
+    // Pause of the sampling thread between two connect attempts on the
+    // stream port.
+    std::chrono::milliseconds reconnectInterval{1000};
 };
 
 inline constexpr std::size_t kMaxCommandLength = 1023;

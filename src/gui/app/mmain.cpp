@@ -329,7 +329,8 @@ void ThauptFenster::FormShow() {
     // The sampling thread first, then the probe; both run at once.
     startSamplingThread();
     livetest_ =
-        std::make_unique<device::Livetest>(values_.settings, values_.memory, values_.deviceReady);
+        std::make_unique<device::Livetest>(values_.settings, values_.memory, values_.deviceReady,
+                                           values_.workerTiming);
     livetest_->start();
 }
 

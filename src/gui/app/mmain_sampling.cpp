@@ -33,7 +33,8 @@ constexpr const char* kSamplesReceivedFormat = "%d data sets received";
 void ThauptFenster::startSamplingThread() {
     // Created after the settings were read: the thread connects to the
     // configured address and port + 2, and retries nothing else.
-    check_ = std::make_unique<acquisition::Check>(values_.settings, values_.memory, this);
+    check_ = std::make_unique<acquisition::Check>(values_.settings, values_.memory, this,
+                                                  values_.workerTiming);
     check_->start();
 }
 
