@@ -13,8 +13,6 @@
 namespace {
 
 using tarvelo::app::readStartupSettings;
-using tarvelo::app::recordsPerSample;
-using tarvelo::app::sampleRateLabel;
 using tarvelo::app::Settings;
 using tarvelo::app::SettingsFile;
 using tarvelo::app::writeSetupSettings;
@@ -22,23 +20,13 @@ using tarvelo::test::readFile;
 using tarvelo::test::TempDir;
 using tarvelo::test::writeFile;
 
-TEST(SettingsValues, DefaultsAndSampleIntervals) {
+// The sample intervals are checked with the other tables in test_texts.
+TEST(SettingsValues, Defaults) {
     Settings settings;
     EXPECT_EQ(settings.ipServer(), "192.168.100.2");
     EXPECT_EQ(settings.port, 4000);
     EXPECT_EQ(settings.language, 1);
     EXPECT_EQ(settings.sampleRate, 6);
-
-    const int expected[] = {1, 2, 5, 10, 20, 50, 100, 200, 500, 1000, 2000, 5000, 10000};
-    for (int i = 0; i < 13; ++i)
-        EXPECT_EQ(recordsPerSample(i), expected[i]) << i;
-    EXPECT_EQ(recordsPerSample(-1), 100);
-    EXPECT_EQ(recordsPerSample(13), 100);
-    EXPECT_STREQ(sampleRateLabel(0), "1 ms");
-    EXPECT_STREQ(sampleRateLabel(6), "100 ms");
-    EXPECT_STREQ(sampleRateLabel(9), "1 s");
-    EXPECT_STREQ(sampleRateLabel(12), "10 s");
-    EXPECT_STREQ(sampleRateLabel(13), "");
 }
 
 TEST(SettingsFileRead, MissingFileGivesDefaultsAndCreatesNothing) {

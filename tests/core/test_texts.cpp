@@ -1,11 +1,15 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <fstream>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
+#include <utility>
 #include <vector>
 
+#include "app/settings.h"
 #include "app/uitext.h"
 #include "common/encoding.h"
 #include "common/numbers.h"
@@ -22,41 +26,100 @@ using tarvelo::common::utf8ToCp1252;
 
 constexpr int kGerman = 1, kEnglish = 2, kFrench = 3, kItalian = 4;
 
-// Index of the first empty slot of a language row: the number of texts it holds.
-int rowLength(const UiText& text, int row) {
-    int slot = 0;
-    while (slot < UiText::kSlots && !text.languageText(row, slot).empty())
-        ++slot;
-    return slot;
+// The tables of tests/core/data/tables.tsv, transcribed independently of the
+// code: the one place where the program's texts and value tables are checked
+// word for word. Everywhere else tests look texts up by entry.
+struct Tables {
+    // texts[row][entry], rows 1..4; entries past a row's last text are empty.
+    std::vector<std::string> texts[UiText::kRows];
+    // Menu captions by item: at start, then German .. Italian (nullopt: unchanged).
+    std::vector<std::pair<std::string, std::vector<std::optional<std::string>>>> menus;
+    // Sample intervals by index: the label and the records per sample.
+    std::vector<std::pair<std::string, int>> intervals;
+};
+
+std::vector<std::string> splitTabs(const std::string& line) {
+    std::vector<std::string> fields;
+    std::size_t start = 0;
+    for (std::size_t tab; (tab = line.find('\t', start)) != std::string::npos; start = tab + 1)
+        fields.push_back(line.substr(start, tab - start));
+    fields.push_back(line.substr(start));
+    return fields;
 }
 
-TEST(TextTable, ExactTextsPerLanguage) {
+const Tables& tables() {
+    static const Tables loaded = [] {
+        Tables t;
+        std::ifstream in(TARVELO_TEST_DATA_DIR "/tables.tsv");
+        EXPECT_TRUE(in) << "tables.tsv";
+        auto place = [](std::vector<std::string>& row, std::size_t entry, std::string text) {
+            if (row.size() <= entry)
+                row.resize(entry + 1);
+            row[entry] = text == "(none)" ? std::string() : std::move(text);
+        };
+        for (std::string line; std::getline(in, line);) {
+            if (line.empty() || line[0] == '#')
+                continue;
+            const std::vector<std::string> f = splitTabs(line);
+            if (f[0] == "text" && f.size() == 5) {
+                for (int row = kGerman; row <= kFrench; ++row)
+                    place(t.texts[row], std::stoul(f[1]), f[1 + row]);
+            } else if (f[0] == "italian" && f.size() == 3) {
+                place(t.texts[kItalian], std::stoul(f[1]), f[2]);
+            } else if (f[0] == "menu" && f.size() == 7) {
+                std::vector<std::optional<std::string>> captions;
+                for (std::size_t k = 2; k < 7; ++k)
+                    captions.push_back(f[k] == "(unchanged)" ? std::nullopt
+                                                             : std::optional<std::string>(f[k]));
+                t.menus.emplace_back(f[1], std::move(captions));
+            } else if (f[0] == "interval" && f.size() == 4) {
+                EXPECT_EQ(std::stoul(f[1]), t.intervals.size()) << line;
+                t.intervals.emplace_back(f[2], std::stoi(f[3]));
+            } else {
+                ADD_FAILURE() << "unreadable line: " << line;
+            }
+        }
+        return t;
+    }();
+    return loaded;
+}
+
+// The items of the menu table, by the names it uses.
+constexpr std::pair<std::string_view, MenuItem> kMenuNames[] = {
+    {"File", MenuItem::File},
+    {"Export", MenuItem::Export},
+    {"LoadFromFile", MenuItem::LoadFromFile},
+    {"SaveToFile", MenuItem::SaveToFile},
+    {"Setup", MenuItem::Setup},
+    {"ExitProgram", MenuItem::ExitProgram},
+    {"Samples", MenuItem::Samples},
+    {"GetActualSample", MenuItem::GetActualSample},
+    {"StartStopSampling", MenuItem::StartStopSampling},
+    {"DeleteSampleData", MenuItem::DeleteSampleData},
+    {"ShowGraphic", MenuItem::ShowGraphic},
+    {"Statistic", MenuItem::Statistic},
+    {"BatchToList", MenuItem::BatchToList},
+    {"BatchToFile", MenuItem::BatchToFile},
+    {"Help", MenuItem::Help},
+    {"HelpFile", MenuItem::HelpFile},
+    {"Info", MenuItem::Info},
+};
+
+TEST(TextTable, EveryLanguageRowAsTranscribed) {
     const UiText text;
-    EXPECT_EQ(text.languageText(kGerman, 0), "Verbinde zum Messger\xC3\xA4t");
-    EXPECT_EQ(text.languageText(kGerman, 33),
-              "Max x Wert muss gr\xC3\xB6\xC3\x9F"
-              "er als Min x Wert sein");
-    EXPECT_EQ(text.languageText(kGerman, 11), "Datenampfang beenden");
-    EXPECT_EQ(text.languageText(kEnglish, 2), "Connection to Device terminated");
-    EXPECT_EQ(text.languageText(kEnglish, 42), "Number of datasets: %d");
-    EXPECT_EQ(text.languageText(kEnglish, 53), "Batch memory reading");
-    // Typographic apostrophe U+2019 and the double blank are part of the texts.
-    EXPECT_EQ(text.languageText(kFrench, 0),
-              "Connecter l\xE2\x80\x99"
-              "appareil");
-    EXPECT_EQ(text.languageText(kFrench, 22),
-              "Fr\xC3\xA9quence d\xE2\x80\x99\xC3\xA9"
-              "chantillonnage");
-    EXPECT_EQ(text.languageText(kFrench, 40),
-              "Remettre \xC3\xA0 l\xE2\x80\x99\xC3\xA9"
-              "chelle");
-    EXPECT_EQ(text.languageText(kFrench, 2),
-              "Connexion  termin\xC3\xA9"
-              "e");
-    EXPECT_EQ(text.languageText(kFrench, 46),
-              "\xC3\x89"
-              "cart type:");
-    EXPECT_EQ(text.languageText(kItalian, 4), "Ricezione dati dal server");
+    // German and English hold entries 0 to 53, French 0 to 51, Italian 0 to 4.
+    const std::size_t lengths[] = {0, 54, 54, 52, 5};
+    for (int row = kGerman; row <= kItalian; ++row) {
+        std::vector<std::string> expected = tables().texts[row];
+        ASSERT_GE(expected.size(), lengths[row]) << "row " << row;
+        expected.resize(UiText::kSlots);  // every later slot is empty
+        for (int slot = 0; slot < UiText::kSlots; ++slot)
+            EXPECT_EQ(text.languageText(row, slot), expected[slot]) << row << "/" << slot;
+        // A row ends at its first empty slot: no gap before its last text.
+        for (std::size_t slot = 0; slot < lengths[row]; ++slot)
+            EXPECT_FALSE(expected[slot].empty()) << row << "/" << slot;
+        EXPECT_TRUE(expected[lengths[row]].empty()) << row;
+    }
     // Every text survives the way to the 8-bit code page and back.
     for (int row = 1; row <= 4; ++row) {
         for (int slot = 0; slot < UiText::kSlots; ++slot) {
@@ -64,88 +127,72 @@ TEST(TextTable, ExactTextsPerLanguage) {
             EXPECT_EQ(cp1252ToUtf8(utf8ToCp1252(t)), t) << row << "/" << slot;
         }
     }
+    // The typographic apostrophe becomes the code page's own.
     EXPECT_EQ(utf8ToCp1252(text.languageText(kFrench, 0)),
               "Connecter l\x92"
               "appareil");
 }
 
-TEST(TextTable, RowShapes) {
-    const UiText text;
-    EXPECT_EQ(rowLength(text, kGerman), 54);
-    EXPECT_EQ(rowLength(text, kEnglish), 54);
-    EXPECT_EQ(rowLength(text, kFrench), 52);
-    EXPECT_EQ(rowLength(text, kItalian), 5);
-    // Nothing beyond the first empty slot either.
-    for (int row = 1; row <= 4; ++row) {
-        for (int slot = rowLength(text, row); slot < UiText::kSlots; ++slot) {
-            EXPECT_TRUE(text.languageText(row, slot).empty()) << row << "/" << slot;
+TEST(TextMenuCaptions, EveryItemAndLanguageAsTranscribed) {
+    ASSERT_EQ(tables().menus.size(), std::size(kMenuNames));
+    for (std::size_t i = 0; i < std::size(kMenuNames); ++i) {
+        const auto& [name, captions] = tables().menus[i];
+        const auto [itemName, item] = kMenuNames[i];
+        ASSERT_EQ(name, itemName);
+        EXPECT_EQ(startCaption(item), *captions[0]) << name;
+        for (int language = 0; language < 4; ++language) {
+            const auto caption = menuCaption(language, item);
+            EXPECT_EQ(caption.has_value(), captions[1 + language].has_value())
+                << name << " " << language;
+            if (caption && captions[1 + language]) {
+                EXPECT_EQ(*caption, *captions[1 + language]) << name << " " << language;
+            }
+        }
+        // A language outside the table sets no caption.
+        EXPECT_EQ(menuCaption(4, item), std::nullopt) << name;
+        EXPECT_EQ(menuCaption(-1, item), std::nullopt) << name;
+    }
+}
+
+TEST(SampleIntervals, EveryIndexAsTranscribed) {
+    ASSERT_EQ(tables().intervals.size(), 13u);
+    for (int i = 0; i < 13; ++i) {
+        EXPECT_STREQ(tarvelo::app::sampleRateLabel(i), tables().intervals[i].first.c_str()) << i;
+        EXPECT_EQ(tarvelo::app::recordsPerSample(i), tables().intervals[i].second) << i;
+    }
+    // An index outside the list counts as the default (index 6) and has no label.
+    for (int outside : {-1, 13, 1000}) {
+        EXPECT_EQ(tarvelo::app::recordsPerSample(outside), tarvelo::app::recordsPerSample(6));
+        EXPECT_STREQ(tarvelo::app::sampleRateLabel(outside), "");
+    }
+}
+
+// The copy rule: a language's row overwrites the active slots up to its first
+// empty slot; the later active slots keep what the language before left.
+TEST(TextTable, ActiveRowFollowsTheCopyRule) {
+    UiText text;
+    for (int entry : {-1, 0, 200, 201})
+        EXPECT_TRUE(text[entry].empty()) << entry;  // empty before any language
+
+    // Every order of two languages, then a value outside 0..3.
+    for (int first = 0; first < 4; ++first) {
+        for (int second = 0; second < 4; ++second) {
+            UiText active;
+            EXPECT_TRUE(active.applyLanguage(first));
+            EXPECT_TRUE(active.applyLanguage(second));
+            EXPECT_FALSE(active.applyLanguage(4));
+            EXPECT_FALSE(active.applyLanguage(-1));
+            const auto& own = tables().texts[second + 1];
+            const auto& before = tables().texts[first + 1];
+            for (int slot = 0; slot < UiText::kSlots; ++slot) {
+                const std::size_t s = static_cast<std::size_t>(slot);
+                const std::string expected = s < own.size() && !own[s].empty() ? own[s]
+                                             : s < before.size()               ? before[s]
+                                                                               : std::string();
+                EXPECT_EQ(active[slot], expected) << first << " then " << second << ": " << slot;
+            }
         }
     }
-    EXPECT_EQ(text.languageText(kFrench, 51), "Canal");
-}
-
-TEST(TextTable, ActiveRowAndCopyRule) {
-    UiText text;
-    EXPECT_TRUE(text[0].empty());
-    EXPECT_TRUE(text[200].empty());
-    EXPECT_TRUE(text[201].empty());
-    EXPECT_TRUE(text[-1].empty());
-
-    // German, then French: entries 52 and 53 stay German.
-    EXPECT_TRUE(text.applyLanguage(0));
-    EXPECT_EQ(text[6], "Zeit");
-    EXPECT_TRUE(text.applyLanguage(2));
-    EXPECT_EQ(text[6], "Temps");
-    EXPECT_EQ(text[15], "Enregistrement mesures");
-    EXPECT_EQ(text[52], "Batchspeicher exportieren");
-    EXPECT_EQ(text[53], "Batchspeicher wird ausgelesen");
-    EXPECT_TRUE(text[54].empty());
-
-    // A language outside 0..3 copies nothing.
-    EXPECT_FALSE(text.applyLanguage(-1));
-    EXPECT_FALSE(text.applyLanguage(4));
-    EXPECT_EQ(text[6], "Temps");
-}
-
-TEST(TextTable, StartingInFrenchOrItalian) {
-    UiText french;
-    french.applyLanguage(2);
-    EXPECT_TRUE(french[52].empty());
-    EXPECT_TRUE(french[53].empty());
-    EXPECT_EQ(french[5], "Start Data sampling");
-
-    UiText italian;
-    italian.applyLanguage(3);
-    EXPECT_EQ(italian[0], "Collegare con il server");
-    EXPECT_EQ(italian[4], "Ricezione dati dal server");
-    for (int entry = 5; entry < UiText::kSlots; ++entry)
-        EXPECT_TRUE(italian[entry].empty());
-}
-
-TEST(TextMenuCaptions, PerLanguageWithUnchangedCells) {
-    EXPECT_EQ(startCaption(MenuItem::File), "&File");
-    EXPECT_EQ(startCaption(MenuItem::BatchToList), "Batch to memory");
-    EXPECT_EQ(startCaption(MenuItem::Info), "&Info");
-
-    EXPECT_EQ(menuCaption(0, MenuItem::Setup), "&Einstellungen");
-    EXPECT_EQ(menuCaption(0, MenuItem::BatchToFile), "Batchspeicher &exportieren");
-    EXPECT_EQ(menuCaption(1, MenuItem::BatchToList), "Batch to &list");
-    EXPECT_EQ(menuCaption(1, MenuItem::HelpFile), "&Help");
-    EXPECT_EQ(menuCaption(2, MenuItem::LoadFromFile), "&Ouvrir \xC3\xA0 partir de...");
-    EXPECT_EQ(menuCaption(2, MenuItem::Info),
-              "&\xC3\x8E"
-              "nfo");
-    EXPECT_EQ(menuCaption(2, MenuItem::BatchToList), std::nullopt);
-    EXPECT_EQ(menuCaption(2, MenuItem::BatchToFile), std::nullopt);
-
-    // Italian sets only the File menu and its first item.
-    EXPECT_EQ(menuCaption(3, MenuItem::File), "&Archivio");
-    EXPECT_EQ(menuCaption(3, MenuItem::Export), "M&essa a punto");
-    for (int i = 2; i < tarvelo::app::kMenuItemCount; ++i) {
-        EXPECT_EQ(menuCaption(3, static_cast<MenuItem>(i)), std::nullopt) << i;
-    }
-    EXPECT_EQ(menuCaption(4, MenuItem::File), std::nullopt);
-    EXPECT_EQ(menuCaption(-1, MenuItem::File), std::nullopt);
 }
 
 // The recording item's selection letter is free in the Samples menu in each

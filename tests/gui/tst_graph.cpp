@@ -196,41 +196,44 @@ void TestGraph::layoutAndTexts() {
     append(rig, 0, 3);
     showGraph(rig);
     QCOMPARE(g.windowTitle(), QStringLiteral("Graphic View"));
-    QCOMPARE(g.size(), QSize(856, 690));
-    QCOMPARE(g.panel()->height(), 132);
     QCOMPARE(g.chart()->title(), QStringLiteral("Grafic"));
+    // The controls on the panel, with their captions; cut or overlapping
+    // texts are the layout test's business.
     const struct {
         QWidget* widget;
-        QPoint at;
         QString caption;
     } controls[] = {
-        {g.xauto(), {40, 16}, QStringLiteral("Autoscale X-Axis")},
-        {g.minx(), {40, 60}, {}},
-        {g.maxx(), {120, 60}, {}},
-        {g.yauto(), {200, 16}, QStringLiteral("Autoscale Y-Axis")},
-        {g.miny(), {200, 60}, {}},
-        {g.maxy(), {280, 60}, {}},
-        {g.showLegend(), {376, 16}, QStringLiteral("Show Legend")},
-        {g.gRefresh(), {376, 40}, QStringLiteral("Auto-Refresh")},
-        {g.doScale(), {376, 64}, QStringLiteral("Rescale")},
-        {g.fPrint(), {488, 63}, QStringLiteral("Print")},
-        {g.fImage(), {488, 92}, QStringLiteral("Image...")},
-        {g.graphConfig(), {600, 63}, QStringLiteral("Config")},
-        {g.channelBox(1), {576, 16}, caption(rig, 1)},
-        {g.channelBox(2), {576, 40}, caption(rig, 2)},
-        {g.channelBox(3), {704, 16}, caption(rig, 3)},
-        {g.channelBox(4), {704, 40}, caption(rig, 4)},
-        {g.largeValues(), {704, 63}, QStringLiteral("Big meas. value")},
+        {g.xauto(), QStringLiteral("Autoscale X-Axis")},
+        {g.minx(), {}},
+        {g.maxx(), {}},
+        {g.yauto(), QStringLiteral("Autoscale Y-Axis")},
+        {g.miny(), {}},
+        {g.maxy(), {}},
+        {g.showLegend(), QStringLiteral("Show Legend")},
+        {g.gRefresh(), QStringLiteral("Auto-Refresh")},
+        {g.doScale(), QStringLiteral("Rescale")},
+        {g.fPrint(), QStringLiteral("Print")},
+        {g.fImage(), QStringLiteral("Image...")},
+        {g.graphConfig(), QStringLiteral("Config")},
+        {g.channelBox(1), caption(rig, 1)},
+        {g.channelBox(2), caption(rig, 2)},
+        {g.channelBox(3), caption(rig, 3)},
+        {g.channelBox(4), caption(rig, 4)},
+        {g.largeValues(), QStringLiteral("Big meas. value")},
     };
     for (const auto& c : controls) {
         QCOMPARE(c.widget->parentWidget(), g.panel());
-        QCOMPARE(c.widget->pos(), c.at);
         if (auto* box = qobject_cast<QAbstractButton*>(c.widget))
             QCOMPARE(box->text(), c.caption);
         // Nothing is cut off at the window's right edge or the panel's foot.
         QVERIFY(c.widget->geometry().right() < g.width());
         QVERIFY(c.widget->geometry().bottom() < g.panel()->height());
     }
+    // Each range's bounds under its autoscale box, minimum left of maximum.
+    QVERIFY(g.minx()->y() > g.xauto()->geometry().bottom());
+    QVERIFY(g.maxx()->x() > g.minx()->geometry().right());
+    QVERIFY(g.miny()->y() > g.yauto()->geometry().bottom());
+    QVERIFY(g.maxy()->x() > g.miny()->geometry().right());
     // The edits are labelled with their names, untranslated.
     QStringList labels;
     for (auto* label : g.panel()->findChildren<QLabel*>())

@@ -64,7 +64,6 @@ void TestSetup::dialogShowsSettings() {
     rig.start();
     runSetup(rig, [&](Tconfig& config) {
         QCOMPARE(config.windowTitle(), QStringLiteral("config"));
-        QCOMPARE(config.size(), QSize(497, 170));
         QCOMPARE(config.addressEdit()->text(), QStringLiteral("127.0.0.1"));
         QCOMPARE(config.portEdit()->text(), QString::number(rig.port()));
         QVERIFY(!config.portEdit()->isVisible());
@@ -79,8 +78,9 @@ void TestSetup::dialogShowsSettings() {
         QCOMPARE(config.sampleRateLabel()->text(), QStringLiteral("Sample rate"));
         QCOMPARE(config.cancelButton()->text(), QStringLiteral("Cancel"));
         QVERIFY(config.okButton()->isDefault());
-        QCOMPARE(config.addressEdit()->geometry(), QRect(136, 16, 185, 21));
-        QCOMPARE(config.okButton()->geometry(), QRect(376, 40, 75, 25));
+        // The edits right of their labels, the buttons right of the edits.
+        QVERIFY(config.addressEdit()->x() > config.addressLabel()->geometry().right());
+        QVERIFY(config.okButton()->x() > config.addressEdit()->geometry().right());
         // Keyboard order: address, interval, language, port, OK, cancel.
         QCOMPARE(nextTabStop(config.addressEdit()), config.sampleRateList());
         QCOMPARE(nextTabStop(config.sampleRateList()), config.languageList());
