@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "sim/instrument.h"
 
@@ -39,6 +40,7 @@ const char kUsage[] =
     "                   no-end-mark, wrong-echo, no-reply, close-mid-reply,\n"
     "                   refuse-connections, oversized-reply, split-records, stall,\n"
     "                   close-stream\n"
+    "  --log-commands   print every command text received, one a line, as it arrives\n"
     "  --help           show this text and exit\n"
     "\n"
     "Runs until SIGINT or SIGTERM.\n";
@@ -130,12 +132,17 @@ int main(int argc, char** argv) {
     config.port = 4000;
     config.stream = tarvelo::sim::StreamSignal::Signal;
     const Fault* fault = nullptr;
+    bool logCommands = false;
 
     for (int i = 1; i < argc; ++i) {
         std::string_view arg = argv[i];
         if (arg == "--help" || arg == "-h") {
             std::fputs(kUsage, stdout);
             return 0;
+        }
+        if (arg == "--log-commands") {
+            logCommands = true;
+            continue;
         }
         if (arg != "--port" && arg != "--rate" && arg != "--stream" && arg != "--batch-count" &&
             arg != "--units" && arg != "--fault")
@@ -206,8 +213,23 @@ int main(int argc, char** argv) {
                 unsigned(instrument.commandPort()), unsigned(instrument.streamPort()));
     std::fflush(stdout);
 
-    int signal = 0;
-    while (sigwait(&stopSignals, &signal) != 0) {
+    if (logCommands) {
+        // Looks for new commands every 20 ms until a stop signal comes.
+        std::size_t printed = 0;
+        const timespec interval{0, 20'000'000};
+        for (;;) {
+            const std::vector<std::string> log = instrument.commandLog();
+            for (; printed < log.size(); ++printed)
+                std::printf("command %s\n", log[printed].c_str());
+            std::fflush(stdout);
+            const int got = sigtimedwait(&stopSignals, nullptr, &interval);
+            if (got == SIGINT || got == SIGTERM)
+                break;
+        }
+    } else {
+        int signal = 0;
+        while (sigwait(&stopSignals, &signal) != 0) {
+        }
     }
     instrument.stop();
     return 0;
