@@ -15,6 +15,9 @@ packages=(
   # display for the run command and screenshots, tools the tests use
   xvfb xauth x11-apps x11-utils imagemagick poppler-utils python3-openpyxl iproute2
   fonts-dejavu-core
+  # the workbook's column widths are measured with the wide fonts that stand
+  # in for its default font: DejaVu Sans and Liberation Sans
+  python3-fonttools fonts-liberation2
   # the regional formats the window tests run under
   locales
   # fuzzing and sanitizer runtimes
