@@ -1,6 +1,7 @@
 #include "app/mmain.h"
 
 #include <algorithm>
+#include <cerrno>
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -488,11 +489,11 @@ void ThauptFenster::Setup1Click() {
     if (config_->exec() != QDialog::Accepted)
         return;
     app::SettingsFile file(values_.settingsFilePath());
-    std::string error;
-    const bool written = app::writeSetupSettings(file, values_.settings, &error);
+    const bool written = app::writeSetupSettings(file, values_.settings);
+    const int reason = errno;
     ApplyLanguage();
     // The operator asked for the settings to be kept: a file that could not
-    // be written (read-only folder, full disk) is reported.
+    // be written (a read-only file, a full disk) is reported.
     if (!written) {
         const int language = values_.settings.language.load();
         const std::string_view text =
@@ -500,7 +501,8 @@ void ThauptFenster::Setup1Click() {
         dialogs_.message(
             this,
             QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()))
-                .arg(QString::fromStdString(file.path()), QString::fromStdString(error)),
+                .arg(QDir::toNativeSeparators(QString::fromStdString(file.path())),
+                     QString::fromStdString(app::systemErrorText(reason, language))),
             QString::fromStdString(values_.uiText[kErrorCaptionText]), QMessageBox::Critical,
             QMessageBox::Ok);
     }
