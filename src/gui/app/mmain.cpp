@@ -22,6 +22,7 @@
 #include <QWindow>
 
 #include "acquisition/batch_worker.h"
+#include "acquisition/samplelistheader.h"
 #include "acquisition/samplelistmodel.h"
 #include "analysis/mgrafik.h"
 #include "analysis/mstatistic.h"
@@ -223,14 +224,14 @@ void ThauptFenster::createControls() {
     listView1_->setSelectionMode(QAbstractItemView::ExtendedSelection);
     listView1_->setSelectionBehavior(QAbstractItemView::SelectRows);
     listView1_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    // A caption longer than its column (a long unit) keeps its beginning,
+    // the channel's name; the whole caption is the column's tooltip.
+    listView1_->setHeader(new SampleListHeader(listView1_));
     listView1_->setModel(model_);
     QHeaderView* header = listView1_->header();
     header->setMinimumSectionSize(1);
     header->setStretchLastSection(false);
     header->setSectionsMovable(false);
-    // A caption longer than its column (a long unit) keeps its beginning,
-    // the channel's name; the whole caption is the column's tooltip.
-    header->setTextElideMode(Qt::ElideRight);
     for (int column = 0; column < static_cast<int>(acquisition::kListColumns.size()); ++column)
         header->resizeSection(column, acquisition::kListColumns[column].width);
     // The time column is widened where this platform's font needs more room
