@@ -27,6 +27,7 @@
 #include "analysis/mgrafik.h"
 #include "analysis/mstatistic.h"
 #include "app/dialogs.h"
+#include "app/helpkey.h"
 #include "app/resources.h"
 #include "app/mabout.h"
 #include "app/minitconn.h"
@@ -514,6 +515,12 @@ void ThauptFenster::ProgrammEnde1Click() {
 }
 
 void ThauptFenster::Hilfe1Click() {
+    // The Help item serves this window and those that share its menu keys
+    // (graph, live values): the window in front decides the section.
+    showHelp(QApplication::activeWindow() ? QApplication::activeWindow() : this);
+}
+
+void ThauptFenster::showHelp(const QWidget* from) {
     // German, English, French; Italian and any other language read the English manual.
     static const char* const kHelpFiles[] = {"hilfe.chm", "hilfe_e.chm", "hilfe_f.chm"};
     static const char* const kPages[] = {"manual_de.html", "manual_en.html", "manual_fr.html"};
@@ -531,7 +538,10 @@ void ThauptFenster::Hilfe1Click() {
     const QString page = QString::fromStdString(values_.helpFolder()) + QLatin1Char('/') +
                          QLatin1String(kPages[listed ? language : 1]);
     const bool found = QFileInfo(page).isFile();
-    if (found && dialogs_.openUrl(QUrl::fromLocalFile(page)))
+    QUrl url = QUrl::fromLocalFile(page);
+    if (const QString section = helpSection(from); !section.isEmpty())
+        url.setFragment(section);
+    if (found && dialogs_.openUrl(url))
         return;
     auto text = [language](app::ProgramText id) { return shownText(id, language); };
     dialogs_.message(

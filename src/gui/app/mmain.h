@@ -134,6 +134,9 @@ public slots:
     virtual void ProgrammEnde1Click();
     virtual void Hilfe1Click();
     virtual void N2Click();
+    // Opens the manual of the current language at the section of `from`'s
+    // window (F1 in a dialog, the Help item for the window in front).
+    void showHelp(const QWidget* from);
 
 protected:
     void showEvent(QShowEvent* event) override;
