@@ -15,8 +15,12 @@ packages=(
   # display for the run command and screenshots, tools the tests use
   xvfb xauth x11-apps x11-utils imagemagick poppler-utils python3-openpyxl iproute2
   fonts-dejavu-core
-  # the regional formats the window tests run under
-  locales
+  # the workbook's column widths are measured with the wide fonts that stand
+  # in for its default font: DejaVu Sans and Liberation Sans
+  python3-fonttools fonts-liberation2
+  # the regional formats the window tests run under, and the C library's
+  # translated error texts the failure boxes show
+  locales libc-l10n
   # fuzzing and sanitizer runtimes
   clang libclang-rt-14-dev
   # the Debian package (scripts/package.sh): dependencies, desktop entry check

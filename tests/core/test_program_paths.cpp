@@ -88,7 +88,9 @@ TEST(ProgramPaths, InstalledUsesTheUsersFolders) {
 }
 
 // A folder the process cannot write counts as installed. Root may write any
-// folder, so as root the check runs in a child that has become "nobody".
+// folder, so as root the check runs in a child that has become "nobody". A
+// settings file put beside the executable (a provisioned station) is read
+// and written there; without one the user's folder holds it.
 TEST(ProgramPaths, FolderThatCannotBeWrittenCountsAsInstalled) {
     TempDir dir;
     const std::string bin = dir.file("bin");
@@ -97,22 +99,37 @@ TEST(ProgramPaths, FolderThatCannotBeWrittenCountsAsInstalled) {
     ::chmod(bin.c_str(), 0555);
     const ProgramLocation location{bin, "", "", dir.file("home"), ""};
 
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
-            ::_exit(3);
-        const ProgramPaths paths = resolveProgramPaths(location);
-        const bool ok =
-            paths.installed && paths.settingsDirectory == dir.file("home/.config/tarvelo") &&
-            paths.fileDialogDirectory == dir.file("home") && paths.programDirectory == bin;
-        ::_exit(ok ? 0 : 1);
+    for (const bool provisioned : {false, true}) {
+        SCOPED_TRACE(provisioned);
+        if (provisioned) {
+            tarvelo::test::writeFile(bin + "/473config.ini", "[Config]\r\nPort=4100\r\n");
+            ::chmod((bin + "/473config.ini").c_str(), 0666);
+        }
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
+                ::_exit(3);
+            const ProgramPaths paths = resolveProgramPaths(location);
+            ProcessValues values;
+            values.programDirectory = paths.programDirectory;
+            values.settingsDirectory = paths.settingsDirectory;
+            tarvelo::app::SettingsFile file(values.settingsFilePath());
+            const bool ok =
+                paths.installed && paths.fileDialogDirectory == dir.file("home") &&
+                paths.programDirectory == bin &&
+                (provisioned ? paths.settingsDirectory == bin && file.readInt("Port", 0) == 4100 &&
+                                   file.writeInt("Port", 4200)
+                             : paths.settingsDirectory == dir.file("home/.config/tarvelo"));
+            ::_exit(ok ? 0 : 1);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 0);
     }
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
     ::chmod(bin.c_str(), 0755);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(tarvelo::test::readFile(bin + "/473config.ini"), "[Config]\r\nPort=4200\r\n");
 }
 
 }  // namespace

@@ -125,6 +125,12 @@ TEST(RepliesBatchCount, IntegerOrZero) {
     EXPECT_EQ(parseBatchCount("#M01"), 0);
     EXPECT_EQ(parseBatchCount("#M0112x"), 0);
     EXPECT_EQ(parseBatchCount("#M0199999999999"), 0);
+    // Blanks around the count are not part of the number; inside it they are.
+    EXPECT_EQ(parseBatchCount("#M01 2"), 2);
+    EXPECT_EQ(parseBatchCount("#M01  +7 \t"), 7);
+    EXPECT_EQ(parseBatchCount("#M01\t-1 "), -1);
+    EXPECT_EQ(parseBatchCount("#M01 1 2"), 0);
+    EXPECT_EQ(parseBatchCount("#M01   "), 0);
     EXPECT_FALSE(parseBatchCount("#M02 5"));
     EXPECT_FALSE(parseBatchCount(""));
 }

@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <string>
 #include <sys/stat.h>
@@ -203,4 +204,52 @@ TEST(SampleFileAtomicWrite, KeepsPermissionsOfAReplacedFile) {
     ::umask(mask);
     EXPECT_EQ(0666u & ~mask, info.st_mode & 0777);  // not mkstemp's 0600
     EXPECT_EQ(0, info.st_size);
+}
+
+// A save removes the temporary files that a killed save of this program left
+// in its folder (our name pattern, older than the running program) and
+// nothing else: not a newer one of ours (another save may be writing it),
+// not other files that look alike. A failure names the file asked for.
+TEST(SampleFileAtomicWrite, StaleTemporariesGoAndFailuresNameTheTarget) {
+    test::TempDir dir;
+    const auto touch = [&](const std::string& name, bool old) {
+        test::writeFile(dir.file(name), "x");
+        if (old) {
+            const struct timespec times[2] = {{1000000000, 0}, {1000000000, 0}};
+            ::utimensat(AT_FDCWD, dir.file(name).c_str(), times, 0);
+        }
+    };
+    struct Leftover {
+        const char* name;
+        bool old;
+        bool removed;
+    };
+    const Leftover leftovers[] = {
+        {".run.dat.tarvelo~a1B2c3", true, true},
+        {".other.asc.tarvelo~ZZZZZZ", true, true},
+        {".run.dat.tarvelo~Q9q9Q9", false, false},  // newer than the program
+        {".run.dat.tarvelo~abc", true, false},      // not the pattern
+        {".bashrc.backup", true, false},
+        {"run.dat.tarvelo~a1B2c3", true, false},
+        {".run.dat.tarvelo~a1B2c!", true, false},
+    };
+    for (const Leftover& leftover : leftovers)
+        touch(leftover.name, leftover.old);
+
+    ASSERT_TRUE(common::writeFileAtomically(dir.file("new.dat"), "data"));
+    for (const Leftover& leftover : leftovers)
+        EXPECT_EQ(!leftover.removed, std::filesystem::exists(dir.file(leftover.name)))
+            << leftover.name;
+
+    // A read-only file is not replaced, also for root; the reason names it.
+    const std::string readOnly = dir.file("kept.dat");
+    test::writeFile(readOnly, "old");
+    ::chmod(readOnly.c_str(), 0444);
+    for (const std::string& path : {readOnly, dir.file("no/such/folder/x.dat")}) {
+        std::string error;
+        EXPECT_FALSE(common::writeFileAtomically(path, "new", &error));
+        EXPECT_NE(std::string::npos, error.find(path)) << error;
+        EXPECT_EQ(std::string::npos, error.find("tarvelo~")) << error;
+    }
+    EXPECT_EQ("old", test::readFile(readOnly));
 }

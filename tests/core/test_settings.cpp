@@ -219,6 +219,70 @@ bool writeUnprivileged(const std::function<bool()>& write) {
     return WIFEXITED(status) && WEXITSTATUS(status) == 1;
 }
 
+// The file's own permission decides, not its folder's: a read-only file stays
+// as it is (also for root, who may write anything); a writable file in a
+// folder that cannot be written is rewritten in place; a link is written
+// through to its target. The reason names the settings file.
+TEST(SettingsFileWrite, TheFileItselfDecides) {
+    TempDir dir;
+    chmod(dir.path().c_str(), 0755);
+    const std::string old = "[Config]\r\nPort=4100\r\n";
+
+    const std::string readOnly = dir.file("ro.ini");
+    writeFile(readOnly, old);
+    chmod(readOnly.c_str(), 0444);
+    std::string error;
+    SettingsFile roFile(readOnly);
+    EXPECT_FALSE(roFile.writeInt("Port", 1));
+    const bool written = writeSetupSettings(roFile, Settings{}, &error);
+    const int reason = errno;
+    EXPECT_FALSE(written);
+    EXPECT_EQ(reason, EACCES);
+    EXPECT_EQ(readFile(readOnly), old);
+    EXPECT_NE(error.find(readOnly), std::string::npos) << error;
+
+    const std::string station = dir.file("station");
+    std::filesystem::create_directory(station);
+    const std::string inPlace = station + "/473config.ini";
+    writeFile(inPlace, old);
+    chmod(inPlace.c_str(), 0666);
+    chmod(station.c_str(), 0555);
+    SettingsFile stationFile(inPlace);
+    EXPECT_TRUE(writeUnprivileged([&] { return stationFile.writeInt("Port", 4200); }));
+    EXPECT_EQ(readFile(inPlace), "[Config]\r\nPort=4200\r\n");
+    chmod(station.c_str(), 0755);
+
+    const std::string target = dir.file("real/473config.ini");
+    std::filesystem::create_directory(dir.file("real"));
+    writeFile(target, old);
+    std::filesystem::create_symlink("real/473config.ini", dir.file("link.ini"));
+    ASSERT_TRUE(SettingsFile(dir.file("link.ini")).writeInt("Port", 4300));
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.file("link.ini")));
+    EXPECT_EQ(readFile(target), "[Config]\r\nPort=4300\r\n");
+}
+
+// A file that starts with the UTF-8 byte-order mark is read, stays UTF-8 and
+// keeps its mark; values lose one pair of double or single quotes.
+TEST(SettingsFileRead, Utf8MarkAndQuotes) {
+    TempDir dir;
+    const std::string path = dir.file("a.ini");
+    writeFile(path, "\xEF\xBB\xBF[Config]\r\nLanguage=0\r\nIP-Server='127.0.0.1'\r\n"
+                    "Port=\"4100\"\r\nColor 1='3\"\r\n");
+    SettingsFile file(path);
+    Settings settings;
+    readStartupSettings(file, settings);
+    EXPECT_EQ(settings.language, 0);
+    EXPECT_EQ(settings.ipServer(), "127.0.0.1");
+    EXPECT_EQ(settings.port, 4100);
+    EXPECT_EQ(file.readString("Color 1", ""), "'3\"");  // quotes that do not pair stay
+
+    ASSERT_TRUE(file.writeString("IP-Server", "Z\u00FCrich"));
+    ASSERT_TRUE(file.writeInt("SampleRate", 2));
+    EXPECT_EQ(readFile(path), "\xEF\xBB\xBF[Config]\r\nLanguage=0\r\nIP-Server=Z\u00FCrich\r\n"
+                              "Port=\"4100\"\r\nColor 1='3\"\r\nSampleRate=2\r\n");
+    EXPECT_EQ(file.readString("IP-Server", ""), "Z\u00FCrich");
+}
+
 TEST(SettingsFileWrite, FailureLeavesOldFileIntact) {
     TempDir dir;
     chmod(dir.path().c_str(), 0755);

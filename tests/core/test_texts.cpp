@@ -2,15 +2,19 @@
 
 #include <cctype>
 #include <fstream>
+#include <iterator>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <thread>
 #include <utility>
 #include <vector>
 
+#include "app/program_text.h"
 #include "app/settings.h"
 #include "app/uitext.h"
+#include "device/replies.h"
 #include "common/encoding.h"
 #include "common/numbers.h"
 
@@ -300,6 +304,109 @@ TEST(TextNumbers, FixedWithSeparator) {
     EXPECT_EQ(formatFixed(-0.000001, 5, '.'), "-0.00000");
     EXPECT_EQ(formatFixed(2.5, 0, ','), "2");
     EXPECT_EQ(formatFixed(1e300, 5, '.').size(), 301u + 6u);
+}
+
+// ---- the manual's list of messages --------------------------------------
+
+// The first cell of every row of the manual's message table ("messages"),
+// as text: tags dropped, <br> a line break, entities decoded, blanks
+// collapsed.
+std::multiset<std::string> manualMessages(const std::string& page) {
+    std::ifstream in(std::string(TARVELO_MANUAL_DIR) + "/" + page);
+    const std::string html((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::multiset<std::string> messages;
+    const std::size_t heading = html.find("<h2 id=\"messages\">");
+    const std::size_t begin = html.find("<table>", heading);
+    const std::size_t end = html.find("</table>", begin);
+    if (heading == std::string::npos || begin == std::string::npos || end == std::string::npos) {
+        ADD_FAILURE() << page << ": no message table";
+        return messages;
+    }
+    for (std::size_t row = html.find("<tr>", begin); row < end; row = html.find("<tr>", row + 1)) {
+        const std::size_t cell = html.find("<td", row);
+        const std::size_t next = html.find("<tr>", row + 1);
+        if (cell == std::string::npos || cell > std::min(next, end))
+            continue;  // the heading row
+        const std::size_t open = html.find('>', cell) + 1;
+        const std::string raw = html.substr(open, html.find("</td>", open) - open);
+        std::string text;
+        for (std::size_t i = 0; i < raw.size();) {
+            if (raw.compare(i, 4, "<br>") == 0) {
+                text += '\n';
+                i += 4;
+            } else if (raw[i] == '<') {
+                i = raw.find('>', i) + 1;
+            } else if (raw[i] == '&') {
+                const std::size_t semicolon = raw.find(';', i);
+                const std::string entity = raw.substr(i, semicolon + 1 - i);
+                text += entity == "&gt;" ? ">" : entity == "&lt;" ? "<" : entity == "&amp;" ? "&" : "?";
+                i = semicolon + 1;
+            } else if (std::isspace(static_cast<unsigned char>(raw[i]))) {
+                if (!text.empty() && text.back() != ' ' && text.back() != '\n')
+                    text += ' ';
+                ++i;
+            } else {
+                text += raw[i++];
+            }
+        }
+        messages.insert(text);
+    }
+    return messages;
+}
+
+// A text as the manual lists it: placeholders as "…", no trailing blank.
+std::string listed(std::string text) {
+    for (const char* placeholder : {"%1", "%2", "%d"}) {
+        for (std::size_t at; (at = text.find(placeholder)) != std::string::npos;)
+            text.replace(at, 2, "\xE2\x80\xA6");
+    }
+    while (!text.empty() && text.back() == ' ')
+        text.pop_back();
+    return text;
+}
+
+// The manual of each language lists exactly the messages the program shows
+// in that language, once each: the instrument's fixed English texts, the
+// table's messages and every text of program_text but the few that are no
+// message (captions, titles, buttons, tooltips, status texts).
+TEST(ManualMessages, EachManualListsExactlyTheProgramsMessages) {
+    using tarvelo::app::ProgramText;
+    const std::set<ProgramText> notMessages{
+        ProgramText::BannerSubtitle,     ProgramText::WorkbookSaveTitle,
+        ProgramText::BatchRecordsRead,   ProgramText::BatchTimeLeft,
+        ProgramText::RecordTitle,        ProgramText::RecordingStarted,
+        ProgramText::RecordingOn,        ProgramText::GraphImageButton,
+        ProgramText::GraphImageTitle,    ProgramText::GraphImageFilter,
+        ProgramText::GraphChartTooltip,  ProgramText::StatisticsCopyButton,
+        ProgramText::HelpCaption,
+    };
+    namespace device = tarvelo::device;
+    const char* const fixedTexts[] = {device::kSendError, device::kErrX00, device::kErrM01,
+                                      device::kErrM11,    device::kErrM40, device::kErrM21,
+                                      device::kErrM31,    device::kErrM5,  device::kErrM6};
+    // Connection failed (status bar), file format error, the question before
+    // clearing, the two range messages of the graph.
+    const int tableMessages[] = {1, 12, 27, 33, 35};
+    const UiText table;
+    const char* const pages[] = {"manual_de.html", "manual_en.html", "manual_fr.html"};
+    for (int language = 0; language < 3; ++language) {
+        SCOPED_TRACE(pages[language]);
+        std::multiset<std::string> expected;
+        for (const char* text : fixedTexts)
+            expected.insert(listed(text));
+        for (int entry : tableMessages)
+            expected.insert(listed(table.languageText(language + 1, entry)));
+        for (int id = 0; id < static_cast<int>(ProgramText::Count); ++id) {
+            const auto text = static_cast<ProgramText>(id);
+            if (!notMessages.count(text))
+                expected.insert(listed(std::string(tarvelo::app::programText(text, language))));
+        }
+        const std::multiset<std::string> manual = manualMessages(pages[language]);
+        for (const std::string& text : expected)
+            EXPECT_EQ(manual.count(text), 1u) << "not listed once: " << text;
+        for (const std::string& text : manual)
+            EXPECT_EQ(expected.count(text), 1u) << "not a message of the program: " << text;
+    }
 }
 
 }  // namespace

@@ -41,9 +41,18 @@ QMessageBox::StandardButton RecordingDialogs::message(QWidget*, const QString& t
     return answers.isEmpty() ? defaultAnswer : answers.takeFirst();
 }
 
-QString RecordingDialogs::saveFileName(QWidget*, const gui::FileRequest& request) {
+QString RecordingDialogs::saveFileName(QWidget* owner, const gui::FileRequest& request) {
     fileRequests.append(request);
-    return fileAnswers.isEmpty() ? QString() : fileAnswers.takeFirst();
+    // As the real dialog: a refused answer shows its message and the dialog
+    // stays open for the next answer.
+    while (!fileAnswers.isEmpty()) {
+        const QString path = fileAnswers.takeFirst();
+        const QString refused = request.refusal ? request.refusal(path) : QString();
+        if (refused.isEmpty())
+            return path;
+        message(owner, refused, request.refusalCaption, QMessageBox::Critical, QMessageBox::Ok);
+    }
+    return {};
 }
 
 QString RecordingDialogs::openFileName(QWidget*, const gui::FileRequest& request) {

@@ -42,7 +42,9 @@ public:
     QList<QMessageBox::StandardButton> answers;
     QMessageBox::StandardButton defaultAnswer = QMessageBox::Ok;
     QList<gui::FileRequest> fileRequests;
-    QStringList fileAnswers;  // in turn; empty text (cancel) when none is left
+    // In turn; empty text (cancel) when none is left. A save dialog goes on
+    // to the next answer after one its request refuses.
+    QStringList fileAnswers;
     QList<QUrl> urls;
     bool openUrlResult = true;  // whether an application "could be started"
 };

@@ -1,13 +1,18 @@
 // Saving and loading sample files and the three export targets, driven
 // through the main window with real files in a temporary folder.
 
+#include <functional>
+
 #include <QApplication>
 #include <QClipboard>
 #include <QFile>
+#include <QFileDialog>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLineEdit>
 #include <QLocale>
+#include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
@@ -114,6 +119,8 @@ private slots:
     void badFilesAreRejectedAndChangeNothing();
     void loadAsksBeforeReplacingAndNoAbandons();
     void failedSaveIsReportedAndKeepsTheOldFile();
+    void saveDialogsRefuseAMissingFolderAndStayOpen();
+    void realBatchDialogInFrench();
     void exportDialogOffersNoChoice();
     void exportToAscFile();
     void exportToClipboard();
@@ -286,25 +293,127 @@ void TestFiles::loadAsksBeforeReplacingAndNoAbandons() {
 
 void TestFiles::failedSaveIsReportedAndKeepsTheOldFile() {
     Rig rig;
-    rig.writeSettings();
+    rig.writeSettings({QStringLiteral("Language=0")});
     ThauptFenster& w = rig.startReady();
     addTwoSamples(rig);
 
-    rig.dialogs.fileAnswers << rig.folder() + QStringLiteral("/no/such/folder/x.dat");
-    w.SaveToFileClick();
-    QCOMPARE(rig.dialogs.messages.size(), 1);
-    QCOMPARE(rig.dialogs.messages.first().caption, QStringLiteral("Error"));
-    QCOMPARE(rig.dialogs.messages.first().icon, QMessageBox::Critical);
-
-    // The target is a folder: the rename fails, the folder stays as it was.
+    // The box names the file the operator chose and gives the reason in the
+    // program's language: a read-only file (not replaced, also for root)
+    // and a folder in the file's place.
+    const QString readOnly = rig.folder() + QStringLiteral("/kept.dat");
+    writeBytes(readOnly, "old");
+    QFile::setPermissions(readOnly, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
     const QString target = rig.folder() + QStringLiteral("/taken.dat");
     QVERIFY(QDir().mkdir(target));
-    rig.dialogs.fileAnswers << target;
-    w.SaveToFileClick();
-    QCOMPARE(rig.dialogs.messages.size(), 2);
+    const struct {
+        QString path;
+        QString reason;
+    } failures[] = {{readOnly, QStringLiteral("Keine Berechtigung")},
+                    {target, QStringLiteral("Ist ein Verzeichnis")}};
+    for (const auto& failure : failures) {
+        rig.dialogs.messages.clear();
+        rig.dialogs.fileAnswers << failure.path;
+        w.SaveToFileClick();
+        QCOMPARE(rig.dialogs.messages.size(), 1);
+        QCOMPARE(rig.dialogs.messages.first().text,
+                 QStringLiteral("Die Datei konnte nicht gespeichert werden.\n") + failure.path +
+                     QStringLiteral(": ") + failure.reason);
+        QCOMPARE(rig.dialogs.messages.first().caption, QStringLiteral("Error"));
+        QCOMPARE(rig.dialogs.messages.first().icon, QMessageBox::Critical);
+    }
+    QCOMPARE(readAll(readOnly), QByteArray("old"));
     QVERIFY(QFileInfo(target).isDir());
     QCOMPARE(QDir(rig.folder()).entryList(QDir::Files | QDir::Hidden),
-             QStringList{QStringLiteral("473config.ini")});
+             (QStringList{QStringLiteral("473config.ini"), QStringLiteral("kept.dat")}));
+}
+
+// Every save dialog refuses a folder that does not exist with a box in the
+// program's language and stays open: the next answer is saved.
+void TestFiles::saveDialogsRefuseAMissingFolderAndStayOpen() {
+    Rig rig;
+    rig.writeSettings({QStringLiteral("Language=2")});
+    ThauptFenster& w = rig.startReady();
+    addTwoSamples(rig);
+
+    const QString missing = rig.folder() + QStringLiteral("/gone");
+    const struct {
+        const char* name;
+        std::function<void()> save;
+    } saves[] = {
+        {"x.dat", [&] { w.SaveToFileClick(); }},
+        {"x.asc", [&] { exportAs(rig, Choice::File); }},
+        {"x.xlsx", [&] { exportAs(rig, Choice::Spreadsheet); }},
+    };
+    for (const auto& save : saves) {
+        rig.dialogs.messages.clear();
+        rig.dialogs.fileRequests.clear();
+        const QString chosen = rig.folder() + QLatin1Char('/') + QLatin1String(save.name);
+        rig.dialogs.fileAnswers << missing + QLatin1Char('/') + QLatin1String(save.name) << chosen;
+        save.save();
+        QVERIFY2(rig.dialogs.fileRequests.size() == 1, save.name);
+        QVERIFY2(rig.dialogs.messages.size() == 1, save.name);
+        QCOMPARE(rig.dialogs.messages.first().text,
+                 QStringLiteral("Le dossier n'existe pas :\n") + missing);
+        QCOMPARE(rig.dialogs.messages.first().caption, QStringLiteral("Erreur"));
+        QVERIFY2(QFileInfo(chosen).isFile(), save.name);
+    }
+    QVERIFY(!QFileInfo::exists(missing));
+}
+
+// The request of "Batch to file" in French, shown by the real file dialog:
+// the title the language leaves empty stays empty (not the toolkit's "Save
+// As"); a name in a missing folder brings the French box and the dialog
+// stays open for the next name.
+void TestFiles::realBatchDialogInFrench() {
+    Rig rig(false);
+    rig.writeSettings({QStringLiteral("Language=2")});
+    ThauptFenster& w = rig.start();
+    w.Batchtofile1Click();  // cancelled at once
+    QCOMPARE(rig.dialogs.fileRequests.size(), 1);
+    const tarvelo::gui::FileRequest request = rig.dialogs.fileRequests.first();
+
+    const QString missing = rig.folder() + QStringLiteral("/gone/batch.txt");
+    const QString chosen = rig.folder() + QStringLiteral("/batch.txt");
+    QString title = QStringLiteral("(not shown)");
+    QString boxText;
+    bool stayedOpen = false;
+    int step = 0;
+    // Answers the dialog and its box as the operator would, one step a tick.
+    QTimer driver;
+    driver.setInterval(10);
+    connect(&driver, &QTimer::timeout, [&] {
+        QWidget* modal = QApplication::activeModalWidget();
+        auto* fileDialog = qobject_cast<QFileDialog*>(modal);
+        auto type = [&](const QString& path) {
+            auto* name = fileDialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+            QVERIFY(name);
+            name->setText(path);
+            QMetaObject::invokeMethod(fileDialog, "accept", Qt::QueuedConnection);
+        };
+        if (step == 0 && fileDialog) {
+            title = fileDialog->windowTitle();
+            step = 1;
+            type(missing);
+        } else if (step == 1) {
+            if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+                boxText = box->text() + QLatin1Char('|') + box->windowTitle();
+                step = 2;
+                box->accept();
+            }
+        } else if (step == 2 && fileDialog) {
+            stayedOpen = fileDialog->isVisible();
+            step = 3;
+            type(chosen);
+        }
+    });
+    driver.start();
+    const QString answer = tarvelo::gui::StandardDialogs().saveFileName(&w, request);
+    driver.stop();
+    QCOMPARE(title, QString());
+    QCOMPARE(boxText, QStringLiteral("Le dossier n'existe pas :\n") + rig.folder() +
+                          QStringLiteral("/gone|Erreur"));
+    QVERIFY(stayedOpen);
+    QCOMPARE(answer, chosen);
 }
 
 void TestFiles::exportDialogOffersNoChoice() {
@@ -481,15 +590,14 @@ print(json.dumps({"sheets": book.sheetnames, "rows": rows, "widths": widths,
                      c == 0 ? QStringLiteral("General") : QStringLiteral("0.00000"));
         }
     }
-    // Each column as wide as its longest text and a character's room (the
-    // file adds the cell margins to the width).
+    // Each column at least 1.2 digit widths per character of its longest
+    // text and one more, room for a font a fifth wider than the workbook's.
     const QJsonArray widths = book[QStringLiteral("widths")].toArray();
     for (int c = 0; c < 6; ++c) {
         qsizetype longest = 0;
         for (const QStringList& row : expected)
             longest = std::max(longest, row[c].size());
-        QVERIFY(widths[c].toDouble() >= longest + 1);
-        QVERIFY(widths[c].toDouble() < longest + 2);
+        QVERIFY(widths[c].toDouble() >= 1.2 * static_cast<double>(longest) + 1);
     }
 
     // Cancelled, nothing is written or opened.

@@ -27,6 +27,7 @@
 #include <QtCharts/QChart>
 
 #include "acquisition/mgauge.h"
+#include "acquisition/samplelistheader.h"
 #include "acquisition/samplelistmodel.h"
 #include "acquisition/mmesswerte.h"
 #include "analysis/chartview.h"
@@ -353,18 +354,34 @@ void TestLayout::everyWindowWhole() {
 
 void TestLayout::longUnitKeepsChannelName() {
     // A unit too long for its column is shortened at its end: the channel's
-    // name stays readable and the whole caption is the column's tooltip.
+    // name stays readable and the whole caption is the column's tooltip. In
+    // every language (Italian has no channel names: the unit's beginning).
     tarvelo::sim::InstrumentConfig config;
     config.units[1] = "ABCDEFGHIJKLMNOPQRST";
-    Rig rig(true, config);
-    rig.writeSettings();
-    rig.startReady();
-    QHeaderView* header = rig.window().listView()->header();
-    const QString caption = tarvelo::guitest::headerText(rig.window(), 3);
-    QCOMPARE(caption, QStringLiteral("Channel 2 (ABCDEFGHIJKLMNOPQRST)"));
-    QVERIFY(header->fontMetrics().horizontalAdvance(caption) > header->sectionSize(3));
-    QCOMPARE(header->textElideMode(), Qt::ElideRight);
-    QCOMPARE(header->model()->headerData(3, Qt::Horizontal, Qt::ToolTipRole).toString(), caption);
+    const char* const names[] = {"Kanal 2", "Channel 2", "Canal 2", ""};
+    for (int language = 0; language < 4; ++language) {
+        Rig rig(true, config);
+        rig.writeSettings({QStringLiteral("Language=%1").arg(language)});
+        rig.startReady();
+        auto* header =
+            qobject_cast<tarvelo::gui::SampleListHeader*>(rig.window().listView()->header());
+        QVERIFY(header);
+        const QString caption = tarvelo::guitest::headerText(rig.window(), 3);
+        QCOMPARE(caption, QLatin1String(names[language]) + QStringLiteral(" (ABCDEFGHIJKLMNOPQRST)"));
+        QVERIFY(header->fontMetrics().horizontalAdvance(caption) > header->sectionSize(3));
+        // What the section draws: the beginning and "…", within the section.
+        const QString shown = header->shownCaption(3);
+        QVERIFY2(shown.startsWith(caption.left(std::max<qsizetype>(4, qstrlen(names[language])))) &&
+                     shown.endsWith(QChar(0x2026)),
+                 qPrintable(shown));
+        QVERIFY(header->fontMetrics().horizontalAdvance(shown) < header->sectionSize(3));
+        QCOMPARE(header->shownCaption(2), tarvelo::guitest::headerText(rig.window(), 2));
+        QCOMPARE(header->model()->headerData(3, Qt::Horizontal, Qt::ToolTipRole).toString(),
+                 caption);
+        if (!gallery_.isEmpty())
+            rig.window().grab().save(
+                QDir(gallery_).filePath(QStringLiteral("long-unit-%1.png").arg(language)));
+    }
 }
 
 void TestLayout::autoRefreshKeepsYLabelsWhole() {

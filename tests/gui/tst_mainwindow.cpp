@@ -1,7 +1,10 @@
 // The main window against the simulated instrument: start-up states and
 // their enabling, single shot, clearing, keyboard, help and shutdown.
 
+#include <functional>
+
 #include <QApplication>
+#include <QDialog>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
@@ -16,7 +19,11 @@
 #include <QTreeView>
 #include <QHeaderView>
 
+#include "analysis/mgrafik.h"
+#include "analysis/mstatistic.h"
 #include "app/minitconn.h"
+#include "app/msetup.h"
+#include "fixtures.h"
 #include "support.h"
 
 using tarvelo::app::MenuItem;
@@ -70,6 +77,7 @@ private slots:
     void clearAsksAndClears();
     void keyboardShortcuts();
     void helpOpensPageOfLanguage();
+    void f1OpensTheSectionOfTheWindowInFront();
     void closeWhileProbeWaits();
 };
 
@@ -385,6 +393,72 @@ void TestMainWindow::keyboardShortcuts() {
     QCOMPARE(startStop.count(), 2);
     if (QWidget* popup = QApplication::activePopupWidget())
         popup->close();
+}
+
+// F1 opens the manual's page at the section of the window in front: the
+// main window, the graph (which shares the main window's menu keys) and the
+// modal dialogs, which block those keys, with a key of their own. Each
+// section exists in all three pages.
+void TestMainWindow::f1OpensTheSectionOfTheWindowInFront() {
+    Rig rig(false);
+    rig.writeSettings({QStringLiteral("Language=0")});
+    ThauptFenster& w = rig.start();
+    rig.values.helpDirectory = QStringLiteral(TARVELO_MANUAL_DIR).toStdString();
+    rig.values.memory.AppendSample(tarvelo::test::makeRow(1, 2, 3, 4));
+    const QString page = QStringLiteral(TARVELO_MANUAL_DIR "/manual_de.html");
+
+    // Presses F1 in `window` once it is the active window.
+    auto pressF1 = [](QWidget* window) {
+        QVERIFY(QTest::qWaitForWindowExposed(window));
+        window->activateWindow();
+        QVERIFY2(QTest::qWaitForWindowActive(window),
+                 qPrintable(QApplication::activeWindow()
+                                ? QApplication::activeWindow()->objectName()
+                                : QStringLiteral("no active window")));
+        QTest::keyClick(window, Qt::Key_F1);
+    };
+    // Presses F1 in a modal dialog that `open` shows, then closes it.
+    auto inDialog = [&](QDialog* dialog, const std::function<void()>& open) {
+        QTimer::singleShot(20000, dialog, &QDialog::reject);  // should the step fail
+        QTimer::singleShot(0, dialog, [&, dialog] {
+            QTRY_VERIFY(QApplication::activeModalWidget() == dialog);
+            pressF1(dialog);
+            dialog->reject();
+        });
+        open();
+    };
+    const struct {
+        const char* window;
+        std::function<void()> pressF1;
+        const char* section;
+    } windows[] = {
+        {"main window", [&] { pressF1(&w); }, "main"},
+        {"graph",
+         [&] {
+             w.GrafikClick();
+             pressF1(rig.windows.graph);
+             rig.windows.graph->close();
+         },
+         "graph"},
+        {"statistics", [&] { inDialog(rig.windows.stat, [&] { w.statisticClick(); }); },
+         "statistics"},
+        {"setup", [&] { inDialog(rig.windows.config, [&] { w.Setup1Click(); }); }, "settings"},
+    };
+    for (const auto& window : windows) {
+        rig.dialogs.urls.clear();
+        window.pressF1();
+        QVERIFY2(rig.dialogs.urls.size() == 1, window.window);
+        QUrl expected = QUrl::fromLocalFile(page);
+        expected.setFragment(QLatin1String(window.section));
+        QCOMPARE(rig.dialogs.urls.first(), expected);
+        for (const char* language : {"de", "en", "fr"}) {
+            QFile other(QStringLiteral(TARVELO_MANUAL_DIR "/manual_%1.html").arg(QLatin1String(language)));
+            QVERIFY(other.open(QIODevice::ReadOnly));
+            QVERIFY2(other.readAll().contains(QByteArray("id=\"") + window.section + '"'),
+                     window.section);
+        }
+    }
+    QVERIFY(rig.dialogs.messages.isEmpty());
 }
 
 // Help (menu item and F1): a compiled help file of the language beside the

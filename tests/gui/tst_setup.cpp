@@ -1,6 +1,7 @@
 // The setup dialog with the settings file, and the about box.
 
 #include <QComboBox>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -178,20 +179,23 @@ void TestSetup::failedWriteIsReported() {
     Rig rig(false);
     rig.writeSettings();
     rig.start();
-    // The settings file's folder is gone: OK cannot keep the settings, and
-    // says so in the language just picked.
-    rig.values.settingsDirectory = rig.folder().toStdString() + "/gone";
+    // A settings file without write permission is not replaced (also not by
+    // root, who could rename over it): OK says so in the language just
+    // picked, naming the file and the reason.
+    const QByteArray before = rig.readSettings();
+    QFile::setPermissions(rig.settingsPath(),
+                          QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
     runSetup(rig, [](Tconfig& config) {
         config.languageList()->setCurrentIndex(0);
         config.okButton()->click();
     });
+    QCOMPARE(rig.readSettings(), before);
     QCOMPARE(rig.dialogs.messages.size(), 1);
     const auto& box = rig.dialogs.messages.first();
     QCOMPARE(box.caption, QStringLiteral("Fehler"));
     QCOMPARE(box.icon, QMessageBox::Critical);
-    QVERIFY2(box.text.startsWith(QStringLiteral("Die Einstellungen konnten nicht in ") +
-                                 QString::fromStdString(rig.values.settingsFilePath())),
-             qPrintable(box.text));
+    QCOMPARE(box.text, QStringLiteral("Die Einstellungen konnten nicht in ") + rig.settingsPath() +
+                           QStringLiteral(" gespeichert werden.\nKeine Berechtigung"));
 
     // Cancel writes nothing and says nothing.
     runSetup(rig, [](Tconfig& config) { config.cancelButton()->click(); });

@@ -1,6 +1,7 @@
 #include "acquisition/batch_readout.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <optional>
 #include <vector>
@@ -234,7 +235,9 @@ BatchFileResult batchToFile(device::DeviceLink& deviceLink, const std::string& p
     deviceLink.DisconnectServer();
 
     const bool written = common::writeFileAtomically(path, common::utf8ToCp1252(text), error);
+    const int reason = errno;
     ui.progressFinish();
+    errno = reason;
     return written ? BatchFileResult::Written : BatchFileResult::WriteFailed;
 }
 

@@ -76,7 +76,7 @@ enum class BatchFileResult {
 // empty, "#M51".."#M54" and "#M61".."#M64" (one connection each). Lines are
 // tab-separated and end with CR LF; the file is Windows-1252 and replaced
 // atomically at the end. The measurement memory is not touched. On
-// WriteFailed, `error` says why.
+// WriteFailed, `error` says why and errno holds the system's error.
 BatchFileResult batchToFile(device::DeviceLink& link, const std::string& path, BatchUi& ui,
                             std::string* error = nullptr, BatchSummary* summary = nullptr);
 

@@ -1,5 +1,7 @@
 #include "app/program_paths.h"
 
+#include "app/settings.h"
+
 #include <filesystem>
 #include <system_error>
 #include <unistd.h>
@@ -46,10 +48,17 @@ ProgramPaths resolveProgramPaths(const ProgramLocation& location) {
         return paths;
     }
 
+    // A settings file beside the executable (a provisioned station's) is the
+    // program's whenever it is there, writable or not; without one, the
+    // user's configuration folder holds it. A relative $XDG_CONFIG_HOME is
+    // invalid and ignored.
     const std::string home = withoutTrailingSeparator(location.home);
     const std::string xdg = withoutTrailingSeparator(location.xdgConfigHome);
-    // A relative $XDG_CONFIG_HOME is invalid and ignored.
-    if (!xdg.empty() && xdg.front() == '/')
+    std::error_code unreadable;
+    if (std::filesystem::is_regular_file(paths.programDirectory + "/" + kSettingsFileName,
+                                         unreadable))
+        paths.settingsDirectory = paths.programDirectory;
+    else if (!xdg.empty() && xdg.front() == '/')
         paths.settingsDirectory = xdg + "/" + kSettingsSubfolder;
     else if (!home.empty())
         paths.settingsDirectory = home + "/.config/" + kSettingsSubfolder;

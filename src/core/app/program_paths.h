@@ -9,8 +9,8 @@ namespace tarvelo::app {
 // Run from its build folder (or any folder of its own that the user may
 // write), the program keeps everything beside the executable. Installed, the
 // executable's folder is the system's and not the user's: the settings file
-// then lives in the user's configuration folder and the file dialogs start in
-// the user's documents folder. Help files in the old format are always looked
+// then lives in the user's configuration folder (unless one was put beside
+// the executable) and the file dialogs start in the user's documents folder. Help files in the old format are always looked
 // up beside the executable; the operator's manual (HTML pages) lies in the
 // folder "help" beside the executable, or installed in the share folder.
 struct ProgramPaths {
@@ -38,9 +38,9 @@ struct ProgramLocation {
 };
 
 // Installed when the executable's folder is the installation's folder or
-// cannot be written by this process. Then the settings folder is
-// $XDG_CONFIG_HOME/tarvelo, else $HOME/.config/tarvelo (beside the
-// executable when neither is known), and the dialogs start in the documents
+// cannot be written by this process. Then the settings folder is the
+// executable's when a settings file lies there, else $XDG_CONFIG_HOME/tarvelo,
+// else $HOME/.config/tarvelo (beside the executable when neither is known), and the dialogs start in the documents
 // folder when it exists, else in $HOME, and the manual is looked up in the
 // installed help folder. Otherwise everything is beside the executable, the
 // manual in its folder "help".

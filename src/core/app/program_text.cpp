@@ -2,6 +2,8 @@
 
 #include <array>
 #include <cstddef>
+#include <cstring>
+#include <locale.h>
 
 namespace tarvelo::app {
 
@@ -138,6 +140,18 @@ std::string_view programText(ProgramText id, int language) {
     default:
         return entry.english;
     }
+}
+
+std::string systemErrorText(int errorNumber, int language) {
+    const char* const localeName = language == 0   ? "de_DE.UTF-8"
+                                   : language == 2 ? "fr_FR.UTF-8"
+                                                   : "C.UTF-8";
+    const locale_t locale = ::newlocale(LC_ALL_MASK, localeName, locale_t{});
+    if (!locale)
+        return std::strerror(errorNumber);
+    std::string text = ::strerror_l(errorNumber, locale);
+    ::freelocale(locale);
+    return text;
 }
 
 }  // namespace tarvelo::app

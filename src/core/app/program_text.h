@@ -1,5 +1,6 @@
 #pragma once
 
+#include <string>
 #include <string_view>
 
 namespace tarvelo::app {
@@ -59,5 +60,10 @@ enum class ProgramText {
 // The text of `id` in `language` (0 German, 1 English, 2 French; any other
 // value gives English). UTF-8.
 std::string_view programText(ProgramText id, int language);
+
+// The system's reason for a failed file operation (an errno value) in
+// `language`, in the C library's own translation; English where that
+// language's regional format is not installed. UTF-8.
+std::string systemErrorText(int errorNumber, int language);
 
 }  // namespace tarvelo::app

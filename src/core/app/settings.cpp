@@ -222,12 +222,24 @@ KeyPlace findKey(std::string_view text, std::string_view key) {
 }
 
 // The private-profile reading of a value: blanks around it trimmed, one pair
-// of enclosing double quotes removed.
+// of enclosing double or single quotes removed.
 std::string_view profileValue(std::string_view value) {
     value = trimBlanks(value);
-    if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
+    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+        value.back() == value.front())
         value = value.substr(1, value.size() - 2);
     return value;
+}
+
+// A file that starts with the UTF-8 byte-order mark holds UTF-8 text; the
+// mark is no part of its first line.
+constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
+
+bool takeUtf8Mark(std::string& text) {
+    if (text.compare(0, kUtf8Mark.size(), kUtf8Mark) != 0)
+        return false;
+    text.erase(0, kUtf8Mark.size());
+    return true;
 }
 
 // Sets `key` to `value` in a file's text (both Windows-1252) and changes
@@ -259,18 +271,19 @@ void setKey(std::string& text, std::string_view key, std::string_view value) {
     text.insert(at, added);
 }
 
-// The raw (Windows-1252) value of `key`, or nothing when file or key is missing.
-std::optional<std::string> readRaw(const std::string& path, const std::string& key) {
+// The value of `key` as UTF-8, or nothing when file or key is missing.
+std::optional<std::string> readValue(const std::string& path, const std::string& key) {
     std::string text;
     if (loadFile(path, text) != LoadResult::Loaded)
         return std::nullopt;
-    const std::string fileKey = common::utf8ToCp1252(key);
-    const KeyPlace place = findKey(text, fileKey);
+    const bool utf8 = takeUtf8Mark(text);
+    const KeyPlace place = findKey(text, utf8 ? key : common::utf8ToCp1252(key));
     if (!place.keyLine)
         return std::nullopt;
     const Line& line = place.lines[*place.keyLine];
-    return std::string(profileValue(std::string_view(text).substr(
+    const std::string value(profileValue(std::string_view(text).substr(
         line.begin + place.valueOffset, line.end - line.begin - place.valueOffset)));
+    return utf8 ? value : common::cp1252ToUtf8(value);
 }
 
 // A decimal integer with an optional sign and blanks around it that fits in
@@ -313,19 +326,19 @@ std::string singleLine(std::string text) {
 SettingsFile::SettingsFile(std::string path) : path_(std::move(path)) {}
 
 std::string SettingsFile::readString(const std::string& key, const std::string& fallback) const {
-    const auto raw = readRaw(path_, key);
-    return raw ? common::cp1252ToUtf8(*raw) : fallback;
+    const auto value = readValue(path_, key);
+    return value ? *value : fallback;
 }
 
 int32_t SettingsFile::readInt(const std::string& key, int32_t fallback) const {
-    const auto raw = readRaw(path_, key);
+    const auto raw = readValue(path_, key);
     if (!raw)
         return fallback;
     return parseInt(*raw).value_or(fallback);
 }
 
 bool SettingsFile::readBool(const std::string& key, bool fallback) const {
-    const auto raw = readRaw(path_, key);
+    const auto raw = readValue(path_, key);
     if (!raw)
         return fallback;
     const auto value = parseInt(*raw);
@@ -349,14 +362,25 @@ bool SettingsFile::writeStrings(const std::vector<std::pair<std::string, std::st
     std::string text;
     // An unreadable file is not overwritten: its other keys would be lost.
     if (loadFile(path_, text) == LoadResult::Failed) {
+        const int readError = errno;
         if (error)
-            *error = "cannot read " + path_ + ": " + std::strerror(errno);
+            *error = "Cannot read " + path_ + ": " + std::strerror(readError);
+        errno = readError;
         return false;
     }
+    // A file marked as UTF-8 stays so, mark included; others are Windows-1252.
+    const bool utf8 = takeUtf8Mark(text);
+    const auto encode = [utf8](const std::string& s) {
+        return singleLine(utf8 ? s : common::utf8ToCp1252(s));
+    };
     for (const auto& [key, value] : values)
-        setKey(text, singleLine(common::utf8ToCp1252(key)),
-               singleLine(common::utf8ToCp1252(value)));
-    return common::writeFileAtomically(path_, text, error);
+        setKey(text, encode(key), encode(value));
+    if (utf8)
+        text.insert(0, kUtf8Mark);
+    // A station whose folder is locked but whose settings file is left
+    // writable gets the file rewritten in place.
+    return common::writeFileAtomically(path_, text, error,
+                                       common::Replace::AtomicallyOrInPlace);
 }
 
 void readStartupSettings(const SettingsFile& file, Settings& settings) {

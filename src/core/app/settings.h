@@ -47,7 +47,8 @@ inline constexpr int kSampleRateCount = 13;
 //
 // Reading takes the first [Config] section and in it the first line of the
 // key; the value loses the blanks around it and one pair of enclosing double
-// quotes.
+// or single quotes. A file that starts with the UTF-8 byte-order mark is read
+// and written as UTF-8 and keeps its mark.
 class SettingsFile {
 public:
     explicit SettingsFile(std::string path);
@@ -64,8 +65,10 @@ public:
     // other byte stays, comments, spacing and line ends included. New lines
     // take the file's line end, CR LF in a new file. The file is replaced
     // atomically (a temporary file beside it, then a rename), so it is never
-    // left truncated. Returns false when the file could not be read or
-    // written.
+    // left truncated; a symbolic link is written through to its target; a
+    // writable file in a folder that cannot be written is rewritten in place.
+    // A file without write permission is left alone. Returns false (errno
+    // set) when the file could not be read or written.
     bool writeString(const std::string& key, const std::string& value);
     bool writeInt(const std::string& key, int32_t value);
     bool writeBool(const std::string& key, bool value);

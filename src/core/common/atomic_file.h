@@ -5,15 +5,37 @@
 
 namespace tarvelo::common {
 
+// How a file that exists is replaced.
+enum class Replace {
+    // Only atomically (a temporary file beside it, then a rename).
+    Atomically,
+    // Atomically where its folder can be written; a file that can be written
+    // in a folder that cannot (a provisioned station) is rewritten in place.
+    AtomicallyOrInPlace,
+};
+
 // Replaces the file at `path` by `bytes` so that the file is at any moment
 // either the old one or the complete new one: the bytes go to a temporary
 // file in the same folder, which is flushed to disk and then renamed over the
 // target. On any failure the temporary file is removed, the target is left
-// as it was and false is returned with a reason in `error` (if given).
-// A new file gets the permissions 0666 minus the umask; a replaced file keeps
-// its permissions.
+// as it was and false is returned with a reason in `error` (if given) and
+// errno set to the system's error number (0 when there is none).
+//
+// A symbolic link is written through: its target is replaced and the link
+// stays. A file without write permission (mode 0444, say) is not replaced,
+// whoever runs the program. A new file gets the permissions 0666 minus the
+// umask; a replaced file keeps its permissions. The reason names `path`,
+// never the temporary file.
+//
+// Temporary files of this program that a killed save left behind (their own
+// name pattern, older than the running program, owned by this user) are
+// removed from the folder before the new one is created.
 bool writeFileAtomically(const std::string& path, std::string_view bytes,
-                         std::string* error = nullptr);
+                         std::string* error = nullptr, Replace replace = Replace::Atomically);
+
+// The name of the temporary file a save of `name` uses: "." + name +
+// ".tarvelo~" and six random characters. True when `fileName` has that form.
+bool isOwnTemporaryName(std::string_view fileName);
 
 // Writes all of `bytes` to `fd`, going on after an interrupted or short
 // write. False (errno set) when a write failed.

@@ -149,6 +149,13 @@ std::optional<int32_t> parseBatchCount(std::string_view reply) {
     const std::string text = afterEcho(reply);
     const char* first = text.data();
     const char* last = text.data() + text.size();
+    // The integer conversion skips the blanks before the number; the blanks
+    // an instrument pads the count with after it are no part of it either.
+    const auto blank = [](char c) { return c == ' ' || c == '\t'; };
+    while (first != last && blank(*first))
+        ++first;
+    while (last != first && blank(last[-1]))
+        --last;
     if (first != last && *first == '+')
         ++first;
     int32_t count = 0;

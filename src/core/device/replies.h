@@ -68,8 +68,8 @@ std::optional<CurrentSample> parseCurrentSample(std::string_view reply);
 bool selectChannelAccepted(std::string_view reply, int channel);
 // "#Z75": characters 5..24 (UTF-8), possibly empty; nullopt on a wrong echo.
 std::optional<std::string> parseUnit(std::string_view reply);
-// "#M01": characters 5..259 as a decimal integer (0 when not one); nullopt
-// on a wrong echo.
+// "#M01": characters 5..259 as a decimal integer, blanks around it skipped
+// (0 when not one); nullopt on a wrong echo.
 std::optional<int32_t> parseBatchCount(std::string_view reply);
 
 // "#M11", "#M21", "#M31": "." replaced by "," in the whole reply, then four

@@ -28,7 +28,8 @@ void appendExportLine(std::string& out, uint64_t number, const acquisition::Samp
                       char decimalSeparator);
 
 // Writes the text to the ".asc" file in Windows-1252, replacing the file
-// atomically; false with a reason when that failed (the old file stays).
+// atomically; false with a reason (errno set) when that failed (the old
+// file stays).
 bool saveExportFile(const std::string& path, std::string_view text, std::string* error = nullptr);
 
 }  // namespace tarvelo::files

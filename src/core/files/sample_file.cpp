@@ -40,6 +40,7 @@ LoadResult ioError(const std::string& path, int errorNumber) {
     LoadResult result;
     result.error = LoadError::IoError;
     result.detail = path + ": " + std::strerror(errorNumber);
+    result.errorNumber = errorNumber;
     return result;
 }
 

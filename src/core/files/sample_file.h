@@ -23,7 +23,7 @@ inline constexpr int kFileFormatErrorText = 12;
 std::string sampleFileBytes(const acquisition::MeasurementMemory& memory);
 
 // Writes the file atomically: a save that fails leaves an existing file as
-// it was and returns false with a reason in `error`.
+// it was and returns false with a reason in `error` (errno set).
 bool saveSampleFile(const std::string& path, const acquisition::MeasurementMemory& memory,
                     std::string* error = nullptr);
 
@@ -37,6 +37,7 @@ struct LoadResult {
     LoadError error = LoadError::None;
     std::vector<acquisition::SampleRow> rows;  // the file's rows, oldest first
     std::string detail;                        // what was wrong, for the message box
+    int errorNumber = 0;                       // the system's error (IoError), else 0
     bool ok() const { return error == LoadError::None; }
 };
 

@@ -31,9 +31,11 @@ std::size_t characterCount(const std::string& text) {
     }));
 }
 
+// A failure of the workbook library: it has no system error to report.
 bool failed(std::string* error, const std::string& what, lxw_error code) {
     if (error)
         *error = what + ": " + lxw_strerror(code);
+    errno = 0;
     return false;
 }
 
@@ -88,9 +90,13 @@ private:
 }  // namespace
 
 double columnWidthFor(std::size_t characters) {
-    // A column's width counts characters of the default font's digit width
-    // plus a little room at the sides; the spreadsheet's limit is 255.
-    return std::min(255.0, static_cast<double>(characters) + 1.0);
+    // A column's width counts digit widths of the workbook's default font.
+    // Where that font is missing, the application draws the texts in a wider
+    // one (DejaVu Sans, Liberation Sans: up to a fifth wider for digits and
+    // capitals) in columns still measured in the default font's digits:
+    // 1.2 digit widths per character and two for the cell margins leave
+    // such texts whole. The spreadsheet's limit is 255.
+    return std::min(255.0, std::ceil(1.2 * static_cast<double>(characters)) + 2.0);
 }
 
 bool writeWorkbook(const std::string& path, const acquisition::SampleList& list,
@@ -99,6 +105,7 @@ bool writeWorkbook(const std::string& path, const acquisition::SampleList& list,
     if (static_cast<int64_t>(rows) + 1 > static_cast<int64_t>(LXW_ROW_MAX)) {
         if (error)
             *error = "too many rows for a worksheet";
+        errno = 0;
         return false;
     }
 
@@ -133,9 +140,7 @@ bool writeWorkbook(const std::string& path, const acquisition::SampleList& list,
     options.constant_memory = LXW_TRUE;
     lxw_workbook* workbook = workbook_new_opt(scratch.path().c_str(), &options);
     if (!workbook) {
-        if (error)
-            *error = "cannot create the workbook " + scratch.path();
-        return false;
+        return failed(error, "cannot create the workbook", LXW_ERROR_CREATING_XLSX_FILE);
     }
     // The channel values keep their five decimals in view.
     lxw_format* fiveDecimals = workbook_add_format(workbook);
@@ -143,9 +148,7 @@ bool writeWorkbook(const std::string& path, const acquisition::SampleList& list,
     lxw_worksheet* sheet = workbook_add_worksheet(workbook, kWorksheetName);
     if (!sheet) {
         workbook_close(workbook);
-        if (error)
-            *error = "cannot add the worksheet";
-        return false;
+        return failed(error, "cannot add the worksheet", LXW_ERROR_MEMORY_MALLOC_FAILED);
     }
 
     for (int column = 0; column < kColumns; ++column) {

@@ -14,11 +14,12 @@ inline constexpr const char* kWorksheetName = "Tabelle1";
 //   columns 1..5 with the decimal point "." (every "," replaced by ".").
 // The cells are what a spreadsheet makes of the texts typed in: the numbers
 // of columns A and C..F are number cells (C..F shown with five decimals,
-// "0.00000"), row 1 and column B text cells. Columns A..F are as wide as
-// their longest text. An empty text writes no cell: the spreadsheet shows it
+// "0.00000"), row 1 and column B text cells. Columns A..F are wide enough
+// for their longest text also in a wider font than the workbook's own. An empty text writes no cell: the spreadsheet shows it
 // as empty, as it does when an empty text is typed in. The file is replaced
 // in one step (an existing file stays as it was when the export fails).
-// False with a reason on failure.
+// False with a reason on failure, and errno set to the system's error (0
+// when the failure is not one of the system's).
 bool writeWorkbook(const std::string& path, const acquisition::SampleList& list,
                    std::string* error = nullptr);
 

@@ -36,9 +36,42 @@ QString withFilterSuffix(const QString& path, const QString& filter) {
     return path + QLatin1Char('.') + suffixes.front();
 }
 
-QString runFileDialog(QWidget* owner, const FileRequest& request, QFileDialog::AcceptMode mode) {
-    QFileDialog dialog(owner, request.title, request.folder, request.filter);
+// A file dialog that asks the request whether a chosen path will do before
+// it closes, and stays open with a message when not.
+class CheckedFileDialog : public QFileDialog {
+public:
+    CheckedFileDialog(QWidget* owner, const FileRequest& request, Dialogs& dialogs)
+        : QFileDialog(owner, request.title, request.folder, request.filter),
+          request_(request),
+          dialogs_(dialogs) {}
+
+    void accept() override {
+        if (request_.refusal && acceptMode() == AcceptSave) {
+            QString path = selectedFiles().value(0);
+            if (request_.suffixFromFilter && !path.isEmpty())
+                path = withFilterSuffix(path, selectedNameFilter());
+            const QString refused = path.isEmpty() ? QString() : request_.refusal(path);
+            if (!refused.isEmpty()) {
+                dialogs_.message(this, refused, request_.refusalCaption, QMessageBox::Critical,
+                                 QMessageBox::Ok);
+                return;
+            }
+        }
+        QFileDialog::accept();
+    }
+
+private:
+    const FileRequest& request_;
+    Dialogs& dialogs_;
+};
+
+QString runFileDialog(QWidget* owner, const FileRequest& request, QFileDialog::AcceptMode mode,
+                      Dialogs& dialogs) {
+    CheckedFileDialog dialog(owner, request, dialogs);
     dialog.setAcceptMode(mode);
+    // Set after the mode, which puts the toolkit's title in place of an empty one.
+    if (request.emptyTitleStays || !request.title.isEmpty())
+        dialog.setWindowTitle(request.title);
     dialog.setFileMode(mode == QFileDialog::AcceptSave ? QFileDialog::AnyFile
                                                        : QFileDialog::ExistingFile);
     if (!request.defaultSuffix.isEmpty())
@@ -96,11 +129,11 @@ QMessageBox::StandardButton StandardDialogs::message(QWidget* owner, const QStri
 }
 
 QString StandardDialogs::saveFileName(QWidget* owner, const FileRequest& request) {
-    return runFileDialog(owner, request, QFileDialog::AcceptSave);
+    return runFileDialog(owner, request, QFileDialog::AcceptSave, *this);
 }
 
 QString StandardDialogs::openFileName(QWidget* owner, const FileRequest& request) {
-    return runFileDialog(owner, request, QFileDialog::AcceptOpen);
+    return runFileDialog(owner, request, QFileDialog::AcceptOpen, *this);
 }
 
 bool StandardDialogs::openUrl(const QUrl& url) {

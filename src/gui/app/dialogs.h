@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+
 #include <QMessageBox>
 #include <QString>
 #include <QUrl>
@@ -11,7 +13,11 @@ namespace tarvelo::gui {
 // What a file dialog asks for. `filter` uses Qt's name filter form, several
 // filters separated by ";;" ("Sample files (*.dat);;All files (*)").
 struct FileRequest {
+    // An empty title gives the toolkit's own ("Save As"), unless
+    // `emptyTitleStays`: a title from the text table that a language leaves
+    // empty is shown empty.
     QString title;
+    bool emptyTitleStays = false;
     QString folder;
     QString filter;
     QString defaultSuffix;         // without the dot; appended when the name has none
@@ -21,6 +27,11 @@ struct FileRequest {
     // its patterns' suffixes gets the first one ("graph" with "*.svg" chosen
     // becomes "graph.svg"), so the name tells the caller the chosen format.
     bool suffixFromFilter = false;
+    // Save only: a chosen path that this gives a text for is refused; the
+    // dialog shows the text in a message box (stop icon, `refusalCaption`)
+    // and stays open for another choice.
+    std::function<QString(const QString& path)> refusal;
+    QString refusalCaption;
 };
 
 // The modal message boxes, the file dialogs and the desktop's "open" action

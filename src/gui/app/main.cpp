@@ -31,7 +31,7 @@ int main(int argc, char* argv[]) {
          environment("XDG_CONFIG_HOME"), environment("HOME"),
          QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation).toStdString(),
          TARVELO_INSTALL_HELPDIR});
-    if (paths.installed)
+    if (paths.installed && paths.settingsDirectory != paths.programDirectory)
         tarvelo::app::ensureSettingsDirectory(paths);
     values.programDirectory = paths.programDirectory;
     values.settingsDirectory = paths.settingsDirectory;

@@ -1,6 +1,7 @@
 #include "app/mmain.h"
 
 #include <algorithm>
+#include <cerrno>
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -21,10 +22,12 @@
 #include <QWindow>
 
 #include "acquisition/batch_worker.h"
+#include "acquisition/samplelistheader.h"
 #include "acquisition/samplelistmodel.h"
 #include "analysis/mgrafik.h"
 #include "analysis/mstatistic.h"
 #include "app/dialogs.h"
+#include "app/helpkey.h"
 #include "app/resources.h"
 #include "app/mabout.h"
 #include "app/minitconn.h"
@@ -222,14 +225,14 @@ void ThauptFenster::createControls() {
     listView1_->setSelectionMode(QAbstractItemView::ExtendedSelection);
     listView1_->setSelectionBehavior(QAbstractItemView::SelectRows);
     listView1_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    // A caption longer than its column (a long unit) keeps its beginning,
+    // the channel's name; the whole caption is the column's tooltip.
+    listView1_->setHeader(new SampleListHeader(listView1_));
     listView1_->setModel(model_);
     QHeaderView* header = listView1_->header();
     header->setMinimumSectionSize(1);
     header->setStretchLastSection(false);
     header->setSectionsMovable(false);
-    // A caption longer than its column (a long unit) keeps its beginning,
-    // the channel's name; the whole caption is the column's tooltip.
-    header->setTextElideMode(Qt::ElideRight);
     for (int column = 0; column < static_cast<int>(acquisition::kListColumns.size()); ++column)
         header->resizeSection(column, acquisition::kListColumns[column].width);
     // The time column is widened where this platform's font needs more room
@@ -489,11 +492,11 @@ void ThauptFenster::Setup1Click() {
     if (config_->exec() != QDialog::Accepted)
         return;
     app::SettingsFile file(values_.settingsFilePath());
-    std::string error;
-    const bool written = app::writeSetupSettings(file, values_.settings, &error);
+    const bool written = app::writeSetupSettings(file, values_.settings);
+    const int reason = errno;
     ApplyLanguage();
     // The operator asked for the settings to be kept: a file that could not
-    // be written (read-only folder, full disk) is reported.
+    // be written (a read-only file, a full disk) is reported.
     if (!written) {
         const int language = values_.settings.language.load();
         const std::string_view text =
@@ -501,7 +504,8 @@ void ThauptFenster::Setup1Click() {
         dialogs_.message(
             this,
             QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()))
-                .arg(QString::fromStdString(file.path()), QString::fromStdString(error)),
+                .arg(QDir::toNativeSeparators(QString::fromStdString(file.path())),
+                     QString::fromStdString(app::systemErrorText(reason, language))),
             QString::fromStdString(values_.uiText[kErrorCaptionText]), QMessageBox::Critical,
             QMessageBox::Ok);
     }
@@ -512,6 +516,12 @@ void ThauptFenster::ProgrammEnde1Click() {
 }
 
 void ThauptFenster::Hilfe1Click() {
+    // The Help item serves this window and those that share its menu keys
+    // (graph, live values): the window in front decides the section.
+    showHelp(QApplication::activeWindow() ? QApplication::activeWindow() : this);
+}
+
+void ThauptFenster::showHelp(const QWidget* from) {
     // German, English, French; Italian and any other language read the English manual.
     static const char* const kHelpFiles[] = {"hilfe.chm", "hilfe_e.chm", "hilfe_f.chm"};
     static const char* const kPages[] = {"manual_de.html", "manual_en.html", "manual_fr.html"};
@@ -529,7 +539,10 @@ void ThauptFenster::Hilfe1Click() {
     const QString page = QString::fromStdString(values_.helpFolder()) + QLatin1Char('/') +
                          QLatin1String(kPages[listed ? language : 1]);
     const bool found = QFileInfo(page).isFile();
-    if (found && dialogs_.openUrl(QUrl::fromLocalFile(page)))
+    QUrl url = QUrl::fromLocalFile(page);
+    if (const QString section = helpSection(from); !section.isEmpty())
+        url.setFragment(section);
+    if (found && dialogs_.openUrl(url))
         return;
     auto text = [language](app::ProgramText id) { return shownText(id, language); };
     dialogs_.message(

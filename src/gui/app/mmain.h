@@ -134,6 +134,9 @@ public slots:
     virtual void ProgrammEnde1Click();
     virtual void Hilfe1Click();
     virtual void N2Click();
+    // Opens the manual of the current language at the section of `from`'s
+    // window (F1 in a dialog, the Help item for the window in front).
+    void showHelp(const QWidget* from);
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -215,9 +218,9 @@ private:
                   std::function<void()> done);
     void setBatchControlsEnabled(bool enabled);
     // The answer of a save dialog, or the empty text when the operator
-    // cancelled or the answer lies in a folder that does not exist (the box
-    // says so before anything is read or written).
-    QString askSavePath(const FileRequest& request);
+    // cancelled. The dialog refuses a folder that does not exist (a box says
+    // so) and stays open, before anything is read or written.
+    QString askSavePath(FileRequest request);
     void exportToFile();
     void exportToWorkbook();
     // Message box with the stop icon and the caption "Error".

@@ -4,6 +4,7 @@
 
 #include "app/mmain.h"
 
+#include <cerrno>
 #include <string>
 
 #include <QAction>
@@ -56,10 +57,16 @@ QString fromUtf8(const std::string& text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-// A failure box's text: what failed in the chosen language, then the
-// system's reason (file name and error).
-QString failureText(app::ProgramText what, int language, const std::string& detail) {
-    return shownText(what, language) + QLatin1Char('\n') + fromUtf8(detail);
+// A failure box's text: what failed, then the file the operator chose and
+// the system's reason, all in the chosen language. A failure without a
+// system error (`errorNumber` 0) gives the reader's own detail instead.
+QString failureText(app::ProgramText what, int language, const QString& path, int errorNumber,
+                    const std::string& detail) {
+    const QString reason = errorNumber != 0
+                               ? fromUtf8(app::systemErrorText(errorNumber, language))
+                               : fromUtf8(detail);
+    return shownText(what, language) + QLatin1Char('\n') + QDir::toNativeSeparators(path) +
+           QStringLiteral(": ") + reason;
 }
 
 std::string localPath(const QString& path) {
@@ -115,6 +122,7 @@ void ThauptFenster::showTranslatedError(const QString& text) {
 void ThauptFenster::SaveToFileClick() {
     FileRequest request;
     request.title = fromUtf8(values_.uiText[kSaveTitleText]);
+    request.emptyTitleStays = true;
     request.folder = QString::fromStdString(values_.fileDialogFolder());
     request.filter = QLatin1String(kSampleFileFilter);
     request.defaultSuffix = QStringLiteral("dat");
@@ -126,14 +134,17 @@ void ThauptFenster::SaveToFileClick() {
     // Written to a temporary file and renamed over the target: a save that
     // fails leaves an existing file as it was.
     std::string error;
-    if (!files::saveSampleFile(localPath(path), values_.memory, &error))
-        showFileError(
-            failureText(app::ProgramText::SaveFailed, values_.settings.language.load(), error));
+    if (!files::saveSampleFile(localPath(path), values_.memory, &error)) {
+        const int reason = errno;
+        showFileError(failureText(app::ProgramText::SaveFailed, values_.settings.language.load(),
+                                  path, reason, error));
+    }
 }
 
 void ThauptFenster::LoadFromFileClick() {
     FileRequest request;
     request.title = fromUtf8(values_.uiText[kLoadTitleText]);
+    request.emptyTitleStays = true;
     request.folder = QString::fromStdString(values_.fileDialogFolder());
     request.filter = QLatin1String(kSampleFileFilter);
     request.defaultSuffix = QStringLiteral("dat");
@@ -150,7 +161,7 @@ void ThauptFenster::LoadFromFileClick() {
     }
     if (!loaded.ok()) {
         showFileError(failureText(app::ProgramText::LoadFailed, values_.settings.language.load(),
-                                  loaded.detail));
+                                  path, loaded.errorNumber, loaded.detail));
         return;
     }
 
@@ -207,9 +218,11 @@ void ThauptFenster::exportToFile() {
     const std::string text =
         files::exportText(values_.memory, list_, SampleListModel::decimalSeparator());
     std::string error;
-    if (!files::saveExportFile(localPath(path), text, &error))
-        showFileError(
-            failureText(app::ProgramText::WriteFailed, values_.settings.language.load(), error));
+    if (!files::saveExportFile(localPath(path), text, &error)) {
+        const int reason = errno;
+        showFileError(failureText(app::ProgramText::WriteFailed, values_.settings.language.load(),
+                                  path, reason, error));
+    }
 }
 
 void ThauptFenster::exportToWorkbook() {
@@ -223,13 +236,14 @@ void ThauptFenster::exportToWorkbook() {
     request.filter = QLatin1String(kWorkbookFilter);
     request.defaultSuffix = QStringLiteral("xlsx");
     request.confirmOverwrite = true;
-    const QString path = dialogs_.saveFileName(this, request);
+    const QString path = askSavePath(request);
     if (path.isEmpty())
         return;
 
     std::string error;
     if (!files::writeWorkbook(localPath(path), list_, &error)) {
-        showFileError(fromUtf8(error));
+        const int reason = errno;
+        showFileError(failureText(app::ProgramText::WriteFailed, language, path, reason, error));
         return;
     }
     if (!dialogs_.openUrl(QUrl::fromLocalFile(path))) {
@@ -243,18 +257,20 @@ void ThauptFenster::exportToWorkbook() {
 
 // --- batch readout -----------------------------------------------------------
 
-QString ThauptFenster::askSavePath(const FileRequest& request) {
-    const QString path = dialogs_.saveFileName(this, request);
-    if (path.isEmpty())
-        return path;
-    // Refused here, before a readout of hours or any write begins.
-    const QString folder = QFileInfo(path).absolutePath();
-    if (!QFileInfo(folder).isDir()) {
-        showTranslatedError(shownText(app::ProgramText::FolderMissing, values_.settings.language.load())
-                                .arg(QDir::toNativeSeparators(folder)));
-        return {};
-    }
-    return path;
+QString ThauptFenster::askSavePath(FileRequest request) {
+    // A folder that does not exist is refused by the dialog itself, which
+    // stays open for another choice, before a readout of hours or any write
+    // begins.
+    const int language = values_.settings.language.load();
+    request.refusal = [language](const QString& path) {
+        const QString folder = QFileInfo(path).absolutePath();
+        if (QFileInfo(folder).isDir())
+            return QString();
+        return shownText(app::ProgramText::FolderMissing, language)
+            .arg(QDir::toNativeSeparators(folder));
+    };
+    request.refusalCaption = fromUtf8(values_.uiText[kErrorCaptionText]);
+    return dialogs_.saveFileName(this, request);
 }
 
 void ThauptFenster::setBatchGauge(Tform_gauge* gauge) {
@@ -335,7 +351,9 @@ void ThauptFenster::Batchtofile1Click() {
     if (batchRunning())
         return;
     FileRequest request;
+    // Empty where the language has no text for it (French, Italian).
     request.title = fromUtf8(values_.uiText[kBatchTitleText]);
+    request.emptyTitleStays = true;
     request.folder = QString::fromStdString(values_.fileDialogFolder());
     request.filter = QLatin1String(kBatchFileFilter);
     request.defaultSuffix = QStringLiteral("txt");
@@ -350,17 +368,20 @@ void ThauptFenster::Batchtofile1Click() {
         acquisition::BatchSummary summary;
         acquisition::BatchFileResult result = acquisition::BatchFileResult::NoConnection;
         std::string error;
+        int errorNumber = 0;
     };
     auto outcome = std::make_shared<Outcome>();
     runBatch(
         [outcome, target = localPath(path)](device::DeviceLink& link, acquisition::BatchUi& ui) {
             outcome->result =
                 acquisition::batchToFile(link, target, ui, &outcome->error, &outcome->summary);
+            outcome->errorNumber = errno;
         },
-        [this, outcome] {
+        [this, outcome, path] {
             if (outcome->result == acquisition::BatchFileResult::WriteFailed)
                 showFileError(failureText(app::ProgramText::WriteFailed,
-                                          values_.settings.language.load(), outcome->error));
+                                          values_.settings.language.load(), path,
+                                          outcome->errorNumber, outcome->error));
             else if (outcome->summary.end == acquisition::BatchEnd::Lost)
                 showTranslatedError(shownText(app::ProgramText::BatchLostToFile, values_.settings.language.load())
                                         .arg(outcome->summary.read)

@@ -10,6 +10,7 @@
 #include "analysis/mgrafik.h"
 #include "analysis/mlinecolor.h"
 #include "analysis/mstatistic.h"
+#include "app/helpkey.h"
 #include "app/menushortcuts.h"
 #include "app/process_values.h"
 #include "files/mexport.h"
@@ -58,6 +59,14 @@ ProgramWindows createProgramWindows(app::ProcessValues& values, Dialogs& dialogs
     // window.
     shareMenuShortcuts(*main->menuBar(), *windows.graph);
     shareMenuShortcuts(*main->menuBar(), *windows.live);
+    // F1 opens the manual at the section of the window in front: through the
+    // Help item in the windows above, through a key of their own in the
+    // dialogs, modal ones included.
+    const QList<QWidget*> helpWindows{windows.about, windows.config, windows.exportForm,
+                                      windows.initConnection, windows.stat, windows.lineColor,
+                                      windows.gauge};
+    for (QWidget* window : helpWindows)
+        addHelpKey(*window, [main](const QWidget* from) { main->showHelp(from); });
     return windows;
 }
 
