@@ -56,7 +56,9 @@ protected:
     }
 
     app::Settings settings;
-    std::atomic<int32_t> socketTimeoutMs{300};
+    // Every reply ends on its end mark: a time-out would only cut a reply
+    // that a busy machine delivered late.
+    std::atomic<int32_t> socketTimeoutMs{static_cast<int32_t>(test::kNotReached.count())};
     test::RecordingObserver observer;
     std::unique_ptr<sim::Instrument> instrument;
     std::unique_ptr<device::DeviceLink> link;
@@ -176,6 +178,9 @@ TEST_F(BatchTest, ToFileFailedQueriesShowTheirMessageAndKeepTheColumns) {
     instrument->overrideReply("#M212", "#ERR");  // upper peaks of record 2
     instrument->overrideReply("#M532", "");      // unit 3 of record 2: empty reply
     instrument->overrideReply("#M640", "#M6");   // serial 4 of record 0: wrong echo
+    // The empty reply (its end mark alone, a chunk too short to end it) ends
+    // at the time-out only; far longer than any answered reply takes.
+    socketTimeoutMs = 3000;
     const std::string path = dir.file("failed.txt");
     ASSERT_EQ(BatchFileResult::Written, acquisition::batchToFile(*link, path, ui));
     EXPECT_EQ((std::vector<std::string>{device::kErrM6, device::kErrM40, device::kErrM21,

@@ -19,7 +19,7 @@ namespace {
 struct Captions : ::testing::Test {
     sim::Instrument instrument;
     app::Settings settings;
-    std::atomic<int32_t> timeoutMs{300};
+    std::atomic<int32_t> timeoutMs{static_cast<int32_t>(test::kNotReached.count())};
     test::RecordingObserver observer;
     acquisition::MeasurementMemory memory;
     acquisition::SampleList list;

@@ -260,7 +260,7 @@ TEST_F(CliTest, BatchWritesWhatTheWindowProgramWrites) {
     app::Settings settings;
     settings.setIpServer("127.0.0.1");
     settings.port = instrument->commandPort();
-    std::atomic<int32_t> timeoutMs{1000};
+    std::atomic<int32_t> timeoutMs{static_cast<int32_t>(test::kNotReached.count())};
     device::DeviceLink link(settings, timeoutMs, nullptr, {1ms});
     struct : acquisition::BatchUi {
         void error(const char*) override {}

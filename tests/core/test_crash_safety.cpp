@@ -259,7 +259,9 @@ std::string batchFileFromInstrument(int32_t records, const std::string& path) {
     app::Settings settings;
     settings.setIpServer("127.0.0.1");
     settings.port = instrument.commandPort();
-    std::atomic<int32_t> timeoutMs{1000};
+    // Every reply ends on its end mark: a time-out would only cut a reply
+    // that a busy machine delivered late.
+    std::atomic<int32_t> timeoutMs{static_cast<int32_t>(test::kNotReached.count())};
     device::LinkTiming timing;
     timing.replyWait = std::chrono::milliseconds(0);
     device::DeviceLink link(settings, timeoutMs, nullptr, timing);
