@@ -23,9 +23,12 @@ namespace {
 
 // Every window test starts in the C regional format ("." as the decimal
 // separator, no grouping) whatever the machine's; a test that wants another
-// format sets it with QLocale::setDefault.
+// format sets it with QLocale::setDefault. The system's error texts in the
+// failure boxes follow the program's language; a language list in
+// $LANGUAGE would take precedence in the C library, so it is cleared.
 void useCFormat() {
     QLocale::setDefault(QLocale::c());
+    qunsetenv("LANGUAGE");
 }
 Q_COREAPP_STARTUP_FUNCTION(useCFormat)
 

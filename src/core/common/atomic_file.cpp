@@ -57,8 +57,12 @@ bool resolveLinks(std::string& path) {
             return true;
         std::vector<char> target(static_cast<std::size_t>(info.st_size > 0 ? info.st_size : 255) + 1);
         const ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
-        if (n < 0 || static_cast<std::size_t>(n) >= target.size())
+        if (n < 0)
             return false;
+        if (static_cast<std::size_t>(n) >= target.size()) {  // changed while read
+            errno = ENAMETOOLONG;
+            return false;
+        }
         const std::string link(target.data(), static_cast<std::size_t>(n));
         path = !link.empty() && link.front() == '/' ? link : folderOf(path) + "/" + link;
     }
