@@ -25,6 +25,93 @@ std::optional<double> preferredYStep(double range) {
     return step;
 }
 
+namespace {
+
+// A step of the 1-2-5 series: mantissa 1, 2 or 5 times ten to `exponent`.
+struct NiceStep {
+    int mantissa = 1;
+    int exponent = 0;
+
+    double value() const {
+        // Dividing by an exact power of ten keeps 0.1, 0.01 ... as exact as
+        // the literals (10^k is exact up to 10^22).
+        return exponent >= 0 ? mantissa * std::pow(10.0, exponent)
+                             : mantissa / std::pow(10.0, -exponent);
+    }
+    NiceStep next() const {
+        if (mantissa == 1)
+            return {2, exponent};
+        if (mantissa == 2)
+            return {5, exponent};
+        return {1, exponent + 1};
+    }
+};
+
+// The smallest 1-2-5 step not below `raw` (> 0, finite).
+NiceStep niceStepAtLeast(double raw) {
+    NiceStep step{1, static_cast<int>(std::floor(std::log10(raw)))};
+    while (step.value() < raw * (1 - 1e-12))
+        step = step.next();
+    return step;
+}
+
+}  // namespace
+
+bool yLabelsFit(std::size_t count, double spacing, const YLabelRoom& room) {
+    // The toolkit's own test, term for term, so that rounding agrees too.
+    const bool whole =
+        room.axisHeight / static_cast<double>(count + 1) - 2 * room.padding >= room.textHeight;
+    return whole && (count < 2 || spacing >= room.textHeight + 1);
+}
+
+void yLabelTicks(double lo, double hi, double step, std::vector<double>& out, std::size_t limit) {
+    out.clear();
+    if (!(step > 0) || !std::isfinite(lo) || !std::isfinite(hi) || !std::isfinite(step))
+        return;
+    const double first = std::ceil(lo / step - 1e-9);
+    const double last = std::floor(hi / step + 1e-9);
+    for (double i = first; i <= last && out.size() < limit; i += 1)
+        out.push_back(i * step);
+}
+
+std::size_t yLabelCount(double lo, double hi, double step) {
+    if (!(step > 0) || !std::isfinite(lo) || !std::isfinite(hi) || !std::isfinite(step))
+        return 0;
+    const double first = std::ceil(lo / step - 1e-9);
+    const double last = std::floor(hi / step + 1e-9);
+    return last >= first ? static_cast<std::size_t>(last - first) + 1 : 0;
+}
+
+double yLabelStep(double lo, double hi, std::optional<double> preferred, const YLabelRoom& room,
+                  double autoSpacing) {
+    const double range = hi - lo;
+    if (!std::isfinite(lo) || !std::isfinite(hi) || !(range > 0) || !std::isfinite(range) ||
+        !yLabelsFit(1, 0, room))
+        return 0.0;
+    NiceStep step;
+    double scale = 1.0;  // a preferred step that is not a power of ten
+    if (preferred && *preferred > 0 && std::isfinite(*preferred)) {
+        step.exponent = static_cast<int>(std::lround(std::log10(*preferred)));
+        if (std::fabs(step.value() - *preferred) > *preferred * 1e-9) {
+            step.exponent = 0;
+            scale = *preferred;
+        }
+    } else {
+        const double slots = std::max(2.0, std::floor(room.plotHeight / autoSpacing));
+        step = niceStepAtLeast(range / slots);
+    }
+    // Each round at least doubles the step, and one label fits: a few hundred
+    // rounds at most.
+    for (int round = 0; round < 4000; ++round) {
+        const double value = scale * step.value();
+        const std::size_t count = yLabelCount(lo, hi, value);
+        if (count == 0 || yLabelsFit(count, value / range * room.plotHeight, room))
+            break;
+        step = step.next();
+    }
+    return scale * step.value();
+}
+
 std::string formatAxisLabel(double value, std::string_view decimalSep, std::string_view groupSep) {
     if (std::isnan(value))
         return "NAN";

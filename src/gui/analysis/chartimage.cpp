@@ -373,8 +373,9 @@ void saveChartImageAs(TgraphView& graph, Dialogs& dialogs, const QString& folder
     const QString path = dialogs.saveFileName(&graph, request);
     if (path.isEmpty())
         return;
-    // The dialog gives the name the chosen filter's suffix; a name that
-    // names none of the three formats is saved as PNG, the first choice.
+    // The name ends in the suffix the operator typed (any of the three
+    // formats) or else in the chosen filter's; a name that still names none
+    // of them is saved as PNG, the first choice.
     const ChartImage::Format format =
         ChartImage::formatForPath(path).value_or(ChartImage::Format::Png);
     std::string error;
