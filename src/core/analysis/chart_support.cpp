@@ -196,22 +196,28 @@ void reduceMinMax(const double* y, std::size_t n, double xMin, double xMax, int 
 
     if (begin <= end) {
         const double scale = pixelColumns / (xMax - xMin);
+        auto columnOf = [&](long i) {
+            return std::min(pixelColumns - 1,
+                            static_cast<int>((static_cast<double>(i) - xMin) * scale));
+        };
         long i = begin;
         while (i <= end) {
-            const int column = std::min(pixelColumns - 1,
-                                        static_cast<int>((static_cast<double>(i) - xMin) * scale));
+            const int column = columnOf(i);
+            // The column's last index: estimated, then settled with the same
+            // rounding that placed i, so that each index lands in its column.
+            long j = std::clamp(static_cast<long>(std::ceil(xMin + (column + 1) / scale)), i + 1,
+                                end + 1);
+            while (j <= end && columnOf(j) == column)
+                ++j;
+            while (j - 1 > i && columnOf(j - 1) != column)
+                --j;
             long minIndex = i;
             long maxIndex = i;
-            long j = i + 1;
-            for (; j <= end; ++j) {
-                const int c = std::min(pixelColumns - 1,
-                                       static_cast<int>((static_cast<double>(j) - xMin) * scale));
-                if (c != column)
-                    break;
-                if (y[j] < y[minIndex])
-                    minIndex = j;
-                if (y[j] > y[maxIndex])
-                    maxIndex = j;
+            for (long k = i + 1; k < j; ++k) {
+                if (y[k] < y[minIndex])
+                    minIndex = k;
+                if (y[k] > y[maxIndex])
+                    maxIndex = k;
             }
             emit(std::min(minIndex, maxIndex));
             if (minIndex != maxIndex)
@@ -227,26 +233,37 @@ void reduceMinMax(const double* y, std::size_t n, double xMin, double xMax, int 
 }
 
 void Extents::add(const double* y, std::size_t n) {
-    for (std::size_t i = 0; i < n; ++i) {
+    // The first and last values that are numbers bound X; a comparison with
+    // a value that is not a number is false, so those leave Y as it is.
+    std::size_t first = 0;
+    while (first < n && std::isnan(y[first]))
+        ++first;
+    if (first == n)
+        return;
+    std::size_t last = n - 1;
+    while (std::isnan(y[last]))
+        --last;
+    double lo = y[first];
+    double hi = y[first];
+    for (std::size_t i = first + 1; i <= last; ++i) {
         const double v = y[i];
-        if (std::isnan(v))
-            continue;
-        const double x = static_cast<double>(i);
-        if (empty) {
-            empty = false;
-            xMin = xMax = x;
-            yMin = yMax = v;
-            continue;
-        }
-        if (x < xMin)
-            xMin = x;
-        if (x > xMax)
-            xMax = x;
-        if (v < yMin)
-            yMin = v;
-        if (v > yMax)
-            yMax = v;
+        lo = v < lo ? v : lo;
+        hi = v > hi ? v : hi;
     }
+    const double x0 = static_cast<double>(first);
+    const double x1 = static_cast<double>(last);
+    if (empty) {
+        empty = false;
+        xMin = x0;
+        xMax = x1;
+        yMin = lo;
+        yMax = hi;
+        return;
+    }
+    xMin = std::min(xMin, x0);
+    xMax = std::max(xMax, x1);
+    yMin = std::min(yMin, lo);
+    yMax = std::max(yMax, hi);
 }
 
 Extents seriesExtents(const std::array<std::vector<double>, 4>& values,
