@@ -1,5 +1,6 @@
 #include <cmath>
 #include <limits>
+#include <optional>
 #include <random>
 #include <vector>
 
@@ -175,6 +176,77 @@ TEST(AnalysisChart, PreferredYStep) {
     EXPECT_EQ(preferredYStep(-0.5), 0.01);
     EXPECT_EQ(preferredYStep(1e6), std::nullopt);
     EXPECT_EQ(preferredYStep(std::numeric_limits<double>::quiet_NaN()), std::nullopt);
+}
+
+// Spans from 1e-4 to 1e10 below, around and above zero, on axes from a few
+// labels high to a tall one: the Y label step is the preferred (or the
+// automatic) step times 1, 2, 5, 10, 20 ..., its labels fit, and the next
+// finer step of that series would not (or would pass below the start).
+TEST(AnalysisChart, YLabelStepWidensOnlyAsFarAsLabelsNeed) {
+    const double spans[] = {1e-4, 3e-4, 9e-4, 4e-3, 0.03, 0.2, 0.9,
+                            3.5,  9.9,  10,   75,   4e3,  6e5, 1e10};
+    const double offsets[] = {-1e9, -2345.5, 0.0, 0.25, 777.0, 1e9};
+    const double heights[] = {30, 48, 60, 90, 140, 300, 520, 1400};
+    // The 1-2-5 series as mantissa and decade of step / start.
+    auto decompose = [](double ratio, int& mantissa, int& decade) {
+        decade = static_cast<int>(std::floor(std::log10(ratio) + 1e-9));
+        const double m = ratio / std::pow(10.0, decade);
+        mantissa = static_cast<int>(std::lround(m));
+        return std::fabs(m - mantissa) < 1e-6 && (mantissa == 1 || mantissa == 2 || mantissa == 5);
+    };
+    int widened = 0;
+    for (double span : spans) {
+        for (double offset : offsets) {
+            for (double lo : {offset, offset - span / 2}) {
+                const double hi = lo + span;
+                for (double height : heights) {
+                    YLabelRoom room;
+                    room.textHeight = 16.5;
+                    room.padding = 4;
+                    room.plotHeight = std::max(1.0, height - 66);
+                    room.axisHeight = height;
+                    const std::optional<double> preferred = preferredYStep(hi - lo);
+                    const double step = yLabelStep(lo, hi, preferred, room);
+                    SCOPED_TRACE(testing::Message()
+                                 << lo << ".." << hi << " in " << height << " px: step " << step);
+                    // No labels only where not even one would fit.
+                    ASSERT_EQ(step > 0, yLabelsFit(1, 0, room));
+                    if (step == 0)
+                        continue;
+                    const std::size_t count = yLabelCount(lo, hi, step);
+                    const double pixels = room.plotHeight / (hi - lo);
+                    EXPECT_TRUE(yLabelsFit(count, step * pixels, room));
+                    std::vector<double> ticks;
+                    yLabelTicks(lo, hi, step, ticks);
+                    ASSERT_EQ(ticks.size(), count);
+                    // Within the range, up to the rounding of values near 1e9.
+                    const double slack = step * 1e-6 + std::fabs(lo) * 1e-15;
+                    for (double v : ticks)
+                        EXPECT_TRUE(v >= lo - slack && v <= hi + slack) << v;
+                    if (!preferred)
+                        continue;
+                    int mantissa = 0;
+                    int decade = 0;
+                    ASSERT_TRUE(decompose(step / *preferred, mantissa, decade));
+                    ASSERT_GE(decade, 0);
+                    if (mantissa == 1 && decade == 0)
+                        continue;
+                    ++widened;
+                    const double finer =
+                        *preferred * (mantissa == 1   ? 5 * std::pow(10.0, decade - 1)
+                                      : mantissa == 2 ? std::pow(10.0, decade)
+                                                      : 2 * std::pow(10.0, decade));
+                    EXPECT_FALSE(yLabelsFit(yLabelCount(lo, hi, finer), finer * pixels, room))
+                        << finer;
+                }
+            }
+        }
+    }
+    EXPECT_GT(widened, 100);
+    // No room for even one label: none.
+    YLabelRoom tiny{20, 16.5, 4, 5};
+    EXPECT_EQ(yLabelStep(0, 1, 0.1, tiny), 0.0);
+    EXPECT_EQ(yLabelStep(1, 1, 0.1, YLabelRoom{500, 16.5, 4, 450}), 0.0);
 }
 
 TEST(AnalysisChart, AxisLabelAndLimitFormats) {

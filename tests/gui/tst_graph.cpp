@@ -12,6 +12,7 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QDialog>
+#include <QFileDialog>
 #include <QFile>
 #include <QImage>
 #include <QLabel>
@@ -34,6 +35,8 @@
 #include "acquisition/mmesswerte.h"
 #include "analysis/chartimage.h"
 #include "analysis/chartview.h"
+#include "app/dialogs.h"
+#include "app/shown_text.h"
 #include "analysis/mgrafik.h"
 #include "analysis/mlinecolor.h"
 #include "fixtures.h"
@@ -148,6 +151,21 @@ QString limit(double v) {
     return QString::number(v, 'f', 2);
 }
 
+// Whether an edit shows its whole text: with the cursor at the end, the text
+// begins where it begins with the cursor at the start (an edit too narrow
+// scrolls it to the left).
+bool showsWhole(QLineEdit* edit) {
+    auto cursorX = [edit] {
+        edit->repaint();  // the edit scrolls its text while painting
+        return edit->inputMethodQuery(Qt::ImCursorRectangle).toRect().left();
+    };
+    edit->home(false);
+    const int start = cursorX();
+    edit->end(false);
+    const int end = cursorX();
+    return std::abs(end - start - edit->fontMetrics().horizontalAdvance(edit->text())) <= 1;
+}
+
 void verifyEditsMatchAxes(TgraphView& g) {
     QCOMPARE(g.minx()->text(), limit(g.axisX()->min()));
     QCOMPARE(g.maxx()->text(), limit(g.axisX()->max()));
@@ -178,6 +196,7 @@ private slots:
     void wheelZoomAndUndoToThisShowing();
     void oneRowShowsItsPoint();
     void mainWindowKeysWorkHere();
+    void toolsLeaveTheViewToTheOperator();
 };
 
 void TestGraph::layoutAndTexts() {
@@ -934,6 +953,89 @@ void TestGraph::mainWindowKeysWorkHere() {
     QTest::keyClick(&g, Qt::Key_S, Qt::AltModifier);
     QTest::keyClick(&modal, Qt::Key_S, Qt::AltModifier);
     QCOMPARE(startStop.count(), 2);
+}
+
+void TestGraph::toolsLeaveTheViewToTheOperator() {
+    Rig rig;
+    startRig(rig);
+    append(rig, 0, 2000);
+    TgraphView& g = showGraph(rig);
+    QTRY_VERIFY(!g.timer1()->isActive());
+    const QRectF area = g.chart()->plotArea();
+    const QPointF from = area.topLeft() + QPointF(area.width() / 4, area.height() / 4);
+    const QPointF to = area.bottomRight() - QPointF(area.width() / 4, area.height() / 4);
+
+    // A right click with nothing to undo changes nothing: the axes go on
+    // scaling automatically (Auto-Refresh keeps following the data).
+    const View shown = viewOf(g);
+    undoZoom(g);
+    QVERIFY(g.xauto()->isChecked());
+    QVERIFY(g.yauto()->isChecked());
+    QCOMPARE(viewOf(g), shown);
+
+    // Zoom, Rescale, zoom: undo returns to the typed view, the new start.
+    drag(g, Qt::LeftButton, from, to);
+    g.minx()->setText(QStringLiteral("100"));
+    g.maxx()->setText(QStringLiteral("1900"));
+    g.miny()->setText(QStringLiteral("-3456788,75"));
+    g.maxy()->setText(QStringLiteral("12345678.5"));
+    QTest::mouseClick(g.doScale(), Qt::LeftButton);
+    const View typed{100, 1900, -3456788.75, 12345678.5};
+    QCOMPARE(viewOf(g), typed);
+    undoZoom(g);  // nothing to undo since the Rescale
+    QCOMPARE(viewOf(g), typed);
+    drag(g, Qt::LeftButton, from, to);
+    QVERIFY(!(viewOf(g) == typed));
+    undoZoom(g);
+    QCOMPARE(viewOf(g), typed);
+
+    // The limit boxes show their whole values, and the controls beside them
+    // move aside; short values give the boxes their normal width back.
+    QCOMPARE(g.miny()->text(), QStringLiteral("-3456788.75"));
+    for (QLineEdit* e : {g.minx(), g.maxx(), g.miny(), g.maxy()})
+        QVERIFY2(showsWhole(e), qPrintable(e->text()));
+    QVERIFY(g.maxx()->geometry().right() < g.miny()->geometry().left());
+    QVERIFY(g.miny()->geometry().right() < g.maxy()->geometry().left());
+    QVERIFY(g.maxy()->geometry().right() < g.doScale()->geometry().left());
+    g.xauto()->setChecked(true);
+    g.yauto()->setChecked(true);
+    QCOMPARE(g.miny()->width(), 73);
+
+    // "Image...": a name typed with the suffix of one of the formats is saved
+    // in that format, whatever filter is chosen; another name gets the
+    // chosen filter's suffix.
+    QTemporaryDir dir;
+    tarvelo::gui::StandardDialogs real;
+    const QStringList filters =
+        tarvelo::gui::shownText(tarvelo::app::ProgramText::GraphImageFilter, 1)
+            .split(QStringLiteral(";;"));
+    struct Case {
+        int filter;
+        const char* typed;
+        const char* saved;
+        const char* starts;
+    };
+    const Case cases[] = {{0, "a.svg", "a.svg", "<?xml"},
+                          {2, "b.PNG", "b.PNG", "\x89PNG"},
+                          {1, "c.pdf", "c.pdf", "%PDF"},
+                          {1, "d", "d.svg", "<?xml"},
+                          {2, "e.txt", "e.txt.pdf", "%PDF"}};
+    for (const Case& c : cases) {
+        QTimer::singleShot(0, [&] {
+            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            QVERIFY(dialog);
+            dialog->selectNameFilter(filters[c.filter]);
+            emit dialog->filterSelected(filters[c.filter]);
+            dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))
+                ->setText(QString::fromLatin1(c.typed));
+            QMetaObject::invokeMethod(dialog, "accept");
+        });
+        tarvelo::gui::saveChartImageAs(g, real, dir.path(), 1, QStringLiteral("Error"));
+        QFile saved(dir.filePath(QString::fromLatin1(c.saved)));
+        QVERIFY2(saved.open(QIODevice::ReadOnly), c.saved);
+        QVERIFY2(saved.readAll().startsWith(c.starts), c.saved);
+    }
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), qsizetype(std::size(cases)));
 }
 
 QTEST_MAIN(TestGraph)

@@ -11,6 +11,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QGraphicsLayout>
 #include <QGraphicsScene>
 #include <QGraphicsTextItem>
 #include <QGroupBox>
@@ -30,6 +31,7 @@
 #include "acquisition/samplelistheader.h"
 #include "acquisition/samplelistmodel.h"
 #include "acquisition/mmesswerte.h"
+#include "analysis/chartimage.h"
 #include "analysis/chartview.h"
 #include "analysis/mgrafik.h"
 #include "analysis/mlinecolor.h"
@@ -207,7 +209,7 @@ private slots:
     void everyWindowWhole_data();
     void everyWindowWhole();
     void longUnitKeepsChannelName();
-    void autoRefreshKeepsYLabelsWhole();
+    void yLabelsWholeOverRangesSizesAndFormats();
 
 private:
     // Shows one window (prepare), checks it and hides it again (finish).
@@ -384,30 +386,158 @@ void TestLayout::longUnitKeepsChannelName() {
     }
 }
 
-void TestLayout::autoRefreshKeepsYLabelsWhole() {
-    // Values in a narrow band while sampling: Auto-Refresh narrows the label
-    // step, and the longer labels must be laid out, not shortened.
+namespace {
+
+// The Y labels drawn in the chart: its text items left of the plot area.
+QStringList drawnYLabels(tarvelo::gui::TgraphView& g) {
+    QStringList drawn;
+    const qreal left = g.chart()->mapToScene(g.chart()->plotArea().topLeft()).x();
+    for (QGraphicsItem* item : g.chart()->scene()->items()) {
+        auto* text = dynamic_cast<QGraphicsTextItem*>(item);
+        if (text && text->isVisible() && !text->toPlainText().isEmpty() &&
+            text->sceneBoundingRect().right() <= left + 1)
+            drawn << plain(text->toPlainText());
+    }
+    return drawn;
+}
+
+// What of the Y labels is not whole: shortened ones, and labels of the axis
+// the chart does not draw.
+QStringList yLabelFaults(tarvelo::gui::TgraphView& g) {
+    const QStringList drawn = drawnYLabels(g);
+    QStringList faults;
+    for (const QString& s : drawn)
+        if (s.contains(QLatin1String("...")) || s.contains(QChar(0x2026)))
+            faults << s;
+    for (const QString& label : g.yAxisLabels())
+        if (!drawn.contains(plain(label)))
+            faults << QStringLiteral("%1 not drawn").arg(label);
+    return faults;
+}
+
+// Whether the chart shortens Y labels put at every multiple of `step` in the
+// axis's range; the axis's own labels are put back afterwards.
+bool shortensAtStep(tarvelo::gui::TgraphView& g, double step) {
+    QCategoryAxis& y = *g.axisY();
+    const QStringList own = y.categoriesLabels();
+    QList<double> ownEnds;
+    for (const QString& label : own)
+        ownEnds << y.endValue(label);
+    const double ownStart = y.startValue();
+    auto put = [&y, &g](const QStringList& labels, const QList<double>& ends, double start) {
+        for (const QString& label : y.categoriesLabels())
+            y.remove(label);
+        y.setStartValue(start);
+        for (qsizetype i = 0; i < labels.size(); ++i)
+            y.append(labels[i], ends[i]);
+        g.chart()->layout()->activate();
+    };
+    QStringList labels;
+    QList<double> ends;
+    for (double i = std::ceil(y.min() / step - 1e-9); i <= std::floor(y.max() / step + 1e-9); ++i) {
+        labels << QLocale().toString(i * step, 'f', 6);
+        ends << i * step;
+    }
+    put(labels, ends, ends.value(0) - step);
+    const bool shortened = !yLabelFaults(g).isEmpty();
+    put(own, ownEnds, ownStart);
+    return shortened;
+}
+
+// The 1-2-5 step just below `step` (1, 2, 5 times a power of ten).
+double finerStep(double step) {
+    const double decade = std::pow(10.0, std::floor(std::log10(step) + 1e-9));
+    const double m = step / decade;
+    return m < 1.5 ? decade / 2 : m < 3.5 ? decade : 2 * decade;
+}
+
+}  // namespace
+
+void TestLayout::yLabelsWholeOverRangesSizesAndFormats() {
+    // Y ranges from 1e-4 to 1e10 wide, below, around and above zero, on
+    // plots from the smallest window to a tall one, in three regional
+    // formats, right after a refresh (a printout draws the chart at once):
+    // every label is drawn whole, on screen and in the "Image..." drawing,
+    // and the step is the preferred one widened in 1-2-5 steps only as far
+    // as the labels need (the finer step of the series would be shortened).
     Rig rig;
     rig.writeSettings();
     rig.startReady();
-    for (int i = 0; i < 300; ++i)
-        rig.values.memory.AppendSample(tarvelo::test::makeRow(12345.2 + 0.002 * i, 1, 2, 3));
     tarvelo::gui::TgraphView& g = *rig.windows.graph;
     g.showGraph();
     QVERIFY(QTest::qWaitForWindowExposed(&g));
     for (int k = 2; k <= 4; ++k)
         g.channelBox(k)->setChecked(false);
-    const QStringList before = g.yAxisLabels();
-    // Whole right after each tick of Auto-Refresh, not only after a later
-    // layout (a printout draws the chart at once).
-    for (int tick = 0; tick < 2; ++tick) {
-        g.Timer2Timer();
-        const QStringList shortened = shortenedChartTexts(g.chart(), g.yAxisLabels());
-        QVERIFY2(shortened.isEmpty(), qPrintable(shortened.join(QLatin1Char('\n'))));
-        QCoreApplication::processEvents();
+    const QSize normal = g.size();
+    const double spans[] = {1e-4, 6e-4, 2.5e-3, 0.04, 0.35, 2, 9.5, 10, 333, 7e5, 1e10};
+    int cases = 0;
+    int widened = 0;
+    for (const char* format : {"C", "de_DE", "fr_FR"}) {
+        QLocale::setDefault(QLocale(QLatin1String(format)));
+        for (int height : {g.minimumSizeHint().height(), normal.height(), 1400}) {
+            g.resize(normal.width(), height);
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+            for (double span : spans) {
+                for (double lo : {-1e9, -2345.5, -span / 2, 0.0, 777.0, 1e9}) {
+                    rig.values.memory.clear();
+                    rig.values.memory.AppendSample(tarvelo::test::makeRow(lo, 0, 0, 0));
+                    rig.values.memory.AppendSample(tarvelo::test::makeRow(lo + span, 0, 0, 0));
+                    g.RefreshSeries();
+                    const QString where = QStringLiteral("%1 %2 px: %3 + %4")
+                                              .arg(QLatin1String(format))
+                                              .arg(g.chart()->plotArea().height())
+                                              .arg(lo)
+                                              .arg(span);
+                    const QStringList faults = yLabelFaults(g);
+                    QVERIFY2(faults.isEmpty(),
+                             qPrintable(where + ": " + faults.join(QLatin1String(" | "))));
+                    ++cases;
+                    const QStringList labels = g.yAxisLabels();
+                    // Room for several labels on a plot of a normal size.
+                    if (g.chart()->plotArea().height() > 200)
+                        QVERIFY2(labels.size() >= 3, qPrintable(where));
+                    if (labels.size() < 2 || !g.preferredYStep())
+                        continue;
+                    const double preferred = *g.preferredYStep();
+                    const double first = g.axisY()->endValue(labels.front());
+                    const double last = g.axisY()->endValue(labels.back());
+                    const double step = (last - first) / double(labels.size() - 1);
+                    // Values near 1e9 carry only a few digits of a fine step.
+                    const double tolerance = 1e-6 + 1e-15 * std::abs(first) / step;
+                    const double times = step / preferred;
+                    const double decade = std::pow(10.0, std::floor(std::log10(times) + tolerance));
+                    const double m = times / decade;
+                    QVERIFY2(times > 1 - tolerance &&
+                                 (std::abs(m - 1) < tolerance || std::abs(m - 2) < tolerance ||
+                                  std::abs(m - 5) < tolerance),
+                             qPrintable(where + QStringLiteral(": step %1").arg(step)));
+                    if (times > 1 + tolerance) {
+                        ++widened;
+                        const double exact = decade * std::round(m) * preferred;
+                        QVERIFY2(
+                            shortensAtStep(g, finerStep(exact)),
+                            qPrintable(where +
+                                       QStringLiteral(": step %1 wider than needed").arg(step)));
+                    }
+                    // The picture the operator saves: every label whole in it too.
+                    if (cases % 7 == 0) {
+                        const QString svg =
+                            plain(QString::fromUtf8(tarvelo::gui::ChartImage(g).encode(
+                                tarvelo::gui::ChartImage::Format::Svg)));
+                        QVERIFY2(
+                            !svg.contains(QLatin1String("...")) && !svg.contains(QChar(0x2026)),
+                            qPrintable(where));
+                        for (const QString& label : labels)
+                            QVERIFY2(svg.contains(QLatin1Char('>') + plain(label).toHtmlEscaped() +
+                                                  QLatin1Char('<')),
+                                     qPrintable(where + QStringLiteral(": ") + label));
+                    }
+                }
+            }
+        }
     }
-    QVERIFY(g.preferredYStep().has_value());
-    QVERIFY(g.yAxisLabels() != before);
+    QVERIFY(widened > 20);
+    QLocale::setDefault(QLocale::c());
 }
 
 QTEST_MAIN(TestLayout)

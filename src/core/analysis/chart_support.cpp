@@ -25,6 +25,93 @@ std::optional<double> preferredYStep(double range) {
     return step;
 }
 
+namespace {
+
+// A step of the 1-2-5 series: mantissa 1, 2 or 5 times ten to `exponent`.
+struct NiceStep {
+    int mantissa = 1;
+    int exponent = 0;
+
+    double value() const {
+        // Dividing by an exact power of ten keeps 0.1, 0.01 ... as exact as
+        // the literals (10^k is exact up to 10^22).
+        return exponent >= 0 ? mantissa * std::pow(10.0, exponent)
+                             : mantissa / std::pow(10.0, -exponent);
+    }
+    NiceStep next() const {
+        if (mantissa == 1)
+            return {2, exponent};
+        if (mantissa == 2)
+            return {5, exponent};
+        return {1, exponent + 1};
+    }
+};
+
+// The smallest 1-2-5 step not below `raw` (> 0, finite).
+NiceStep niceStepAtLeast(double raw) {
+    NiceStep step{1, static_cast<int>(std::floor(std::log10(raw)))};
+    while (step.value() < raw * (1 - 1e-12))
+        step = step.next();
+    return step;
+}
+
+}  // namespace
+
+bool yLabelsFit(std::size_t count, double spacing, const YLabelRoom& room) {
+    // The toolkit's own test, term for term, so that rounding agrees too.
+    const bool whole =
+        room.axisHeight / static_cast<double>(count + 1) - 2 * room.padding >= room.textHeight;
+    return whole && (count < 2 || spacing >= room.textHeight + 1);
+}
+
+void yLabelTicks(double lo, double hi, double step, std::vector<double>& out, std::size_t limit) {
+    out.clear();
+    if (!(step > 0) || !std::isfinite(lo) || !std::isfinite(hi) || !std::isfinite(step))
+        return;
+    const double first = std::ceil(lo / step - 1e-9);
+    const double last = std::floor(hi / step + 1e-9);
+    for (double i = first; i <= last && out.size() < limit; i += 1)
+        out.push_back(i * step);
+}
+
+std::size_t yLabelCount(double lo, double hi, double step) {
+    if (!(step > 0) || !std::isfinite(lo) || !std::isfinite(hi) || !std::isfinite(step))
+        return 0;
+    const double first = std::ceil(lo / step - 1e-9);
+    const double last = std::floor(hi / step + 1e-9);
+    return last >= first ? static_cast<std::size_t>(last - first) + 1 : 0;
+}
+
+double yLabelStep(double lo, double hi, std::optional<double> preferred, const YLabelRoom& room,
+                  double autoSpacing) {
+    const double range = hi - lo;
+    if (!std::isfinite(lo) || !std::isfinite(hi) || !(range > 0) || !std::isfinite(range) ||
+        !yLabelsFit(1, 0, room))
+        return 0.0;
+    NiceStep step;
+    double scale = 1.0;  // a preferred step that is not a power of ten
+    if (preferred && *preferred > 0 && std::isfinite(*preferred)) {
+        step.exponent = static_cast<int>(std::lround(std::log10(*preferred)));
+        if (std::fabs(step.value() - *preferred) > *preferred * 1e-9) {
+            step.exponent = 0;
+            scale = *preferred;
+        }
+    } else {
+        const double slots = std::max(2.0, std::floor(room.plotHeight / autoSpacing));
+        step = niceStepAtLeast(range / slots);
+    }
+    // Each round at least doubles the step, and one label fits: a few hundred
+    // rounds at most.
+    for (int round = 0; round < 4000; ++round) {
+        const double value = scale * step.value();
+        const std::size_t count = yLabelCount(lo, hi, value);
+        if (count == 0 || yLabelsFit(count, value / range * room.plotHeight, room))
+            break;
+        step = step.next();
+    }
+    return scale * step.value();
+}
+
 std::string formatAxisLabel(double value, std::string_view decimalSep, std::string_view groupSep) {
     if (std::isnan(value))
         return "NAN";
@@ -109,22 +196,28 @@ void reduceMinMax(const double* y, std::size_t n, double xMin, double xMax, int 
 
     if (begin <= end) {
         const double scale = pixelColumns / (xMax - xMin);
+        auto columnOf = [&](long i) {
+            return std::min(pixelColumns - 1,
+                            static_cast<int>((static_cast<double>(i) - xMin) * scale));
+        };
         long i = begin;
         while (i <= end) {
-            const int column = std::min(pixelColumns - 1,
-                                        static_cast<int>((static_cast<double>(i) - xMin) * scale));
+            const int column = columnOf(i);
+            // The column's last index: estimated, then settled with the same
+            // rounding that placed i, so that each index lands in its column.
+            long j = std::clamp(static_cast<long>(std::ceil(xMin + (column + 1) / scale)), i + 1,
+                                end + 1);
+            while (j <= end && columnOf(j) == column)
+                ++j;
+            while (j - 1 > i && columnOf(j - 1) != column)
+                --j;
             long minIndex = i;
             long maxIndex = i;
-            long j = i + 1;
-            for (; j <= end; ++j) {
-                const int c = std::min(pixelColumns - 1,
-                                       static_cast<int>((static_cast<double>(j) - xMin) * scale));
-                if (c != column)
-                    break;
-                if (y[j] < y[minIndex])
-                    minIndex = j;
-                if (y[j] > y[maxIndex])
-                    maxIndex = j;
+            for (long k = i + 1; k < j; ++k) {
+                if (y[k] < y[minIndex])
+                    minIndex = k;
+                if (y[k] > y[maxIndex])
+                    maxIndex = k;
             }
             emit(std::min(minIndex, maxIndex));
             if (minIndex != maxIndex)
@@ -140,26 +233,37 @@ void reduceMinMax(const double* y, std::size_t n, double xMin, double xMax, int 
 }
 
 void Extents::add(const double* y, std::size_t n) {
-    for (std::size_t i = 0; i < n; ++i) {
+    // The first and last values that are numbers bound X; a comparison with
+    // a value that is not a number is false, so those leave Y as it is.
+    std::size_t first = 0;
+    while (first < n && std::isnan(y[first]))
+        ++first;
+    if (first == n)
+        return;
+    std::size_t last = n - 1;
+    while (std::isnan(y[last]))
+        --last;
+    double lo = y[first];
+    double hi = y[first];
+    for (std::size_t i = first + 1; i <= last; ++i) {
         const double v = y[i];
-        if (std::isnan(v))
-            continue;
-        const double x = static_cast<double>(i);
-        if (empty) {
-            empty = false;
-            xMin = xMax = x;
-            yMin = yMax = v;
-            continue;
-        }
-        if (x < xMin)
-            xMin = x;
-        if (x > xMax)
-            xMax = x;
-        if (v < yMin)
-            yMin = v;
-        if (v > yMax)
-            yMax = v;
+        lo = v < lo ? v : lo;
+        hi = v > hi ? v : hi;
     }
+    const double x0 = static_cast<double>(first);
+    const double x1 = static_cast<double>(last);
+    if (empty) {
+        empty = false;
+        xMin = x0;
+        xMax = x1;
+        yMin = lo;
+        yMax = hi;
+        return;
+    }
+    xMin = std::min(xMin, x0);
+    xMax = std::max(xMax, x1);
+    yMin = std::min(yMin, lo);
+    yMax = std::max(yMax, hi);
 }
 
 Extents seriesExtents(const std::array<std::vector<double>, 4>& values,

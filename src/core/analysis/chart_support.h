@@ -16,6 +16,36 @@ namespace tarvelo::analysis {
 // 10 upwards and for a range that is not a number.
 std::optional<double> preferredYStep(double range);
 
+// The room the chart's layout gives the Y axis labels, in pixels. The
+// charting toolkit shares the axis's height among its labels and one slot
+// more, and shortens every label to "..." when a share minus the padding
+// above and below is lower than the label's text; it leaves out a label that
+// would overlap the one below it.
+struct YLabelRoom {
+    double axisHeight = 0.0;  // the height the toolkit lays the axis out on
+    double textHeight = 0.0;  // one label's text
+    double padding = 0.0;     // above and below each label
+    double plotHeight = 0.0;  // the plot area, over which the range is drawn
+};
+
+// Whether `count` labels `spacing` pixels apart all show whole in `room`.
+// Labels are put at whole pixels: one pixel more than the text between them.
+bool yLabelsFit(std::size_t count, double spacing, const YLabelRoom& room);
+
+// The multiples of `step` within [lo, hi] (ends included with a small
+// tolerance), lowest first, at most `limit` of them.
+void yLabelTicks(double lo, double hi, double step, std::vector<double>& out,
+                 std::size_t limit = 1000);
+std::size_t yLabelCount(double lo, double hi, double step);
+
+// The distance between Y labels for the axis range [lo, hi]: the preferred
+// step, or without one the 1-2-5 step that puts labels about `autoSpacing`
+// pixels apart, widened in 1-2-5 steps (1, 2, 5, 10, 20 ... times it) just as
+// far as the labels need to show whole. When not even one label fits, the
+// result is 0, as for a range that is not usable: no labels.
+double yLabelStep(double lo, double hi, std::optional<double> preferred, const YLabelRoom& room,
+                  double autoSpacing = 50.0);
+
 // Y axis label in the form "#,##0.######": groups of three integer digits
 // separated by groupSep, at least one integer digit, up to six decimals with
 // trailing zeros dropped. A value that rounds to zero shows as "0". The

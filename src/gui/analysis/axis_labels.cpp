@@ -7,6 +7,7 @@
 
 #include <QGraphicsLayout>
 #include <QLocale>
+#include <QTextDocument>
 #include <QtCharts/QCategoryAxis>
 #include <QtCharts/QChart>
 #include <QtCharts/QValueAxis>
@@ -18,12 +19,16 @@ namespace tarvelo::gui {
 
 namespace {
 
-// Label spacing in pixels: automatic steps aim at about this distance, and a
-// preferred step is widened in 1-2-5 steps while labels would come closer
-// than the minimum.
+// Label spacing in pixels: automatic Y steps aim at about this distance
+// (and are widened as preferred ones are when the labels need more room),
+// X steps at the other.
 constexpr double kAutoLabelSpacing = 50.0;
-constexpr double kMinLabelSpacing = 18.0;
 constexpr double kXLabelSpacing = 90.0;
+
+// How the charting toolkit sizes axis labels: a text item with a half-pixel
+// document margin, and this padding around each label.
+constexpr double kTextMargin = 0.5;
+constexpr double kLabelPadding = 4.0;
 
 // The regional format's own thousands separator, whatever character it is
 // (French and many others group with a narrow or no-break space).
@@ -44,6 +49,17 @@ double niceStepAtLeast(double raw) {
     return 10 * power;
 }
 
+// The height of a text item holding `sample` in `font`, as the toolkit
+// measures its labels. A separator the font lacks comes from another font,
+// whose line may be taller: the sample holds every character a label can.
+double measureTextHeight(const QFont& font, const QString& sample) {
+    QTextDocument document;
+    document.setDocumentMargin(kTextMargin);
+    document.setDefaultFont(font);
+    document.setPlainText(sample);
+    return document.size().height();
+}
+
 }  // namespace
 
 void AxisLabels::placeX() {
@@ -60,33 +76,44 @@ void AxisLabels::placeX(double min, double max) {
         x_.setTickInterval(step);
 }
 
+double AxisLabels::textHeight(TextHeight& cache, const QFont& font, const QString& sample) {
+    if (cache.height <= 0 || cache.font != font || cache.sample != sample)
+        cache = {font, sample, measureTextHeight(font, sample)};
+    return cache.height;
+}
+
+analysis::YLabelRoom AxisLabels::yLabelRoom() {
+    const QString dec(QChar::fromLatin1(SampleListModel::decimalSeparator()));
+    const QString group = QString::fromStdString(groupSeparator());
+    const QRectF area = chart_.plotArea();
+    const double xText = textHeight(
+        xText_, x_.labelsFont(), QStringLiteral("0123456789e+-") + chart_.locale().decimalPoint());
+    analysis::YLabelRoom room;
+    room.plotHeight = area.height();
+    // A left axis is laid out from the top of the chart's content down to
+    // the bottom of the X axis under the plot (its labels' height, the
+    // padding and one pixel), in whole pixels.
+    room.axisHeight = std::floor(area.bottom() + xText + kLabelPadding + 1.0);
+    room.textHeight =
+        textHeight(yText_, y_.labelsFont(), QStringLiteral("-0123456789") + dec + group);
+    room.padding = kLabelPadding;
+    return room;
+}
+
 void AxisLabels::placeY(std::optional<double> preferredStep) {
     const double lo = y_.min();
     const double hi = y_.max();
-    const double range = hi - lo;
-    if (!std::isfinite(lo) || !std::isfinite(hi) || !(range > 0))
+    if (!std::isfinite(lo) || !std::isfinite(hi) || !(hi - lo > 0))
         return;
-    const double height = std::max(1.0, chart_.plotArea().height());
-    const double maxLabels = std::max(2.0, std::floor(height / kMinLabelSpacing));
-    double step = 0;
-    if (preferredStep) {
-        step = *preferredStep;
-        // 1, 2, 5, 10 ... times the preferred step until the labels fit.
-        const std::array<double, 3> factors = {2.0, 2.5, 2.0};
-        for (std::size_t i = 0; range / step > maxLabels; i = (i + 1) % factors.size())
-            step *= factors[i];
-    } else {
-        step = niceStepAtLeast(range / std::max(2.0, std::floor(height / kAutoLabelSpacing)));
-    }
+    const double step =
+        analysis::yLabelStep(lo, hi, preferredStep, yLabelRoom(), kAutoLabelSpacing);
+    analysis::yLabelTicks(lo, hi, step, ticks_);
 
-    QList<double> ticks;
-    const double first = std::ceil(lo / step - 1e-9);
-    const double last = std::floor(hi / step + 1e-9);
-    for (double i = first; i <= last && ticks.size() < 1000; i += 1)
-        ticks.append(i * step);
-    if (ticks == yTicks_ && !y_.categoriesLabels().isEmpty())
+    const QList<double> ticks(ticks_.begin(), ticks_.end());
+    if (yPlaced_ && ticks == yTicks_)
         return;
     yTicks_ = ticks;
+    yPlaced_ = true;
 
     const std::string dec(1, SampleListModel::decimalSeparator());
     const std::string group = groupSeparator();

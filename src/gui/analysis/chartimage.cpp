@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <charconv>
 #include <csetjmp>
 
 #include <unordered_map>
@@ -187,11 +188,26 @@ bool clipSegment(QPointF& a, QPointF& b, const QRectF& r) {
     return true;
 }
 
-// The drawing of the curves for a paint device that cannot clip (the SVG
+// Appends `value` with two decimals (a hundredth of a pixel) to `out`.
+void appendCoordinate(QByteArray& out, double value) {
+    char buffer[64];
+    const auto result =
+        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, 2);
+    if (result.ec == std::errc())
+        out.append(buffer, result.ptr - buffer);
+    else
+        out.append('0');
+}
+
+// The curves of a drawing for a paint device that cannot clip (the SVG
 // generator ignores clipping, so the chart's own curves would run past the
 // plot area and the limits the operator chose): while it lives, the chart's
-// curves are left out of its drawing, and draw() paints them clipped to the
-// plot area by their geometry.
+// curves are left out of its drawing. drawDots() paints the curves that are
+// a single point, svgPolylines() gives the others clipped to the plot area by
+// their geometry, as SVG elements in the chart's coordinates. They are
+// written here rather than through the generator's painter, which formats
+// every coordinate through a locale-aware text stream and made the save
+// several times slower than drawing the chart.
 class ClippedCurves {
 public:
     explicit ClippedCurves(QChart& chart) : chart_(chart) {
@@ -212,27 +228,53 @@ public:
     ClippedCurves(const ClippedCurves&) = delete;
     ClippedCurves& operator=(const ClippedCurves&) = delete;
 
-    // Paints the curves in the chart's coordinates.
-    void draw(QPainter& painter) const {
+    // Paints the curves of one point as dots, in the chart's coordinates.
+    void drawDots(QPainter& painter) const {
+        const QRectF area = chart_.plotArea();
+        for (const auto& [series, opacity] : series_) {
+            if (series->count() != 1)
+                continue;
+            const QPointF at = chart_.mapToPosition(series->at(0), series);
+            if (!area.contains(at))
+                continue;
+            painter.setOpacity(opacity);
+            painter.setPen(Qt::NoPen);
+            painter.setBrush(series->pen().color());
+            const qreal r = series->markerSize() / 2;
+            painter.drawEllipse(at, r, r);
+        }
+        painter.setOpacity(1.0);
+    }
+
+    // The curves of two points or more as SVG groups of polylines, one
+    // group a curve with its pen, each polyline a piece inside the plot area.
+    QByteArray svgPolylines() const {
+        QByteArray out;
         const QRectF area = chart_.plotArea();
         for (const auto& [series, opacity] : series_) {
             const QList<QPointF> points = series->points();
-            if (points.isEmpty())
+            if (points.size() < 2)
                 continue;
-            painter.setOpacity(opacity);
-            if (points.size() == 1) {
-                const QPointF at = chart_.mapToPosition(points.front(), series);
-                if (area.contains(at)) {
-                    painter.setPen(Qt::NoPen);
-                    painter.setBrush(series->pen().color());
-                    const qreal r = series->markerSize() / 2;
-                    painter.drawEllipse(at, r, r);
-                }
-                continue;
-            }
-            painter.setPen(series->pen());
-            painter.setBrush(Qt::NoBrush);
-            QPolygonF piece;
+            const QPen pen = series->pen();
+            out += "<g fill=\"none\" stroke=\"" + pen.color().name().toLatin1() +
+                   "\" stroke-opacity=\"" + QByteArray::number(pen.color().alphaF() * opacity) +
+                   "\" stroke-width=\"" + QByteArray::number(pen.widthF()) +
+                   "\" stroke-linecap=\"" + capName(pen.capStyle()) + "\" stroke-linejoin=\"" +
+                   joinName(pen.joinStyle()) + "\">\n";
+            QByteArray piece;
+            QPointF pieceEnd;
+            auto flush = [&out, &piece] {
+                if (!piece.isEmpty())
+                    out += "<polyline points=\"" + piece + "\"/>\n";
+                piece.clear();
+            };
+            auto add = [&piece](const QPointF& p) {
+                if (!piece.isEmpty())
+                    piece += ' ';
+                appendCoordinate(piece, p.x());
+                piece += ',';
+                appendCoordinate(piece, p.y());
+            };
             QPointF previous = chart_.mapToPosition(points.front(), series);
             for (qsizetype i = 1; i < points.size(); ++i) {
                 const QPointF next = chart_.mapToPosition(points[i], series);
@@ -240,25 +282,28 @@ public:
                 QPointF b = next;
                 previous = next;
                 if (!clipSegment(a, b, area)) {
-                    flush(painter, piece);
+                    flush();
                     continue;
                 }
-                if (!piece.isEmpty() && piece.back() != a)
-                    flush(painter, piece);
+                if (!piece.isEmpty() && pieceEnd != a)
+                    flush();
                 if (piece.isEmpty())
-                    piece.append(a);
-                piece.append(b);
+                    add(a);
+                add(b);
+                pieceEnd = b;
             }
-            flush(painter, piece);
+            flush();
+            out += "</g>\n";
         }
-        painter.setOpacity(1.0);
+        return out;
     }
 
 private:
-    static void flush(QPainter& painter, QPolygonF& piece) {
-        if (piece.size() >= 2)
-            painter.drawPolyline(piece);
-        piece.clear();
+    static QByteArray capName(Qt::PenCapStyle cap) {
+        return cap == Qt::FlatCap ? "butt" : cap == Qt::RoundCap ? "round" : "square";
+    }
+    static QByteArray joinName(Qt::PenJoinStyle join) {
+        return join == Qt::RoundJoin ? "round" : join == Qt::BevelJoin ? "bevel" : "miter";
     }
 
     QChart& chart_;
@@ -322,12 +367,17 @@ QByteArray ChartImage::encode(Format format) const {
             svg.setViewBox(target);
             svg.setResolution(kScreenDotsPerInch);
             svg.setTitle(title);
-            QPainter painter(&svg);
             const ClippedCurves curves(*graph_.chart());
+            QPainter painter(&svg);
             graph_.renderChart(painter, target);
             // The chart is drawn unscaled with its top-left corner at the
             // picture's origin: its coordinates are the picture's.
-            curves.draw(painter);
+            curves.drawDots(painter);
+            painter.end();
+            // The curves over everything else, as the window draws them.
+            const qsizetype end = bytes.lastIndexOf("</svg>");
+            if (end >= 0)
+                bytes.insert(end, curves.svgPolylines());
             break;
         }
         case Format::Pdf: {
@@ -373,8 +423,9 @@ void saveChartImageAs(TgraphView& graph, Dialogs& dialogs, const QString& folder
     const QString path = dialogs.saveFileName(&graph, request);
     if (path.isEmpty())
         return;
-    // The dialog gives the name the chosen filter's suffix; a name that
-    // names none of the three formats is saved as PNG, the first choice.
+    // The name ends in the suffix the operator typed (any of the three
+    // formats) or else in the chosen filter's; a name that still names none
+    // of them is saved as PNG, the first choice.
     const ChartImage::Format format =
         ChartImage::formatForPath(path).value_or(ChartImage::Format::Png);
     std::string error;

@@ -73,6 +73,11 @@ void GraphChartView::mouseReleaseEvent(QMouseEvent* event) {
         return;
     }
     if (event->button() == Qt::RightButton) {
+        event->accept();
+        // Nothing to undo: a stray click leaves the view and its scaling
+        // (automatic or not) as they are.
+        if (history_.empty())
+            return;
         // Undo every zoom and pan at once (the view before the first one).
         // The view before the first zoom may be far wider than this one:
         // a coarse label step first, so that the chart does not label it at
@@ -83,7 +88,6 @@ void GraphChartView::mouseReleaseEvent(QMouseEvent* event) {
                 values->setTickInterval(std::numeric_limits<double>::max());
         }
         history_.restore();
-        event->accept();
         emit viewChanged();
         return;
     }
@@ -91,8 +95,8 @@ void GraphChartView::mouseReleaseEvent(QMouseEvent* event) {
         zoomPressed_ = false;
         // The view zooms into the band when it has an area; a plain click
         // changes nothing and must not count as a zoom.
-        const bool zooms = std::abs(pos.x() - zoomStart_.x()) > 0 &&
-                           std::abs(pos.y() - zoomStart_.y()) > 0;
+        const bool zooms =
+            std::abs(pos.x() - zoomStart_.x()) > 0 && std::abs(pos.y() - zoomStart_.y()) > 0;
         if (zooms)
             history_.remember();
         QChartView::mouseReleaseEvent(event);

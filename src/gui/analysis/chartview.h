@@ -11,14 +11,15 @@ namespace tarvelo::gui {
 // with the left button to zoom into it, turn the mouse wheel to zoom in or
 // out around the cursor, drag with the middle button (or use the arrow keys)
 // to pan, click the right button to return to the view before the first zoom
-// or pan.
+// or pan (with no zoom or pan to undo, the click does nothing).
 class GraphChartView : public QChartView {
     Q_OBJECT
 public:
     explicit GraphChartView(QChart* chart, QWidget* parent = nullptr);
 
-    // A new view starts: undo zoom returns to the view before the next zoom
-    // or pan, not to an earlier one.
+    // A new view starts (a showing, limits typed by the operator, automatic
+    // scaling ticked): undo zoom returns to the view before the next zoom or
+    // pan, not to an earlier one.
     void forgetZoomHistory() { history_.forget(); }
 
 signals:

@@ -249,6 +249,8 @@ void TgraphView::createControls() {
         connect(ch_[k - 1], &QCheckBox::toggled, this,
                 [this, k](bool checked) { ChClick(k, checked); });
     }
+    for (QLineEdit* e : {minx_, maxx_, miny_, maxy_})
+        connect(e, &QLineEdit::textEdited, this, &TgraphView::fitPanel);
     connect(doScale_, &QPushButton::clicked, this, &TgraphView::doScaleClick);
     connect(fPrint_, &QPushButton::clicked, this, &TgraphView::fPrintClick);
     connect(fImage_, &QPushButton::clicked, this, &TgraphView::fImageClick);
@@ -386,10 +388,14 @@ void TgraphView::ApplyLanguage() {
         series_[k - 1]->setName(channelCaption(k));
         ch_[k - 1]->setText(channelCaption(k));
     }
-    // Longer translations widen their controls and move their neighbours;
-    // the window grows only when the panel would run past its edge.
-    // Back to the normal width when the texts fit again, unless the user
-    // has resized the window meanwhile.
+    fitPanel();
+}
+
+void TgraphView::fitPanel() {
+    // Longer translations and limit values widen their controls and move
+    // their neighbours; the window grows only when the panel would run past
+    // its edge. Back to the normal width when the texts fit again, unless the
+    // user has resized the window meanwhile.
     const int needed = fitControls(*panel_) + kPanelMargin;
     const int wanted = std::max(kClientWidth, needed);
     if (needed > width() || (width() == fittedWidth_ && wanted != width()))
@@ -515,6 +521,8 @@ void TgraphView::writeLimitEdits(bool x, bool y) {
         miny_->setText(limitText(limits_.YMin));
         maxy_->setText(limitText(limits_.YMax));
     }
+    // Each box as wide as its whole value.
+    fitPanel();
 }
 
 void TgraphView::readAxisLimits(bool x, bool y) {
@@ -564,6 +572,7 @@ void TgraphView::xautoClick(bool checked) {
     xAutoScale_ = checked;
     if (!checked)
         return;
+    chartView_->forgetZoomHistory();
     applyAutoscale();
     reduceSeries();
     readAxisLimits(true, false);
@@ -573,6 +582,7 @@ void TgraphView::yautoClick(bool checked) {
     yAutoScale_ = checked;
     if (!checked)
         return;
+    chartView_->forgetZoomHistory();
     applyAutoscale();
     reduceSeries();
     readAxisLimits(false, true);
@@ -604,6 +614,8 @@ void TgraphView::doScaleClick() {
     xauto_->setChecked(false);
     setXRange(limits_.XMin, limits_.XMax);
     reduceSeries();
+    // The typed view is where undo zoom returns to from now on.
+    chartView_->forgetZoomHistory();
 
     limits_.YMin = parseEdit(miny_);
     limits_.YMax = parseEdit(maxy_);

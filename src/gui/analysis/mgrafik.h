@@ -160,6 +160,9 @@ protected:
 
 private:
     void createControls();
+    // Places the panel's controls for their texts; widens the window when
+    // they need it.
+    void fitPanel();
     QString channelCaption(int channel) const;
     QString programText(app::ProgramText id) const;
     // Fills the chart from one snapshot of the memory.

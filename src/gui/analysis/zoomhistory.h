@@ -12,7 +12,8 @@ namespace tarvelo::gui {
 
 // The view a chart had before its first zoom or pan, so that "undo zoom"
 // returns there at once, however many zooms and pans followed. The owner
-// forgets it whenever a new view starts (a new showing of the window).
+// forgets it whenever a new view starts (a new showing of the window, typed
+// limits, automatic scaling ticked).
 class ZoomHistory {
 public:
     explicit ZoomHistory(QChart* chart) : chart_(chart) {}

@@ -25,13 +25,18 @@ QStringList filterSuffixes(const QString& filter) {
     return suffixes;
 }
 
-QString withFilterSuffix(const QString& path, const QString& filter) {
+// The saved name: one that ends in a suffix of any of the offered filters
+// ("x.svg" typed while "PNG image (*.png)" is chosen) keeps it, as the
+// operator asked for that format; any other gets the chosen filter's.
+QString withFilterSuffix(const QString& path, const QString& filter, const QString& offered) {
     const QStringList suffixes = filterSuffixes(filter);
     if (suffixes.isEmpty())
         return path;
-    for (const QString& suffix : suffixes) {
-        if (path.endsWith(QLatin1Char('.') + suffix, Qt::CaseInsensitive))
-            return path;
+    for (const QString& one : offered.split(QStringLiteral(";;"), Qt::SkipEmptyParts)) {
+        for (const QString& suffix : filterSuffixes(one)) {
+            if (path.endsWith(QLatin1Char('.') + suffix, Qt::CaseInsensitive))
+                return path;
+        }
     }
     return path + QLatin1Char('.') + suffixes.front();
 }
@@ -93,7 +98,7 @@ QString runFileDialog(QWidget* owner, const FileRequest& request, QFileDialog::A
         return {};
     const QString path = dialog.selectedFiles().value(0);
     if (request.suffixFromFilter && !path.isEmpty())
-        return withFilterSuffix(path, dialog.selectedNameFilter());
+        return withFilterSuffix(path, dialog.selectedNameFilter(), request.filter);
     return path;
 }
 

@@ -25,7 +25,8 @@ struct FileRequest {
     bool confirmOverwrite = true;  // save only: ask before replacing a file
     // Save only: the chosen filter decides the suffix. A name without one of
     // its patterns' suffixes gets the first one ("graph" with "*.svg" chosen
-    // becomes "graph.svg"), so the name tells the caller the chosen format.
+    // becomes "graph.svg"), so the name tells the caller the chosen format;
+    // a name typed with the suffix of another offered filter keeps it.
     bool suffixFromFilter = false;
     // Save only: a chosen path that this gives a text for is refused; the
     // dialog shows the text in a message box (stop icon, `refusalCaption`)

@@ -6,8 +6,10 @@
 
 #include <QAbstractButton>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QStyle>
+#include <QStyleOptionFrame>
 #include <QRect>
 #include <QVariant>
 #include <QWidget>
@@ -31,6 +33,26 @@ bool carriesText(const QWidget* widget) {
     return qobject_cast<const QAbstractButton*>(widget) != nullptr;
 }
 
+// The width at which a line edit shows its whole text without scrolling:
+// the text and the cursor, the edit's inner and text
+// margins and what the style's frame takes from the edit's own rectangle,
+// as the edit lays its text out when it paints.
+int editWidth(const QLineEdit& edit) {
+    constexpr int kInnerMargin = 2;  // the edit's fixed margin, each side of the text
+    const QMargins margins = edit.textMargins();
+    const int text = edit.fontMetrics().horizontalAdvance(edit.text()) + 1;
+    QStyleOptionFrame option;
+    option.initFrom(&edit);
+    option.rect = edit.rect();
+    option.lineWidth = edit.hasFrame()
+                           ? edit.style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, &edit)
+                           : 0;
+    const QRect contents =
+        edit.style()->subElementRect(QStyle::SE_LineEditContents, &option, &edit);
+    return text + 2 * kInnerMargin + margins.left() + margins.right() + edit.width() -
+           contents.width();
+}
+
 // The width a control's text needs; 0 for controls without text. A push
 // button's style minimum (80 pixels in most styles) is not a need of its text.
 int neededWidth(const QWidget* widget) {
@@ -40,6 +62,8 @@ int neededWidth(const QWidget* widget) {
         return push->fontMetrics().horizontalAdvance(text) +
                2 * push->style()->pixelMetric(QStyle::PM_ButtonMargin, nullptr, push);
     }
+    if (const auto* edit = qobject_cast<const QLineEdit*>(widget))
+        return editWidth(*edit);
     return carriesText(widget) ? widget->sizeHint().width() : 0;
 }
 

@@ -7,7 +7,8 @@ namespace tarvelo::gui {
 // Lays out controls that sit at fixed places (their first geometry, kept on
 // the first call) so that every text shows whole in any language:
 // - a label or button whose text needs more room than it was given grows to
-//   its size hint (never shrinks below the size it was given);
+//   its size hint, a line edit to the width that shows its whole text (never
+//   shrinks below the size it was given);
 // - a control to the right of a grown one on the same line moves right just
 //   as far as it must to keep a small gap (or its own smaller gap);
 // - controls that started in one column move together, so columns stay
