@@ -113,22 +113,52 @@ void reduceMinMax(const double* y, std::size_t n, double xMin, double xMax, int 
         while (i <= end) {
             const int column = std::min(pixelColumns - 1,
                                         static_cast<int>((static_cast<double>(i) - xMin) * scale));
-            long minIndex = i;
-            long maxIndex = i;
-            long j = i + 1;
+            // The column's lowest and highest readable points. A value that
+            // could not be read (not a number) keeps its gap: wherever a gap
+            // lies between two of the points drawn (or before the first or
+            // after the last of the column), one of its points is drawn too.
+            long minIndex = -1;
+            long maxIndex = -1;
+            long firstGap = -1;
+            long lastGap = -1;
+            long j = i;
             for (; j <= end; ++j) {
                 const int c = std::min(pixelColumns - 1,
                                        static_cast<int>((static_cast<double>(j) - xMin) * scale));
                 if (c != column)
                     break;
-                if (y[j] < y[minIndex])
+                if (std::isnan(y[j])) {
+                    if (firstGap < 0)
+                        firstGap = j;
+                    lastGap = j;
+                    continue;
+                }
+                if (minIndex < 0 || y[j] < y[minIndex])
                     minIndex = j;
-                if (y[j] > y[maxIndex])
+                if (maxIndex < 0 || y[j] > y[maxIndex])
                     maxIndex = j;
             }
-            emit(std::min(minIndex, maxIndex));
-            if (minIndex != maxIndex)
-                emit(std::max(minIndex, maxIndex));
+            long middleGap = -1;
+            if (firstGap >= 0 && minIndex >= 0) {
+                const long lo = std::min(minIndex, maxIndex);
+                const long hi = std::max(minIndex, maxIndex);
+                if (firstGap < hi && lastGap > lo) {
+                    for (long k = lo + 1; k < hi; ++k) {
+                        if (std::isnan(y[k])) {
+                            middleGap = k;
+                            break;
+                        }
+                    }
+                }
+            }
+            long picked[5] = {minIndex, maxIndex, firstGap, middleGap, lastGap};
+            std::sort(std::begin(picked), std::end(picked));
+            long previous = -1;
+            for (long index : picked) {
+                if (index >= 0 && index != previous)
+                    emit(index);
+                previous = index;
+            }
             i = j;
         }
     }
