@@ -1,6 +1,7 @@
 #include "common/atomic_file.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -9,6 +10,14 @@
 #include <unistd.h>
 
 namespace tarvelo::common {
+
+void ignoreFileSizeSignal() {
+    struct sigaction action {};
+    action.sa_handler = SIG_IGN;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGXFSZ, &action, nullptr);
+}
+
 
 namespace {
 
