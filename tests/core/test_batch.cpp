@@ -445,6 +445,7 @@ TEST_F(BatchTest, FaultMatrixKeepsTheRecordsRead) {
             EXPECT_EQ(1, summary.read);
         }
         EXPECT_EQ(expectedEnd, summary.end);
+        EXPECT_EQ(cell.fault == Fault::Hangs, summary.silent);
         EXPECT_EQ(3, summary.records);
         EXPECT_TRUE(ui.errors.empty()) << ui.errors.front();
         EXPECT_EQ(1, ui.finished);

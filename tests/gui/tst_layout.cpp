@@ -292,6 +292,11 @@ void TestLayout::everyWindowWhole() {
         rig.dialogs.fileAnswers << rig.folder() + QStringLiteral("/layout.asc");
         main.action(tarvelo::app::MenuItem::RecordToFile)->trigger();
         QVERIFY(main.recording());
+        main.streamResumed(-1);
+        QTRY_VERIFY(!main.streamNoteLabel()->text().isEmpty());
+        check(QStringLiteral("main-recording-unknown"), &main, [&main] {
+            main.streamNoteLabel()->clear();
+        });
         main.streamResumed(12345);
         QTRY_VERIFY(!main.streamNoteLabel()->text().isEmpty());
         check(QStringLiteral("main-recording"), &main, [&main] {

@@ -31,6 +31,7 @@ struct Readout {
     device::DeviceLink& link;
     BatchUi& ui;
     bool lost = false;
+    bool silent = false;  // lost through kSilentQueriesLost silent queries
     bool cancelled = false;
     int silentInARow = 0;
     bool stopped() const { return lost || cancelled; }
@@ -56,7 +57,7 @@ std::optional<std::string> query(Readout& readout, const std::string& command) {
     readout.link.DisconnectServer();
     if (silent) {
         if (++readout.silentInARow >= kSilentQueriesLost)
-            readout.lost = true;
+            readout.lost = readout.silent = true;
         return std::nullopt;
     }
     readout.silentInARow = 0;
@@ -218,6 +219,7 @@ bool batchToMemory(device::DeviceLink& deviceLink, MeasurementMemory& memory, Ba
     if (!link.stopped())
         flush();
     result.end = endOf(link);
+    result.silent = link.silent;
     ui.progressFinish();
     return appended;
 }
@@ -257,6 +259,7 @@ BatchFileResult batchToFile(device::DeviceLink& deviceLink, const std::string& p
         const std::string line = recordLine(link, static_cast<int32_t>(i), ui);
         if (link.stopped()) {
             result.end = endOf(link);
+            result.silent = link.silent;
             if (earlyEnd == EarlyEnd::WriteRecordsRead) {
                 // The records read whole go to the file; the one begun is
                 // left out.

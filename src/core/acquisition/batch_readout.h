@@ -39,12 +39,15 @@ enum class BatchEnd {
     Complete,   // every record was read
     NoCount,    // "#M01" could not be exchanged or answered wrongly
     Cancelled,  // the operator cancelled it
-    Lost,       // a connection could not be opened during the readout
+    Lost,       // a connection could not be opened during the readout, or
+                // kSilentQueriesLost queries in a row got no reply (`silent`)
 };
 struct BatchSummary {
     BatchEnd end = BatchEnd::NoCount;
     int64_t records = 0;  // N + 1, once "#M01" has answered
     int64_t read = 0;     // records read whole (rows appended, or lines made)
+    bool silent = false;  // Lost because the instrument stopped answering
+                          // (it still accepted connections)
 };
 
 // The header line of the batch file (24 columns, no line end).

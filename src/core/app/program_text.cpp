@@ -76,11 +76,11 @@ constexpr Entry kEntries[] = {
     {ProgramText::StreamInterrupted,
      "Der Datenstrom war unterbrochen; etwa %1 Datensätze fehlen.",
      "The data stream was interrupted; about %1 records are missing.",
-     "Le flux de données a été interrompu ; il manque environ %1 enregistrements."},
+     "Flux interrompu ; il manque environ %1 enregistrements."},
     {ProgramText::StreamInterruptedUnknown,
-     "Der Datenstrom war unterbrochen; wie viele Datensätze fehlen, ist unbekannt.",
-     "The data stream was interrupted; how many records are missing is not known.",
-     "Le flux de données a été interrompu ; le nombre d'enregistrements manquants est inconnu."},
+     "Der Datenstrom war unterbrochen; fehlende Datensätze unbekannt.",
+     "The data stream was interrupted; the records missing are not known.",
+     "Flux interrompu ; enregistrements manquants inconnus."},
 
     // Graph, statistics and printout
     {ProgramText::PrintFailed, "Die Seite konnte nicht gedruckt werden.",
