@@ -2,6 +2,8 @@
 #include <limits>
 #include <optional>
 #include <random>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -338,6 +340,38 @@ TEST(AnalysisChart, ReductionKeepsEveryColumnsShape) {
     reducedExtents.add(ry.data(), ry.size());
     EXPECT_EQ(fullExtents.yMin, reducedExtents.yMin);
     EXPECT_EQ(fullExtents.yMax, reducedExtents.yMax);
+}
+
+// Values that could not be read (not a number) leave a gap at every zoom:
+// no line joins two readable points across one, and the readable points
+// still give every column its shape.
+TEST(AnalysisChart, UnreadValuesLeaveAGapAtEveryZoom) {
+    auto y = noisySignal(kMemoryCapacity);
+    std::mt19937 rng(3);
+    for (int run = 0; run < 60; ++run) {
+        const std::size_t start = rng() % y.size();
+        const std::size_t length = 1 + rng() % 40;
+        for (std::size_t i = start; i < std::min(y.size(), start + length); ++i)
+            y[i] = std::numeric_limits<double>::quiet_NaN();
+    }
+    const auto full = allPoints(y);
+    std::vector<Point> reduced;
+    for (int columns : {37, 333, 800, 3000}) {
+        for (const auto& [xMin, xMax] : {std::pair{0.0, double(kMemoryCapacity - 1)},
+                                         std::pair{1000.5, 9000.25}, std::pair{4000.0, 4100.0}}) {
+            SCOPED_TRACE(std::to_string(columns) + " columns from " + std::to_string(xMin));
+            reduceMinMax(y.data(), y.size(), xMin, xMax, columns, reduced);
+            for (std::size_t k = 1; k < reduced.size(); ++k) {
+                ASSERT_GT(reduced[k].x, reduced[k - 1].x);
+                if (std::isnan(reduced[k].y) || std::isnan(reduced[k - 1].y))
+                    continue;
+                for (auto i = static_cast<std::size_t>(reduced[k - 1].x) + 1;
+                     i < static_cast<std::size_t>(reduced[k].x); ++i)
+                    ASSERT_FALSE(std::isnan(y[i])) << "a line across the gap at " << i;
+            }
+            EXPECT_EQ(summarise(reduced, xMin, xMax, columns), summarise(full, xMin, xMax, columns));
+        }
+    }
 }
 
 TEST(AnalysisChart, ZoomedReductionKeepsNeighboursOutside) {

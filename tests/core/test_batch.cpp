@@ -1,8 +1,13 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
+#include <csignal>
+#include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
+#include <sys/resource.h>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -10,7 +15,12 @@
 #include "acquisition/batch_readout.h"
 #include "acquisition/measurement_memory.h"
 #include "acquisition/sample_list.h"
+#include "analysis/statistics.h"
 #include "app/settings.h"
+#include "common/atomic_file.h"
+#include "files/export_text.h"
+#include "files/sample_file.h"
+#include "files/workbook.h"
 #include "device/mtrans.h"
 #include "device/replies.h"
 #include "sim/instrument.h"
@@ -26,7 +36,11 @@ namespace {
 struct RecordingUi : acquisition::BatchUi {
     void error(const char* text) override { errors.emplace_back(text); }
     void progressStart(int maximum) override { maximums.push_back(maximum); }
-    void progress(int position) override { positions.push_back(position); }
+    void progress(int position) override {
+        positions.push_back(position);
+        if (onProgress)
+            onProgress(position);
+    }
     void progressFinish() override { ++finished; }
     void rowAppended(const acquisition::SampleRow& row) override { list.addRow(row); }
     // Cancels once this many exchanges have been asked for.
@@ -38,6 +52,7 @@ struct RecordingUi : acquisition::BatchUi {
     std::vector<int> positions;
     int finished = 0;
     acquisition::SampleList list;  // the list rows of Batch to memory
+    std::function<void(int)> onProgress;  // after each record read whole
 };
 
 class BatchTest : public ::testing::Test {
@@ -233,7 +248,7 @@ TEST_F(BatchTest, ToFileStopsOnABadCountAndReportsAFailedWrite) {
     EXPECT_TRUE(ui.maximums.empty());
 }
 
-TEST_F(BatchTest, ToMemoryAppendsOneRowPerRecordWithFailedFieldsZero) {
+TEST_F(BatchTest, ToMemoryAppendsOneRowPerRecordWithFailedFieldsNotANumber) {
     acquisition::MeasurementMemory memory;
     instrument->overrideReply("#M111", "#ERR");
     instrument->overrideReply("#M402", "#M4");
@@ -254,16 +269,45 @@ TEST_F(BatchTest, ToMemoryAppendsOneRowPerRecordWithFailedFieldsZero) {
     EXPECT_EQ(1000.0, r0.channel[3]);
     EXPECT_EQ(1700000000123.0, r0.timeMs);
     EXPECT_EQ(0, r0.deviceFlag);
-    // Record 1's values failed: zero, not record 0's.
+    // Record 1's values failed: not a number, not zero or record 0's.
     const auto r1 = memory.row(1);
     for (double v : r1.channel)
-        EXPECT_EQ(0.0, v);
+        EXPECT_TRUE(std::isnan(v));
     EXPECT_EQ(1700000060000.0, r1.timeMs);
-    // Record 2's time failed: zero, values kept.
-    EXPECT_EQ(0.0, memory.row(2).timeMs);
+    // Record 2's time failed: not a number, values kept.
+    EXPECT_TRUE(std::isnan(memory.row(2).timeMs));
     EXPECT_EQ(7.75, memory.row(2).channel[3]);
     EXPECT_EQ("3", ui.list.cellText(2, 0, ','));
     EXPECT_EQ("7,75000", ui.list.cellText(2, 5, ','));
+
+    // A field that could not be read is empty wherever it is shown...
+    for (int column = 2; column <= 5; ++column)
+        EXPECT_EQ("", ui.list.cellText(1, column, ','));
+    EXPECT_EQ("", ui.list.cellText(2, 1, ','));
+    const std::string text = files::exportText(memory, ui.list, ',');
+    EXPECT_NE(std::string::npos, text.find("\r\n2\t14.11.2023 22.14.20.000\t\t\t\t\t\r\n")) << text;
+    EXPECT_NE(std::string::npos, text.find("\r\n3\t\t0,12500\t0,00000\t0,00000\t7,75000\t\r\n"));
+    // ... left out of its channel's statistics, the other channels keep it ...
+    const auto statistics = analysis::ComputeStatistics(memory);
+    EXPECT_EQ(3, statistics.count);
+    EXPECT_EQ(2, statistics.channels[0].count);
+    EXPECT_EQ((12.5 + 0.125) / 2, *statistics.channels[0].average);
+    EXPECT_EQ(0.125, statistics.channels[0].minimum);
+    EXPECT_EQ(2, statistics.channels[3].count);
+    // ... and a sample file keeps its bytes and gives them back the same.
+    const std::string path = dir.file("unread.dat");
+    ASSERT_TRUE(files::saveSampleFile(path, memory));
+    const auto loaded = files::loadSampleFile(path);
+    ASSERT_TRUE(loaded.ok());
+    ASSERT_EQ(3u, loaded.rows.size());
+    for (int i = 0; i < 3; ++i) {
+        const auto row = memory.row(i);
+        EXPECT_EQ(0, std::memcmp(&row, &loaded.rows[i], 41)) << i;
+    }
+    // The workbook leaves the cells empty.
+    const std::string book = dir.file("unread.xlsx");
+    std::string error;
+    ASSERT_TRUE(files::writeWorkbook(book, ui.list, &error)) << error;
 }
 
 TEST_F(BatchTest, ToMemoryStopsWithoutCountOrConnection) {
@@ -304,4 +348,129 @@ TEST_F(BatchTest, ToMemoryOf10241RecordsWrapsTheMemory) {
     EXPECT_EQ(first + 60000.0, memory.row(1).timeMs);
     EXPECT_EQ(first + kMemoryCapacity * 60000.0, memory.row(0).timeMs);
     EXPECT_EQ(10.0 + 2.5 + 1 * 0.25, memory.row(1).channel[0]);
+}
+
+namespace {
+
+// Until destroyed, files of this process cannot grow beyond `bytes`: a write
+// past it fails with EFBIG, as on a full disk.
+struct FileSizeLimit {
+    explicit FileSizeLimit(rlim_t bytes) {
+        common::ignoreFileSizeSignal();
+        getrlimit(RLIMIT_FSIZE, &old);
+        rlimit limit = old;
+        limit.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &old); }
+    rlimit old{};
+};
+
+enum class Fault { Vanishes, Hangs, Cancel, DiskFull };
+
+}  // namespace
+
+// Both readouts under the faults a long readout meets, each striking once
+// record 0 has been read whole: what was read is kept (in the memory, or in
+// the file under the chosen name), the record begun is not, a silent
+// instrument shows no message, and the summary tells the early end from a
+// complete one.
+TEST_F(BatchTest, FaultMatrixKeepsTheRecordsRead) {
+    // The reference: every record read without a fault.
+    const std::string reference = dir.file("reference.txt");
+    ASSERT_EQ(BatchFileResult::Written, acquisition::batchToFile(*link, reference, ui));
+    const std::string full = test::readFile(reference);
+    const std::string firstRecord = full.substr(0, full.find("\r\n2\t") + 2);
+
+    struct Cell {
+        const char* name;
+        bool toFile;
+        Fault fault;
+    };
+    const Cell cells[] = {
+        {"file, vanishes", true, Fault::Vanishes}, {"file, hangs", true, Fault::Hangs},
+        {"file, cancel", true, Fault::Cancel},     {"file, disk full", true, Fault::DiskFull},
+        {"list, vanishes", false, Fault::Vanishes}, {"list, hangs", false, Fault::Hangs},
+        {"list, cancel", false, Fault::Cancel},
+    };
+    for (const Cell& cell : cells) {
+        SCOPED_TRACE(cell.name);
+        instrument->setCommandFault(sim::CommandFault::None);
+        ui = RecordingUi{};
+        std::unique_ptr<FileSizeLimit> limit;
+        ui.onProgress = [&](int position) {
+            if (position != 1)
+                return;
+            switch (cell.fault) {
+                case Fault::Vanishes:
+                    instrument->setCommandFault(sim::CommandFault::RefuseConnections);
+                    break;
+                case Fault::Hangs:
+                    instrument->setCommandFault(sim::CommandFault::NoReply);
+                    break;
+                case Fault::Cancel:
+                    ui.cancelAfter = ui.asked;
+                    break;
+                case Fault::DiskFull:
+                    // Room for less than the header: the file cannot be written.
+                    limit = std::make_unique<FileSizeLimit>(64);
+                    break;
+            }
+        };
+        acquisition::BatchSummary summary;
+        const acquisition::BatchEnd expectedEnd =
+            cell.fault == Fault::Cancel     ? acquisition::BatchEnd::Cancelled
+            : cell.fault == Fault::DiskFull ? acquisition::BatchEnd::Complete
+                                            : acquisition::BatchEnd::Lost;
+        if (cell.toFile) {
+            const std::string path = dir.file(std::string(cell.name) + ".txt");
+            test::writeFile(path, "earlier readout\r\n");
+            std::string error;
+            const auto result = acquisition::batchToFile(*link, path, ui, &error, &summary,
+                                                         acquisition::EarlyEnd::WriteRecordsRead);
+            limit.reset();
+            if (cell.fault == Fault::DiskFull) {
+                // Reported, and the earlier file is left as it was.
+                EXPECT_EQ(BatchFileResult::WriteFailed, result);
+                EXPECT_FALSE(error.empty());
+                EXPECT_EQ(3, summary.read);
+                EXPECT_EQ("earlier readout\r\n", test::readFile(path));
+            } else {
+                EXPECT_EQ(BatchFileResult::PartWritten, result) << error;
+                EXPECT_EQ(1, summary.read);
+                EXPECT_EQ(firstRecord, test::readFile(path));
+            }
+        } else {
+            acquisition::MeasurementMemory memory;
+            acquisition::batchToMemory(*link, memory, ui, &summary);
+            ASSERT_EQ(1, memory.RowCount());
+            EXPECT_EQ(1, ui.list.size());
+            EXPECT_EQ(12.5, memory.row(0).channel[0]);
+            EXPECT_EQ(1700000000123.0, memory.row(0).timeMs);
+            EXPECT_EQ(1, summary.read);
+        }
+        EXPECT_EQ(expectedEnd, summary.end);
+        EXPECT_EQ(cell.fault == Fault::Hangs, summary.silent);
+        EXPECT_EQ(3, summary.records);
+        EXPECT_TRUE(ui.errors.empty()) << ui.errors.front();
+        EXPECT_EQ(1, ui.finished);
+    }
+}
+
+// A malformed reply keeps its message; a query that gets no byte back shows
+// none.
+TEST_F(BatchTest, MalformedRepliesKeepTheirMessageSilentOnesShowNone) {
+    instrument->overrideReply("#M110", "");  // a reply of no text: malformed
+    acquisition::MeasurementMemory memory;
+    acquisition::BatchSummary summary;
+    EXPECT_TRUE(acquisition::batchToMemory(*link, memory, ui, &summary));
+    EXPECT_EQ(std::vector<std::string>{device::kErrM11}, ui.errors);
+    EXPECT_EQ(acquisition::BatchEnd::Complete, summary.end);
+
+    ui = RecordingUi{};
+    instrument->clearReplyOverrides();
+    instrument->setCommandFault(sim::CommandFault::NoReply);
+    EXPECT_FALSE(acquisition::batchToMemory(*link, memory, ui, &summary));
+    EXPECT_TRUE(ui.errors.empty());
+    EXPECT_EQ(acquisition::BatchEnd::NoCount, summary.end);
 }

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <csignal>
 #include <string>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -15,6 +16,7 @@
 
 #include "acquisition/measurement_memory.h"
 #include "acquisition/sample_list.h"
+#include "common/atomic_file.h"
 #include "common/encoding.h"
 #include "files/export_text.h"
 #include "files/record_writer.h"
@@ -114,6 +116,40 @@ TEST(RecordWriter, FailuresAreReportedAndLeaveNoGap) {
         EXPECT_TRUE(writer.failed());
         EXPECT_NE(std::string::npos, error.find("write")) << error;
         EXPECT_EQ(0u, writer.written());
+    }
+    {
+        // A file-size limit (ulimit -f, a quota): with the signal ignored, as
+        // the window program does, the write fails like on a full disk and
+        // the file is cut back to its last whole line.
+        common::ignoreFileSizeSignal();
+        rlimit old{};
+        getrlimit(RLIMIT_FSIZE, &old);
+        rlimit limit = old;
+        limit.rlim_cur = 4096 + 17;
+        RecordWriter writer;
+        ASSERT_TRUE(writer.open(dir.file("limit.asc"), "h\r\n", files::exportLineFormatter('.'),
+                                &error));
+        setrlimit(RLIMIT_FSIZE, &limit);
+        for (uint64_t i = 1; i <= 30; ++i)
+            writer.append(rowNumber(i));
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (writer.written() < 30 && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        for (uint64_t i = 31; i <= 1000; ++i)
+            writer.append(rowNumber(i));
+        error.clear();
+        const bool closed = writer.close(&error);
+        setrlimit(RLIMIT_FSIZE, &old);
+        EXPECT_FALSE(closed);
+        EXPECT_TRUE(writer.failed());
+        EXPECT_FALSE(error.empty());
+        const std::string file = test::readFile(dir.file("limit.asc"));
+        std::string expected = "h\r\n";
+        for (uint64_t i = 1; i <= writer.written(); ++i)
+            files::appendExportLine(expected, i, rowNumber(i), '.');
+        EXPECT_EQ(expected, file);
+        EXPECT_LE(file.size(), 4096u + 17u);
+        EXPECT_GE(writer.written(), 30u);
     }
     {
         // More waiting than the queue holds: the recording stops, and the

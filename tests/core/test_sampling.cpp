@@ -530,3 +530,85 @@ TEST(SamplingBatchAppend, BehavesAsSingleAppendsAndRefusesALoadedFullMemory) {
     EXPECT_EQ(memory.state().writePosition, 2);
     EXPECT_TRUE(memory.state().wrapped);
 }
+
+// The instrument is switched off and on in the middle of a recording: the
+// thread asks the new instrument for its stream again, the samples go on into
+// the same file, and the gap is reported with the records missing as the
+// device times on either side tell.
+TEST_F(SimSampling, InstrumentRestartMidRunResumesTheStreamIntoTheSameRecording) {
+    class GapObserver : public Recorder {
+    public:
+        void streamResumed(int64_t recordsLost) override {
+            std::lock_guard lock(mutex);
+            lost.push_back(recordsLost);
+        }
+        std::vector<int64_t> gaps() const {
+            std::lock_guard lock(mutex);
+            return lost;
+        }
+
+    private:
+        mutable std::mutex mutex;
+        std::vector<int64_t> lost;
+    } gaps;
+
+    settings.sampleRate = 0;
+    tarvelo::test::TempDir dir;
+    auto writer = std::make_shared<tarvelo::files::RecordWriter>();
+    ASSERT_TRUE(
+        writer->open(dir.file("run.asc"), "h\r\n", tarvelo::files::exportLineFormatter('.')));
+    Check check(settings, memory, &gaps, kFast);
+    check.setRecorder(writer);
+    check.start();
+    ASSERT_TRUE(eventually([&] { return check.connected(); }));
+    command(tarvelo::device::kCmdStreamStart);
+    check.setStreamWanted(true);
+    ASSERT_TRUE(eventually([&] { return check.samplesStored() >= 50; }));
+
+    // Off: the records sent are all taken, the stream closes.
+    const uint16_t port = sim.commandPort();
+    sim.stop();
+    ASSERT_TRUE(eventually([&] { return !check.connected(); }));
+    const uint64_t before = check.samplesStored();
+    EXPECT_EQ(before, sim.recordsSent());
+    EXPECT_EQ(0, check.streamRestarts());
+
+    // On again, on the same port, its clock 100 s on from the first start.
+    auto config = SimSampling::config();
+    config.port = port;
+    config.clockStartMs = kClock + 100000;
+    Instrument again(config);
+    ASSERT_TRUE(again.start());
+    ASSERT_TRUE(eventually([&] { return check.samplesStored() >= before + 50; }, 10s));
+    EXPECT_EQ(1, check.streamRestarts());
+    EXPECT_EQ(std::vector<int64_t>{static_cast<int64_t>(100000 - before)}, gaps.gaps());
+
+    // Stopped by the window's "#L02": every record of the new stream is kept.
+    check.setStreamWanted(false);
+    const int fd = tarvelo::device::connectTo("127.0.0.1", port, 1000, 1000);
+    ASSERT_GE(fd, 0);
+    tarvelo::device::exchange(fd, tarvelo::device::kCmdStreamStop, kFast);
+    tarvelo::device::closeSocket(fd);
+    ASSERT_TRUE(eventually([&] { return !again.streaming(); }));
+    ASSERT_TRUE(
+        eventually([&] { return check.samplesStored() == before + again.recordsSent(); }));
+    check.setRecorder(nullptr);
+    ASSERT_TRUE(writer->close());
+
+    // One file: the first instrument's records, then the second one's,
+    // numbered on without a break.
+    std::string expected = "h\r\n";
+    uint64_t number = 0;
+    auto append = [&](uint64_t record, double clock) {
+        const SampleRow row = tarvelo::test::makeRow(
+            Instrument::recordValue(record, 1), Instrument::recordValue(record, 2),
+            Instrument::recordValue(record, 3), Instrument::recordValue(record, 4),
+            clock + static_cast<double>(record));
+        tarvelo::files::appendExportLine(expected, ++number, row, '.');
+    };
+    for (uint64_t i = 0; i < before; ++i)
+        append(i, kClock);
+    for (uint64_t i = 0; i < again.recordsSent(); ++i)
+        append(i, kClock + 100000);
+    EXPECT_TRUE(tarvelo::test::readFile(dir.file("run.asc")) == expected);
+}

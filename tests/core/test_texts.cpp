@@ -356,7 +356,7 @@ std::multiset<std::string> manualMessages(const std::string& page) {
 
 // A text as the manual lists it: placeholders as "…", no trailing blank.
 std::string listed(std::string text) {
-    for (const char* placeholder : {"%1", "%2", "%d"}) {
+    for (const char* placeholder : {"%1", "%2", "%3", "%d"}) {
         for (std::size_t at; (at = text.find(placeholder)) != std::string::npos;)
             text.replace(at, 2, "\xE2\x80\xA6");
     }

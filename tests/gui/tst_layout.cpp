@@ -8,6 +8,7 @@
 #include <functional>
 
 #include <QAbstractButton>
+#include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
@@ -287,6 +288,25 @@ void TestLayout::everyWindowWhole() {
     rig.window().listModel()->refill(rig.values.memory);
 
     check(QStringLiteral("main"), &rig.window(), {});
+    // The status bar while a recording runs after the stream was cut: the
+    // notes beside the count must stay whole.
+    {
+        tarvelo::gui::ThauptFenster& main = rig.window();
+        rig.dialogs.fileAnswers << rig.folder() + QStringLiteral("/layout.asc");
+        main.action(tarvelo::app::MenuItem::RecordToFile)->trigger();
+        QVERIFY(main.recording());
+        main.streamResumed(-1);
+        QTRY_VERIFY(!main.streamNoteLabel()->text().isEmpty());
+        check(QStringLiteral("main-recording-unknown"), &main, [&main] {
+            main.streamNoteLabel()->clear();
+        });
+        main.streamResumed(12345);
+        QTRY_VERIFY(!main.streamNoteLabel()->text().isEmpty());
+        check(QStringLiteral("main-recording"), &main, [&main] {
+            main.action(tarvelo::app::MenuItem::RecordToFile)->trigger();
+            main.streamNoteLabel()->clear();
+        });
+    }
     for (QWidget* dialog : std::initializer_list<QWidget*>{w.config, w.initConnection, w.about,
                                                            w.exportForm, w.lineColor, w.stat}) {
         dialog->show();

@@ -248,13 +248,14 @@ void TestSampling::failedConnects() {
     QCOMPARE(rig.dialogs.messages.size(), 1);
     QCOMPARE(rig.dialogs.messages.first().text, QStringLiteral("Send error"));
     QCOMPARE(startStopCaption(w), QStringLiteral("Start Data sampling"));
-    verifySamplingControls(w, false);
-    QVERIFY(w.listView()->model()->rowCount() >= 2);
 
-    // The instrument never heard the stop: its records keep being stored.
+    // The instrument never heard the stop: its records keep being stored,
+    // and the controls the start disabled stay so while they come.
     QVERIFY(rig.instrument->streaming());
     const int afterStop = rig.values.memory.WritePosition();
     QTRY_VERIFY(rig.values.memory.WritePosition() > afterStop + 2);
+    QVERIFY(w.waitingForQuietStream());
+    verifySamplingControls(w, true);
 }
 
 void TestSampling::fullMemoryFromALoadStopsTheStream() {
@@ -441,6 +442,9 @@ void TestSampling::recordingFromTheSamplesMenu() {
     QCOMPARE(w.statusText(), QStringLiteral("Recording to ") + path);
     QLabel* sign = rig.windows.graph->recordingSign();
     QVERIFY(sign && !sign->isHidden());
+    // The main window's sign stays beside the count for the whole recording.
+    QVERIFY(!w.recordingSignLabel()->isHidden());
+    QCOMPARE(w.recordingSignLabel()->text(), QStringLiteral("Recording"));
 
     QTest::mouseClick(w.button(Button::StartStopTransfer), Qt::LeftButton);
     QVERIFY(waitForCount(w, 300));
@@ -451,6 +455,7 @@ void TestSampling::recordingFromTheSamplesMenu() {
     QVERIFY(!w.recording());
     QVERIFY(!item->isChecked());
     QVERIFY(sign->isHidden());
+    QVERIFY(w.recordingSignLabel()->isHidden());
     // Exactly the export text of the memory, which held nothing before.
     const std::string expected = tarvelo::common::utf8ToCp1252(
         tarvelo::files::exportText(rig.values.memory, w.sampleList(), ','));
@@ -468,6 +473,7 @@ void TestSampling::recordingFromTheSamplesMenu() {
         QTRY_VERIFY_WITH_TIMEOUT(!w.recording(), 5000);
     }
     QVERIFY(!item->isChecked());
+    QVERIFY(w.recordingSignLabel()->isHidden());
     QCOMPARE(rig.dialogs.messages.size(), 1);
     QCOMPARE(rig.dialogs.messages[0].caption, QStringLiteral("Error"));
     QVERIFY(rig.dialogs.messages[0].text.startsWith(QStringLiteral("Recording to ") + cut +

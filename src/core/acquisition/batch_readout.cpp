@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <limits>
 #include <optional>
 #include <vector>
 
@@ -24,18 +25,23 @@ namespace {
 // The link of one readout. Once a connection cannot be opened, the
 // instrument is taken as gone: the readout stops there rather than trying
 // every further query (each would fail too, or wait for the platform's
-// connect time-out) and making up rows or lines from nothing.
+// connect time-out) and making up rows or lines from nothing. An instrument
+// that accepts connections but does not answer is taken as gone after
+// kSilentQueriesLost queries in a row without a single byte of reply.
 struct Readout {
     device::DeviceLink& link;
     BatchUi& ui;
     bool lost = false;
+    bool silent = false;  // lost through kSilentQueriesLost silent queries
     bool cancelled = false;
+    int silentInARow = 0;
     bool stopped() const { return lost || cancelled; }
 };
 
 // One query on a connection of its own. nullopt when the connection could
-// not be opened (or an earlier one of the readout could not): the query then
-// does nothing and shows nothing (the link has put its status text up).
+// not be opened (or an earlier one of the readout could not), or when the
+// instrument sent nothing back: the query then does nothing and shows
+// nothing (the link has put its status text up).
 std::optional<std::string> query(Readout& readout, const std::string& command) {
     if (readout.stopped())
         return std::nullopt;
@@ -48,7 +54,14 @@ std::optional<std::string> query(Readout& readout, const std::string& command) {
         return std::nullopt;
     }
     std::string reply = readout.link.SendReceive(command);
+    const bool silent = readout.link.lastReplySilent();
     readout.link.DisconnectServer();
+    if (silent) {
+        if (++readout.silentInARow >= kSilentQueriesLost)
+            readout.lost = readout.silent = true;
+        return std::nullopt;
+    }
+    readout.silentInARow = 0;
     return reply;
 }
 
@@ -165,12 +178,27 @@ bool batchToMemory(device::DeviceLink& deviceLink, MeasurementMemory& memory, Ba
     ui.progressStart(static_cast<int>(std::min<int64_t>(result.records, INT_MAX)));
 
     bool appended = false;
+    std::vector<SampleRow> pending;
+    auto flush = [&] {
+        for (const SampleRow& row : pending) {
+            memory.AppendSample(row);
+            ui.rowAppended(row);
+            appended = true;
+            ++result.read;
+            ui.progress(static_cast<int>(std::min<int64_t>(result.read, INT_MAX)));
+        }
+        pending.clear();
+    };
     // Records 0..N; int64 so that a count of INT32_MAX cannot overflow.
     for (int64_t i = 0; i <= *count; ++i) {
         const auto record = static_cast<int32_t>(i);
-        // A fresh row: a failed query leaves its fields zero instead of
-        // whatever an earlier row held.
+        // A fresh row: a failed query leaves its fields not-a-number (shown
+        // empty, left out of the statistics and the graph) instead of a
+        // measured-looking zero or whatever an earlier row held.
         SampleRow row{};
+        constexpr double kUnread = std::numeric_limits<double>::quiet_NaN();
+        std::fill(std::begin(row.channel), std::end(row.channel), kUnread);
+        row.timeMs = kUnread;
         if (const auto values =
                 fourFields(link, device::batchValuesCommand(record), device::kErrM11, ui)) {
             for (int channel = 0; channel < 4; ++channel)
@@ -182,19 +210,23 @@ bool batchToMemory(device::DeviceLink& deviceLink, MeasurementMemory& memory, Ba
         if (link.stopped())
             break;
         row.deviceFlag = 0;
-        memory.AppendSample(row);
-        ui.rowAppended(row);
-        appended = true;
-        ++result.read;
-        ui.progress(static_cast<int>(std::min<int64_t>(result.read, INT_MAX)));
+        // A record whose last query got no answer waits until a later one is
+        // answered: should the instrument turn out to be gone, it is not
+        // stored with fields that merely timed out.
+        pending.push_back(row);
+        if (link.silentInARow == 0)
+            flush();
     }
+    if (!link.stopped())
+        flush();
     result.end = endOf(link);
+    result.silent = link.silent;
     ui.progressFinish();
     return appended;
 }
 
 BatchFileResult batchToFile(device::DeviceLink& deviceLink, const std::string& path, BatchUi& ui,
-                            std::string* error, BatchSummary* summary) {
+                            std::string* error, BatchSummary* summary, EarlyEnd earlyEnd) {
     BatchSummary local;
     BatchSummary& result = summary ? *summary : local;
     result = BatchSummary{};
@@ -219,18 +251,39 @@ BatchFileResult batchToFile(device::DeviceLink& deviceLink, const std::string& p
 
     std::string text = kBatchFileHeader;
     text += "\r\n";
+    // The header and the records read whole. A record whose last queries got
+    // no answer counts as read once a later record ends with an answer (or
+    // the readout completes): should the instrument turn out to be gone, its
+    // line is not kept.
+    std::size_t kept = text.size();
     for (int64_t i = 0; i < records; ++i) {
-        text += recordLine(link, static_cast<int32_t>(i), ui);
+        const std::string line = recordLine(link, static_cast<int32_t>(i), ui);
         if (link.stopped()) {
-            // An incomplete readout does not replace the file.
             result.end = endOf(link);
+            result.silent = link.silent;
+            if (earlyEnd == EarlyEnd::WriteRecordsRead) {
+                // The records read whole go to the file; the one begun is
+                // left out.
+                text.resize(kept);
+                deviceLink.DisconnectServer();
+                const bool written =
+                    common::writeFileAtomically(path, common::utf8ToCp1252(text), error);
+                ui.progressFinish();
+                return written ? BatchFileResult::PartWritten : BatchFileResult::WriteFailed;
+            }
+            // An incomplete readout does not replace the file.
             ui.progressFinish();
             return link.cancelled ? BatchFileResult::Cancelled : BatchFileResult::NoConnection;
         }
+        text += line;
         text += "\r\n";
-        result.read = i + 1;
+        if (link.silentInARow == 0) {
+            kept = text.size();
+            result.read = i + 1;
+        }
         ui.progress(static_cast<int>(std::min<int64_t>(i + 1, INT_MAX)));
     }
+    result.read = records;
     result.end = BatchEnd::Complete;
     deviceLink.DisconnectServer();
 

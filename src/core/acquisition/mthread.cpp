@@ -1,6 +1,7 @@
 #include "acquisition/mthread.h"
 
 #include <cerrno>
+#include <cmath>
 #include <cstddef>
 #include <string>
 #include <utility>
@@ -196,6 +197,30 @@ Check::Receive Check::memoryFullProcedure() {
     }
 }
 
+void Check::restartStream() {
+    const int fd = connectPublished(commandFd_, settings_.port.load());
+    if (fd < 0)
+        return;
+    // The reply is not examined, as at the window's start.
+    device::exchange(fd, device::kCmdStreamStart, timing_);
+    closePublished(commandFd_);
+    streamRestarts_.fetch_add(1);
+}
+
+void Check::reportGap() {
+    gapPending_ = false;
+    const double before = stream_.lastRecordTimeMs();
+    const double after = stream_.firstHeldRecordTimeMs();
+    int64_t lost = -1;
+    // One record per millisecond; a clock that went back (or no time on one
+    // side) tells nothing.
+    if (std::isfinite(before) && std::isfinite(after) && after > before &&
+        after - before < 9.0e15)
+        lost = static_cast<int64_t>(std::llround(after - before)) - 1 + cutRecords_;
+    if (observer_)
+        observer_->streamResumed(lost);
+}
+
 void Check::run() {
     // The memory is reset by the start-up sequence before this thread is
     // created; resetting it here as well would race with the user interface.
@@ -206,10 +231,17 @@ void Check::run() {
             continue;
         }
         connected_.store(true);
-        streamConnects_.fetch_add(1);
+        const bool reconnect = streamConnects_.fetch_add(1) > 0;
         // A sample is the mean of consecutive records: nothing of a partial
         // record or sample survives a lost connection.
+        cutRecords_ = stream_.pendingRecords();
         stream_.reset();
+        // The instrument forgets its stream when it restarts or loses the
+        // connection: while sampling is on, it is asked for it again.
+        if (reconnect && streamWanted_.load()) {
+            restartStream();
+            gapPending_ = true;
+        }
 
         Receive result;
         for (;;) {
@@ -227,6 +259,9 @@ void Check::run() {
             // the stream's tail, which keeps the loaded rows intact. The
             // procedure runs once per such load; after it the records are
             // stored again and the ring wraps over the oldest rows.
+            if (gapPending_ && stream_.wholeRecords() > 0)
+                reportGap();
+
             std::size_t records;
             bool full = false;
             if (!fullUnwrapped(memory_.state()))

@@ -47,6 +47,14 @@ public:
     // caption to "Start Data sampling" and clears its sampling flag; the
     // controls disabled by the start stay disabled.
     virtual void memoryFull() = 0;
+    // The stream connection was lost while sampling was switched on and has
+    // been made again; "#L01" has been sent anew and the first records after
+    // the gap have arrived. `recordsLost` is the number of records missing as
+    // far as the device times on either side tell (one record per
+    // millisecond, plus the records of the sample in progress that the gap
+    // cut), or -1 when that is not known (the device clock went back, as
+    // after an instrument restart). Called on the sampling thread.
+    virtual void streamResumed(int64_t recordsLost) { (void)recordsLost; }
 };
 
 // The continuous sampling thread. It holds a connection to the instrument's
@@ -81,6 +89,16 @@ public:
     // never waits for the disk. nullptr ends it. Safe from any thread: when
     // this returns, the thread hands no more samples to the previous writer.
     void setRecorder(std::shared_ptr<files::RecordWriter> writer);
+
+    // Sampling is switched on: the window sets this when it has sent "#L01"
+    // and clears it with "#L02". While it is set, a stream connection that
+    // was lost and made again (an instrument restart, a network drop) is
+    // followed by "#L01" on a command connection of the thread's own, so
+    // the sampling goes on. Safe from any thread.
+    void setStreamWanted(bool wanted) { streamWanted_.store(wanted); }
+    bool streamWanted() const { return streamWanted_.load(); }
+    // Times "#L01" was sent again after a reconnect.
+    int streamRestarts() const { return streamRestarts_.load(); }
 
     // Receive buffer: whole records are consumed from it, a partial record
     // stays for the next receive.
@@ -121,6 +139,10 @@ private:
     // TimedOut when the stream has gone quiet, else Closed or Stopping.
     Receive memoryFullProcedure();
     void publishCounters();
+    // "#L01" on a command connection of the thread's own after a reconnect.
+    void restartStream();
+    // The first records after a reconnect: reports the gap once.
+    void reportGap();
 
     const app::Settings& settings_;
     MeasurementMemory& memory_;
@@ -156,6 +178,12 @@ private:
     std::atomic<bool> recording_{false};
     std::atomic<int> streamConnects_{0};
     std::atomic<int> memoryFullRuns_{0};
+    std::atomic<bool> streamWanted_{false};
+    std::atomic<int> streamRestarts_{0};
+    // Thread-only: a reconnect has happened and its gap is not reported yet;
+    // the records of the sample in progress that the lost connection cut.
+    bool gapPending_ = false;
+    int64_t cutRecords_ = 0;
 };
 
 }  // namespace tarvelo::acquisition

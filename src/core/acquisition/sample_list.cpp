@@ -70,6 +70,9 @@ std::string formatTime(const device::DeviceDateTime& t, int millis, bool iso) {
 }  // namespace
 
 std::string FormatSampleTime(double timeMs) {
+    // A time that could not be read is shown empty.
+    if (std::isnan(timeMs))
+        return {};
     device::DeviceDateTime dateTime;
     int millis;
     if (!deviceTime(timeMs, dateTime, millis))

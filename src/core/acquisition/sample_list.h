@@ -18,7 +18,8 @@ class DeviceLink;
 namespace tarvelo::acquisition {
 
 // "dd.mm.yyyy hh.mm.ss." plus "%.3d" milliseconds, device clock, no time
-// zone. Seconds outside 0..4294967295 give "--.--.---- --.--.--.---".
+// zone. Seconds outside 0..4294967295 give "--.--.---- --.--.--.---"; not a
+// number (a time that could not be read) gives the empty text.
 std::string FormatSampleTime(double timeMs);
 inline constexpr const char* kInvalidTimeText = "--.--.---- --.--.--.---";
 // The same time in ISO 8601, "yyyy-mm-ddThh:mm:ss.mmm" (device clock, no

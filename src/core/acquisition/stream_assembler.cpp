@@ -1,6 +1,7 @@
 #include "acquisition/stream_assembler.h"
 
 #include <cstring>
+#include <limits>
 
 #include "app/settings.h"
 
@@ -32,6 +33,13 @@ void StreamAssembler::dropWholeRecords() {
     const std::size_t used = wholeRecords() * kRecordSize;
     std::memmove(buffer_.get(), buffer_.get() + used, held_ - used);
     held_ -= used;
+}
+
+double StreamAssembler::firstHeldRecordTimeMs() const {
+    double time = std::numeric_limits<double>::quiet_NaN();
+    if (wholeRecords() > 0)
+        std::memcpy(&time, buffer_.get() + offsetof(SampleRow, timeMs), sizeof time);
+    return time;
 }
 
 std::size_t StreamAssembler::discardRecords() {
@@ -88,6 +96,9 @@ std::size_t StreamAssembler::takeRecords() {
     k_ = k;
     for (int c = 0; c < 4; ++c)
         sums_[c] = sums[c];
+    if (count > 0)
+        std::memcpy(&lastTimeMs_, bytes - kRecordSize + offsetof(SampleRow, timeMs),
+                    sizeof lastTimeMs_);
     rowCount_ = static_cast<std::size_t>(row - rows_.get());
     dropWholeRecords();
     return count;

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <memory>
 
 #include "acquisition/sample_row.h"
@@ -44,6 +45,15 @@ public:
     // progress is kept); a partial record stays. Returns the records dropped.
     std::size_t discardRecords();
 
+    // Time stamp of the first whole record held (not yet taken); NaN when
+    // none is held.
+    double firstHeldRecordTimeMs() const;
+    // Time stamp of the last record taken so far; NaN before the first. Kept
+    // across reset(), so the gap of a lost connection can be measured.
+    double lastRecordTimeMs() const { return lastTimeMs_; }
+    // Records taken into the sample in progress (lost when it is reset).
+    int32_t pendingRecords() const { return k_; }
+
     const SampleRow* rows() const { return rows_.get(); }
     std::size_t rowCount() const { return rowCount_; }
 
@@ -66,6 +76,7 @@ private:
     int32_t lastCount_ = 0;
     int32_t k_ = 0;
     double sums_[4] = {};
+    double lastTimeMs_ = std::numeric_limits<double>::quiet_NaN();
 };
 
 }  // namespace tarvelo::acquisition

@@ -211,17 +211,47 @@ void reduceMinMax(const double* y, std::size_t n, double xMin, double xMax, int 
                 ++j;
             while (j - 1 > i && columnOf(j - 1) != column)
                 --j;
-            long minIndex = i;
-            long maxIndex = i;
-            for (long k = i + 1; k < j; ++k) {
-                if (y[k] < y[minIndex])
+            // The column's lowest and highest readable points. A value that
+            // could not be read (not a number) keeps its gap: wherever a gap
+            // lies between two of the points drawn (or before the first or
+            // after the last of the column), one of its points is drawn too.
+            long minIndex = -1;
+            long maxIndex = -1;
+            long firstGap = -1;
+            long lastGap = -1;
+            for (long k = i; k < j; ++k) {
+                if (std::isnan(y[k])) {
+                    if (firstGap < 0)
+                        firstGap = k;
+                    lastGap = k;
+                    continue;
+                }
+                if (minIndex < 0 || y[k] < y[minIndex])
                     minIndex = k;
-                if (y[k] > y[maxIndex])
+                if (maxIndex < 0 || y[k] > y[maxIndex])
                     maxIndex = k;
             }
-            emit(std::min(minIndex, maxIndex));
-            if (minIndex != maxIndex)
-                emit(std::max(minIndex, maxIndex));
+            long middleGap = -1;
+            if (firstGap >= 0 && minIndex >= 0) {
+                const long lo = std::min(minIndex, maxIndex);
+                const long hi = std::max(minIndex, maxIndex);
+                if (firstGap < hi && lastGap > lo) {
+                    for (long k = lo + 1; k < hi; ++k) {
+                        if (std::isnan(y[k])) {
+                            middleGap = k;
+                            break;
+                        }
+                    }
+                }
+            }
+            long picked[5] = {minIndex, maxIndex, firstGap, middleGap, lastGap};
+            std::sort(std::begin(picked), std::end(picked));
+            long previous = -1;
+            for (long index : picked) {
+                if (index >= 0 && index != previous)
+                    emit(index);
+                previous = index;
+            }
             i = j;
         }
     }

@@ -31,28 +31,32 @@ StatisticsResult ComputeStatistics(const std::vector<acquisition::SampleRow>& ch
         const auto& row = chronological[i];
         for (std::size_t k = 0; k < 4; ++k) {
             const double v = row.channel[k];
+            // A value that could not be read is left out of its channel.
+            if (std::isnan(v))
+                continue;
             auto& ch = result.channels[k];
+            auto& a = acc[k];
+            if (ch.count == 0) {
+                a.first = v;
+            } else if (!(v == a.first)) {
+                a.allEqual = false;
+            }
+            ++ch.count;
             if (v < ch.minimum)
                 ch.minimum = v;
             if (v > ch.maximum)
                 ch.maximum = v;
             // Held as double: rounded to float64 after every addition.
             ch.sum = ch.sum + v;
-            auto& a = acc[k];
             const long double x = v;
             a.s1 += x;
             a.s2 += x * x;
-            if (i == 0) {
-                a.first = v;
-            } else if (!(v == a.first)) {
-                a.allEqual = false;
-            }
         }
     }
 
-    const int32_t n = result.count;
     for (std::size_t k = 0; k < 4; ++k) {
         auto& ch = result.channels[k];
+        const int32_t n = ch.count;
         if (n > 0)
             ch.average = ch.sum / static_cast<double>(n);
         if (n < 2)
@@ -80,9 +84,9 @@ std::optional<double> statisticValue(const StatisticsResult& result, int channel
     const auto& ch = result.channels[static_cast<std::size_t>(channelIndex)];
     switch (row) {
         case StatisticRow::Minimum:
-            return result.hasExtremes() ? std::optional<double>(ch.minimum) : std::nullopt;
+            return ch.count > 0 ? std::optional<double>(ch.minimum) : std::nullopt;
         case StatisticRow::Maximum:
-            return result.hasExtremes() ? std::optional<double>(ch.maximum) : std::nullopt;
+            return ch.count > 0 ? std::optional<double>(ch.maximum) : std::nullopt;
         case StatisticRow::Average:
             return ch.average;
         case StatisticRow::Deviation:

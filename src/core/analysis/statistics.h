@@ -17,11 +17,14 @@ inline constexpr double kStartMinimum = 99999999999999.9;
 inline constexpr double kStartMaximum = -99999999999999.9;
 
 struct ChannelStatistics {
+    // Values taken into account: the data sets whose value of this channel
+    // could be read (not a number marks one that could not).
+    int32_t count = 0;
     double minimum = kStartMinimum;
     double maximum = kStartMaximum;
     double sum = 0.0;                 // float64 running sum, rounded after every addition
-    std::optional<double> average;    // none without data sets (0 / 0)
-    std::optional<double> deviation;  // sample deviation (n - 1); none below two data sets
+    std::optional<double> average;    // none without values (0 / 0)
+    std::optional<double> deviation;  // sample deviation (n - 1); none below two values
 };
 
 struct StatisticsResult {

@@ -49,11 +49,16 @@ constexpr Entry kEntries[] = {
      "%1 sur %2 enregistrements lus"},
     {ProgramText::BatchTimeLeft, "noch etwa %1", "about %1 left", "encore environ %1"},
     {ProgramText::BatchLostToFile,
-     "Das Messgerät ist nicht mehr erreichbar. %1 von %2 Datensätzen wurden gelesen; es wurde "
-     "keine Datei geschrieben.",
-     "The instrument can no longer be reached. %1 of %2 records were read; no file was written.",
-     "L'appareil n'est plus joignable. %1 sur %2 enregistrements ont été lus ; aucun fichier "
-     "n'a été écrit."},
+     "Das Messgerät ist nicht mehr erreichbar. %1 von %2 Datensätzen wurden gelesen; sie stehen "
+     "in %3.",
+     "The instrument can no longer be reached. %1 of %2 records were read; they are in %3.",
+     "L'appareil n'est plus joignable. %1 sur %2 enregistrements ont été lus ; ils se trouvent "
+     "dans %3."},
+    {ProgramText::BatchCancelledToFile,
+     "Das Auslesen wurde abgebrochen. %1 von %2 Datensätzen wurden gelesen; sie stehen in %3.",
+     "The readout was cancelled. %1 of %2 records were read; they are in %3.",
+     "La lecture a été annulée. %1 sur %2 enregistrements ont été lus ; ils se trouvent dans "
+     "%3."},
     {ProgramText::BatchLostToList,
      "Das Messgerät ist nicht mehr erreichbar. %1 von %2 Datensätzen wurden gelesen; die bisher "
      "gelesenen Zeilen wurden behalten.",
@@ -70,6 +75,14 @@ constexpr Entry kEntries[] = {
     {ProgramText::RecordingFailed, "Die Aufzeichnung in %1 wurde beendet: %2",
      "Recording to %1 was switched off: %2", "L'enregistrement dans %1 a été arrêté : %2"},
     {ProgramText::RecordingOn, "Aufzeichnung läuft", "Recording", "Enregistrement en cours"},
+    {ProgramText::StreamInterrupted,
+     "Der Datenstrom war unterbrochen; etwa %1 Datensätze fehlen.",
+     "The data stream was interrupted; about %1 records are missing.",
+     "Flux interrompu ; il manque environ %1 enregistrements."},
+    {ProgramText::StreamInterruptedUnknown,
+     "Der Datenstrom war unterbrochen; fehlende Datensätze unbekannt.",
+     "The data stream was interrupted; the records missing are not known.",
+     "Flux interrompu ; enregistrements manquants inconnus."},
 
     // Graph, statistics and printout
     {ProgramText::PrintFailed, "Die Seite konnte nicht gedruckt werden.",

@@ -30,13 +30,16 @@ enum class ProgramText {
     // Batch readout and recording
     BatchRecordsRead,  // "%1 of %2 records read"
     BatchTimeLeft,     // "about %1 left"
-    BatchLostToFile,   // instrument gone during Batch to file: %1 of %2 read
+    BatchLostToFile,   // instrument gone during Batch to file: %1 of %2 read, %3 the file
+    BatchCancelledToFile,  // Batch to file cancelled: %1 of %2 read, %3 the file
     BatchLostToList,   // instrument gone during Batch to list: %1 of %2 read
     FolderMissing,     // a save dialog's answer lies in a folder that does not exist: %1
     RecordTitle,       // the recording's save dialog
     RecordingStarted,  // status bar: %1 the file
     RecordingFailed,   // %1 the file, %2 the reason
-    RecordingOn,       // the graph window's sign
+    RecordingOn,       // the sign beside the main window's status text and in the graph window
+    StreamInterrupted,         // status bar after the stream came back: %1 records missing
+    StreamInterruptedUnknown,  // the same when the number is not known
 
     // Graph, statistics and printout
     PrintFailed,

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <dirent.h>
@@ -12,6 +13,14 @@
 #include <vector>
 
 namespace tarvelo::common {
+
+void ignoreFileSizeSignal() {
+    struct sigaction action {};
+    action.sa_handler = SIG_IGN;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGXFSZ, &action, nullptr);
+}
+
 
 namespace {
 

@@ -41,6 +41,12 @@ bool isOwnTemporaryName(std::string_view fileName);
 // write. False (errno set) when a write failed.
 bool writeAll(int fd, std::string_view bytes);
 
+// A write past the process's file-size limit (ulimit -f, a quota) raises
+// SIGXFSZ, whose default action ends the process and tears the file. With the
+// signal ignored the write fails with EFBIG instead, and every writer treats
+// it as a full disk. The window program calls this once at start.
+void ignoreFileSizeSignal();
+
 // The folder part of `path`: "." for a bare name, "/" for a file in the root.
 std::string folderOf(const std::string& path);
 

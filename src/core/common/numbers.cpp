@@ -2,11 +2,15 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 
 namespace tarvelo::common {
 
 std::string formatFixed(double value, int decimals, char decimalSeparator) {
+    // Not a number marks a value that could not be read: it has no text.
+    if (std::isnan(value))
+        return {};
     decimals = std::clamp(decimals, 0, 100);
     // std::to_chars ignores the process locale (which the window layer may
     // change) and prints what printf's "%.*f" prints, "-0.00000" included.

@@ -5,7 +5,8 @@
 namespace tarvelo::common {
 
 // printf("%.*f") with the given decimal separator and no thousands separator.
-// The windows pass the separator of the user's regional settings.
+// The windows pass the separator of the user's regional settings. Not a
+// number (a value that could not be read) gives the empty text.
 std::string formatFixed(double value, int decimals, char decimalSeparator);
 
 // "%.5f": channel values and statistics.

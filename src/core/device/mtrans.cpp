@@ -59,11 +59,13 @@ void closeSocket(int fd) {
 }
 
 std::string exchange(int fd, std::string_view command, const LinkTiming& timing, bool* sendFailed,
-                     bool* endMarkSeen) {
+                     bool* endMarkSeen, ReplyBytes* bytes) {
     if (sendFailed)
         *sendFailed = false;
     if (endMarkSeen)
         *endMarkSeen = false;
+    if (bytes)
+        *bytes = ReplyBytes{};
 
     // The frame: command text, 0x00, the end mark 0xA7. It must fit the
     // 1025-byte send buffer; a longer command counts as a failed send.
@@ -114,8 +116,15 @@ std::string exchange(int fd, std::string_view command, const LinkTiming& timing,
             n = ::recv(fd, chunk, kReceiveChunk, 0);
         } while (n < 0 && errno == EINTR);
         // Closed, error or time-out: what has arrived is the reply.
-        if (n <= 0)
+        if (n <= 0) {
+            if (bytes)
+                bytes->closed = n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK);
             return reply;
+        }
+        if (bytes) {
+            bytes->received += static_cast<std::size_t>(n);
+            bytes->endsWithMark = static_cast<unsigned char>(chunk[n - 1]) == 0xA7;
+        }
 
         // Of each chunk only the bytes before its first 0x00 belong to the
         // text; past kMaxReplyLength nothing more is kept.
@@ -188,8 +197,12 @@ int DeviceLink::ConnectServer() {
 std::string DeviceLink::SendReceive(std::string_view command) {
     bool sendFailed = false;
     bool endMarkSeen = false;
+    ReplyBytes bytes;
     // Without a connection the send fails like any other.
-    std::string reply = exchange(fd_, command, timing_, &sendFailed, &endMarkSeen);
+    std::string reply = exchange(fd_, command, timing_, &sendFailed, &endMarkSeen, &bytes);
+    lastReplySilent_ = !sendFailed && bytes.received == 0;
+    lastReplyCut_ = bytes.closed && !endMarkSeen && !bytes.endsWithMark;
+    lastSendFailed_ = sendFailed;
     if (sendFailed) {
         if (observer_)
             observer_->showSendError();

@@ -81,8 +81,15 @@ void closeSocket(int fd);
 // wait, the chunked receive up to the end rule. Returns the reply text as
 // received (Windows-1252 bytes). `sendFailed` is set when the send failed.
 // This is the worker threads' copy: it shows nothing.
+struct ReplyBytes {
+    std::size_t received = 0;   // every byte that arrived, framing included
+    bool endsWithMark = false;  // the last byte that arrived was the end mark
+    bool closed = false;        // the receive ended with a closed or broken
+                                // connection (not the time-out or the end rule)
+};
 std::string exchange(int fd, std::string_view command, const LinkTiming& timing,
-                     bool* sendFailed = nullptr, bool* endMarkSeen = nullptr);
+                     bool* sendFailed = nullptr, bool* endMarkSeen = nullptr,
+                     ReplyBytes* bytes = nullptr);
 
 // The user-interface thread's command connection: ConnectServer,
 // SendReceive, DisconnectServer. The address and port are read from the
@@ -103,6 +110,17 @@ public:
     void DisconnectServer();
 
     bool connected() const { return fd_ >= 0; }
+    // The last SendReceive sent its command but not a single byte came back
+    // before the receive time-out or the close: an instrument that accepts
+    // connections but does not answer (hung, stopped). A malformed or cut
+    // reply is not silent.
+    bool lastReplySilent() const { return lastReplySilent_; }
+    // The last SendReceive could not send its command ("Send error").
+    bool lastSendFailed() const { return lastSendFailed_; }
+    // The last SendReceive's reply was cut: the connection closed or broke
+    // before the end mark arrived. (A reply whose end is found by the
+    // receive time-out is not cut.)
+    bool lastReplyCut() const { return lastReplyCut_; }
     // The errno of the last failed ConnectServer (0 before any failure).
     int lastConnectError() const { return lastConnectError_; }
     const LinkTiming& timing() const { return timing_; }
@@ -114,6 +132,9 @@ private:
     LinkTiming timing_;
     int fd_ = -1;
     int lastConnectError_ = 0;
+    bool lastReplySilent_ = false;
+    bool lastReplyCut_ = false;
+    bool lastSendFailed_ = false;
 };
 
 }  // namespace tarvelo::device

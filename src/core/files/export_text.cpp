@@ -38,6 +38,8 @@ namespace {
 // The time text of FormatSampleTime, with the date and time of the last
 // second kept per thread: a recording formats many samples of one second.
 void appendSampleTime(std::string& out, double timeMs) {
+    if (std::isnan(timeMs))
+        return;  // could not be read: empty
     if (!(timeMs >= 0.0) || std::trunc(timeMs / 1000.0) > 4294967295.0) {
         out += acquisition::kInvalidTimeText;
         return;
@@ -59,6 +61,8 @@ void appendSampleTime(std::string& out, double timeMs) {
 
 // common::formatValue without its allocation.
 void appendValue(std::string& out, double value, char decimalSeparator) {
+    if (std::isnan(value))
+        return;  // could not be read: empty
     char text[400];
     const auto result = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, 5);
     if (result.ec != std::errc())

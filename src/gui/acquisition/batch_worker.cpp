@@ -53,12 +53,16 @@ void BatchWorker::post(F f) {
 }
 
 void BatchWorker::error(const char* text) {
+    // After Cancel no further box appears: the readout is ending.
+    if (cancel_.load())
+        return;
     {
         std::lock_guard lock(mutex_);
         errorOpen_ = true;
     }
     post([this, text] {
-        ui_.error(text);
+        if (!cancel_.load())
+            ui_.error(text);
         std::lock_guard lock(mutex_);
         errorOpen_ = false;
         answered_.notify_all();
@@ -89,7 +93,12 @@ void BatchWorker::showStatus(int uiTextEntry) {
 }
 
 void BatchWorker::showSendError() {
-    post([this] { observer_.showSendError(); });
+    if (cancel_.load())
+        return;
+    post([this] {
+        if (!cancel_.load())
+            observer_.showSendError();
+    });
 }
 
 }  // namespace tarvelo::gui

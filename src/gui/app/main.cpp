@@ -8,6 +8,7 @@
 #include "app/process_values.h"
 #include "app/program.h"
 #include "app/program_paths.h"
+#include "common/atomic_file.h"
 
 namespace {
 
@@ -19,6 +20,9 @@ std::string environment(const char* name) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+    // A file-size limit makes writes fail (a box, the recording ended with its
+    // whole lines) instead of ending the program.
+    tarvelo::common::ignoreFileSizeSignal();
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tarvelo II"));
     QApplication::setApplicationVersion(QStringLiteral(TARVELO_VERSION));

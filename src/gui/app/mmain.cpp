@@ -301,6 +301,16 @@ void ThauptFenster::createControls() {
     statusBar()->setSizeGripEnabled(false);
     statusBar()->setFixedHeight(kStatusBarHeight);
     statusBar()->addWidget(statusText_, 1);
+    // Notes that the count in the status text must not overwrite.
+    streamNote_ = new QLabel(this);
+    streamNote_->setObjectName(QStringLiteral("StreamNote"));
+    streamNote_->setTextFormat(Qt::PlainText);
+    statusBar()->addPermanentWidget(streamNote_);
+    recordingSign_ = new QLabel(this);
+    recordingSign_->setObjectName(QStringLiteral("RecordingSign"));
+    recordingSign_->setTextFormat(Qt::PlainText);
+    statusBar()->addPermanentWidget(recordingSign_);
+    recordingSign_->hide();
 }
 
 void ThauptFenster::setConfigDialog(Tconfig* config) {
@@ -390,6 +400,8 @@ void ThauptFenster::ApplyLanguage() {
     if (sampling_)
         buttonCaption(Button::StartStopTransfer)
             ->setText(QString::fromStdString(values_.uiText[11]));
+    if (recording())
+        showRecordingSign(true);
     qtTranslations_.apply(language);
     bannerSubtitle_->setText(shownText(app::ProgramText::BannerSubtitle, language));
     bannerSubtitle_->adjustSize();
@@ -442,8 +454,11 @@ void ThauptFenster::SingleShootClick() {
     if (link_.ConnectServer() != 0)
         return;
     const std::string reply = link_.SendReceive(device::kCmdCurrentSample);
+    const bool cut = link_.lastReplyCut();
     link_.DisconnectServer();
-    const auto sample = device::parseCurrentSample(reply);
+    // A reply cut before its end mark by a broken connection is a failed
+    // exchange, not a sample with zeros dated 1970.
+    const auto sample = cut ? std::nullopt : device::parseCurrentSample(reply);
     if (!sample) {
         dialogs_.message(this, QString::fromLatin1(device::kErrX00),
                          QString::fromLatin1(device::kErrorCaption), QMessageBox::Critical,
@@ -462,7 +477,7 @@ void ThauptFenster::SingleShootClick() {
 
 void ThauptFenster::ClearListClick() {
     // The sampling thread is the memory's one writer while sampling runs.
-    if (sampling_ || values_.memory.RowCount() == 0)
+    if (sampling_ || waitingForQuietStream() || values_.memory.RowCount() == 0)
         return;
     const auto answer = dialogs_.message(this, QString::fromStdString(values_.uiText[27]),
                                          QString::fromStdString(values_.uiText[28]),

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QPointer>
 
@@ -188,6 +189,14 @@ public:
     void samplesStored(int32_t count) override;
     void samplesStoredRun(int32_t first, int32_t n) override;
     void memoryFull() override;
+    void streamResumed(int64_t recordsLost) override;
+    // After a stop whose "#L02" could not be sent: true while the window
+    // waits for the stream to go quiet before it enables the other writers.
+    bool waitingForQuietStream() const;
+    // The status bar's notes beside the status text: the recording sign and
+    // the note of an interrupted stream.
+    QLabel* recordingSignLabel() const { return recordingSign_; }
+    QLabel* streamNoteLabel() const { return streamNote_; }
     // "Load from file", "Delete Sample Data" (button and menu) and "Batch to
     // list": the commands besides the sampling thread that write the memory.
     void setMemoryWritersEnabled(bool enabled);
@@ -197,11 +206,19 @@ private:
     void setSamplingControlsEnabled(bool enabled);
     void showSampleCount();
     void samplingMemoryFull();
+    // The end of a stop: the list rebuilt, the controls enabled again.
+    void finishStop();
+    void waitForQuietStream();
 
     std::unique_ptr<acquisition::Check> check_;
     std::atomic<int32_t> latestCount_{0};
     std::atomic<bool> countPosted_{false};
     bool sampling_ = false;
+    QTimer* quietTimer_ = nullptr;
+    QElapsedTimer quietSince_;
+    uint64_t quietStored_ = 0;
+    QLabel* streamNote_ = nullptr;
+    QLabel* recordingSign_ = nullptr;
 
     // Sample files, export and batch readout (mmain_files.cpp).
 public:

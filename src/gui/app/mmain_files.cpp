@@ -362,8 +362,9 @@ void ThauptFenster::Batchtofile1Click() {
     if (path.isEmpty())
         return;
 
-    // The records go to the file only; the memory is left alone. An
-    // incomplete readout writes nothing.
+    // The records go to the file only; the memory is left alone. A readout
+    // that ends early (instrument lost, Cancel) writes the records read whole
+    // and says how many of all it holds.
     struct Outcome {
         acquisition::BatchSummary summary;
         acquisition::BatchFileResult result = acquisition::BatchFileResult::NoConnection;
@@ -374,18 +375,26 @@ void ThauptFenster::Batchtofile1Click() {
     runBatch(
         [outcome, target = localPath(path)](device::DeviceLink& link, acquisition::BatchUi& ui) {
             outcome->result =
-                acquisition::batchToFile(link, target, ui, &outcome->error, &outcome->summary);
+                acquisition::batchToFile(link, target, ui, &outcome->error, &outcome->summary,
+                                         acquisition::EarlyEnd::WriteRecordsRead);
             outcome->errorNumber = errno;
         },
         [this, outcome, path] {
-            if (outcome->result == acquisition::BatchFileResult::WriteFailed)
-                showFileError(failureText(app::ProgramText::WriteFailed,
-                                          values_.settings.language.load(), path,
+            const int language = values_.settings.language.load();
+            if (outcome->result == acquisition::BatchFileResult::WriteFailed) {
+                showFileError(failureText(app::ProgramText::WriteFailed, language, path,
                                           outcome->errorNumber, outcome->error));
-            else if (outcome->summary.end == acquisition::BatchEnd::Lost)
-                showTranslatedError(shownText(app::ProgramText::BatchLostToFile, values_.settings.language.load())
-                                        .arg(outcome->summary.read)
-                                        .arg(outcome->summary.records));
+                return;
+            }
+            if (outcome->result != acquisition::BatchFileResult::PartWritten)
+                return;
+            const auto text = outcome->summary.end == acquisition::BatchEnd::Cancelled
+                                  ? app::ProgramText::BatchCancelledToFile
+                                  : app::ProgramText::BatchLostToFile;
+            showTranslatedError(shownText(text, language)
+                                    .arg(outcome->summary.read)
+                                    .arg(outcome->summary.records)
+                                    .arg(QDir::toNativeSeparators(path)));
         });
 }
 

@@ -8,6 +8,7 @@
 #include <QAction>
 #include <QDir>
 #include <QFile>
+#include <QLabel>
 #include <QTimer>
 
 #include "acquisition/samplelistmodel.h"
@@ -102,9 +103,14 @@ void ThauptFenster::stopRecording(bool report) {
 }
 
 void ThauptFenster::showRecordingSign(bool on) {
+    // Beside the status text, so the sampling count does not hide it, and it
+    // stays while the instrument is away.
+    const QString sign =
+        on ? shownText(app::ProgramText::RecordingOn, values_.settings.language.load()) : QString();
+    recordingSign_->setText(sign);
+    recordingSign_->setVisible(on);
     if (graph_)
-        graph_->setRecordingSign(on ? shownText(app::ProgramText::RecordingOn, values_.settings.language.load())
-                                    : QString());
+        graph_->setRecordingSign(sign);
 }
 
 }  // namespace tarvelo::gui

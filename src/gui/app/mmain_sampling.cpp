@@ -7,12 +7,15 @@
 #include <QAction>
 #include <QLabel>
 #include <QMetaObject>
+#include <QTimer>
 #include <QToolButton>
 #include <QTreeView>
 
 #include "acquisition/measurement_memory.h"
 #include "acquisition/samplelistmodel.h"
 #include "app/process_values.h"
+#include "app/program_text.h"
+#include "app/shown_text.h"
 #include "device/replies.h"
 
 namespace tarvelo::gui {
@@ -27,6 +30,11 @@ constexpr int kStartSamplingEntry = 5;  // "Start Data sampling"
 constexpr int kStopSamplingEntry = 11;  // "Stop Data sampling"
 // The sampling status text, the same in every language.
 constexpr const char* kSamplesReceivedFormat = "%d data sets received";
+// After a stop whose "#L02" could not be sent, the instrument may go on
+// streaming: the other writers of the memory wait until the sampling thread
+// has stored nothing for this long (or its stream has closed).
+constexpr int kQuietAfterFailedStopMs = 1000;
+constexpr int kQuietPollMs = 100;
 
 }  // namespace
 
@@ -55,27 +63,73 @@ void ThauptFenster::StartStopTransferClick() {
     QLabel* caption = buttonCaption(Button::StartStopTransfer);
 
     if (!sampling_) {
+        // A start ends the wait of a failed stop: the controls stay disabled.
+        if (quietTimer_)
+            quietTimer_->stop();
         setSamplingControlsEnabled(false);
         caption->setText(QString::fromStdString(values_.uiText[kStopSamplingEntry]));
         sampling_ = true;
+        streamNote_->clear();
         // The reply is not examined.
         link_.SendReceive(device::kCmdStreamStart);
         link_.DisconnectServer();
+        if (check_)
+            check_->setStreamWanted(true);
         return;
     }
 
     caption->setText(QString::fromStdString(values_.uiText[kStartSamplingEntry]));
     sampling_ = false;
+    if (check_)
+        check_->setStreamWanted(false);
     // Without a connection the send fails and the link reports "Send error".
     link_.SendReceive(device::kCmdStreamStop);
+    const bool stopSent = connected && !link_.lastSendFailed();
+    link_.DisconnectServer();
+    if (!stopSent && check_ && check_->connected()) {
+        // The instrument was not told to stop and its records may keep
+        // coming: the sampling thread stays the memory's only writer until
+        // it has stored nothing for a second or its stream has closed.
+        waitForQuietStream();
+        return;
+    }
+    finishStop();
+}
+
+void ThauptFenster::finishStop() {
     // The list was left alone while sampling ran; it now shows the memory,
     // oldest first.
     listView1_->setUpdatesEnabled(false);
     model_->clear();
     model_->refill(values_.memory);
     listView1_->setUpdatesEnabled(true);
-    link_.DisconnectServer();
     setSamplingControlsEnabled(true);
+}
+
+void ThauptFenster::waitForQuietStream() {
+    if (!quietTimer_) {
+        quietTimer_ = new QTimer(this);
+        quietTimer_->setInterval(kQuietPollMs);
+        connect(quietTimer_, &QTimer::timeout, this, [this] {
+            const uint64_t stored = check_ ? check_->samplesStored() : 0;
+            if (stored != quietStored_) {
+                quietStored_ = stored;
+                quietSince_.restart();
+            }
+            if (!check_ || !check_->connected() ||
+                quietSince_.elapsed() >= kQuietAfterFailedStopMs) {
+                quietTimer_->stop();
+                finishStop();
+            }
+        });
+    }
+    quietStored_ = check_->samplesStored();
+    quietSince_.start();
+    quietTimer_->start();
+}
+
+bool ThauptFenster::waitingForQuietStream() const {
+    return quietTimer_ && quietTimer_->isActive();
 }
 
 // Sampling thread. Only the newest count matters: it is kept in an atomic and
@@ -117,7 +171,25 @@ void ThauptFenster::samplingMemoryFull() {
     buttonCaption(Button::StartStopTransfer)
         ->setText(QString::fromStdString(values_.uiText[kStartSamplingEntry]));
     sampling_ = false;
+    if (check_)
+        check_->setStreamWanted(false);
     setMemoryWritersEnabled(true);
+}
+
+// Sampling thread: the stream came back after a lost connection and the
+// thread has asked the instrument for it again.
+void ThauptFenster::streamResumed(int64_t recordsLost) {
+    QMetaObject::invokeMethod(
+        this,
+        [this, recordsLost] {
+            const int language = values_.settings.language.load();
+            streamNote_->setText(
+                recordsLost < 0
+                    ? shownText(app::ProgramText::StreamInterruptedUnknown, language)
+                    : shownText(app::ProgramText::StreamInterrupted, language)
+                          .arg(static_cast<qlonglong>(recordsLost)));
+        },
+        Qt::QueuedConnection);
 }
 
 }  // namespace tarvelo::gui
