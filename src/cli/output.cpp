@@ -23,7 +23,6 @@ namespace tarvelo::cli {
 
 namespace {
 
-using common::folderOf;
 using common::writeAll;
 
 std::string lowerExtension(const std::string& path) {
@@ -60,10 +59,11 @@ std::string exportTextOf(std::span<const acquisition::SampleRow> rows,
 
 }  // namespace
 
-std::optional<Target> targetFor(const std::optional<std::string>& out, bool batch,
+std::optional<Target> targetFor(const std::optional<std::string>& out,
+                                const std::optional<std::string>& format, bool batch,
                                 std::string& error) {
-    if (!out)
-        return Target::Stdout;
+    if (!out || *out == "-")
+        return format == "csv" ? Target::StdoutCsv : Target::Stdout;
     const std::string extension = lowerExtension(*out);
     if (extension == ".dat")
         return Target::SampleFile;
@@ -83,8 +83,12 @@ std::optional<Target> targetFor(const std::optional<std::string>& out, bool batc
 bool writeRows(Target target, const std::string& path, std::span<const acquisition::SampleRow> rows,
                const acquisition::SampleList& captions, std::string& error) {
     switch (target) {
-        case Target::Stdout: {
-            if (writeAll(STDOUT_FILENO, exportTextOf(rows, captions, "\n")))
+        case Target::Stdout:
+        case Target::StdoutCsv: {
+            const std::string text = target == Target::Stdout
+                                          ? exportTextOf(rows, captions, "\n")
+                                          : files::csvText(rows, captions);
+            if (writeAll(STDOUT_FILENO, text))
                 return true;
             error = std::string("cannot write to standard output: ") + std::strerror(errno);
             return false;
@@ -110,14 +114,11 @@ bool writeRows(Target target, const std::string& path, std::span<const acquisiti
                 list.setCaption(column, captions.caption(column));
             for (const auto& row : rows)
                 list.addRow(row);
-            // Written under a temporary name and renamed, so a failed write
-            // leaves an existing file as it was.
-            TemporaryFile temporary;
-            if (!temporary.create(path, error))
-                return false;
-            if (!files::writeWorkbook(temporary.path(), list, &error))
-                return false;
-            return temporary.commit(error);
+            // Replaced in one step: a failed write leaves an existing file.
+            if (files::writeWorkbook(path, list, &error))
+                return true;
+            error = path + ": " + error;
+            return false;
         }
         case Target::BatchFile:
             error = "a batch file holds batch records only";
@@ -128,22 +129,43 @@ bool writeRows(Target target, const std::string& path, std::span<const acquisiti
 
 // ---- LineOutput -----------------------------------------------------------------
 
-bool LineOutput::write(std::string_view bytes) {
+LineOutput::LineOutput() {
+    struct stat status {};
+    regularFile_ = ::fstat(STDOUT_FILENO, &status) == 0 && S_ISREG(status.st_mode);
+}
+
+bool LineOutput::write(std::string_view bytes, uint64_t lines) {
     if (failed_)
         return false;
     buffer_.append(bytes);
+    bufferedLines_ += lines;
     return buffer_.size() < 64 * 1024 || writeBuffer();
 }
 
 bool LineOutput::writeBuffer() {
     if (failed_)
         return false;
+    if (buffer_.empty())
+        return true;
+    // Where the last whole line ends, to cut a partial write back to.
+    // (Appending, the writes go to the end wherever the offset stands.)
+    off_t before = -1;
+    if (regularFile_) {
+        struct stat status {};
+        before = (::fcntl(STDOUT_FILENO, F_GETFL) & O_APPEND) != 0
+                     ? (::fstat(STDOUT_FILENO, &status) == 0 ? status.st_size : -1)
+                     : ::lseek(STDOUT_FILENO, 0, SEEK_CUR);
+    }
     if (!writeAll(STDOUT_FILENO, buffer_)) {
         failed_ = true;
         error_ = std::string("cannot write to standard output: ") + std::strerror(errno);
+        if (before >= 0 && ::ftruncate(STDOUT_FILENO, before) == 0)
+            ::lseek(STDOUT_FILENO, before, SEEK_SET);
         return false;
     }
     buffer_.clear();
+    written_ += bufferedLines_;
+    bufferedLines_ = 0;
     return true;
 }
 
@@ -152,67 +174,6 @@ bool LineOutput::flush(std::string& error) {
         return true;
     error = error_;
     return false;
-}
-
-// ---- TemporaryFile ----------------------------------------------------------------
-
-bool TemporaryFile::create(const std::string& target, std::string& error) {
-    abandon();
-    target_ = target;
-    const auto slash = target.find_last_of('/');
-    temporary_ = folderOf(target) + "/." +
-                 (slash == std::string::npos ? target : target.substr(slash + 1)) + ".XXXXXX";
-    const int fd = ::mkstemp(temporary_.data());
-    if (fd < 0) {
-        error = "cannot create a file in " + folderOf(target) + ": " + std::strerror(errno);
-        temporary_.clear();
-        return false;
-    }
-    ::close(fd);
-    return true;
-}
-
-bool TemporaryFile::commit(std::string& error) {
-    auto failed = [&](const std::string& what) {
-        error = what + ": " + std::strerror(errno);
-        abandon();
-        return false;
-    };
-    const int fd = ::open(temporary_.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return failed("cannot open " + temporary_);
-    const bool flushed = ::fsync(fd) == 0;
-    ::close(fd);
-    if (!flushed)
-        return failed("cannot write " + temporary_ + " to the disk");
-    struct stat existing {};
-    mode_t mode;
-    if (::stat(target_.c_str(), &existing) == 0 && S_ISREG(existing.st_mode)) {
-        mode = existing.st_mode & 07777;
-    } else {
-        // Read without changing it for longer than this instant; the other
-        // threads of the program create no files meanwhile.
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        mode = 0666 & ~mask;
-    }
-    if (::chmod(temporary_.c_str(), mode) != 0)
-        return failed("cannot set the permissions of " + temporary_);
-    if (::rename(temporary_.c_str(), target_.c_str()) != 0)
-        return failed("cannot replace " + target_);
-    temporary_.clear();
-    const int folder = ::open(folderOf(target_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folder >= 0) {
-        ::fsync(folder);
-        ::close(folder);
-    }
-    return true;
-}
-
-void TemporaryFile::abandon() {
-    if (!temporary_.empty())
-        ::unlink(temporary_.c_str());
-    temporary_.clear();
 }
 
 // ---- Progress -----------------------------------------------------------------

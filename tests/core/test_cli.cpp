@@ -232,7 +232,7 @@ TEST_F(CliTest, SignalsEndARecordingCleanly) {
         ASSERT_TRUE(waitFor([&] { return instrument->recordsSent() > before + 200; }));
         ::kill(child.pid(), signal);
         const Outcome run = child.wait();
-        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(run.status, 128 + signal) << run.err;
         EXPECT_TRUE(waitFor([&] { return !instrument->streaming(); }));
         EXPECT_EQ(instrument->commandLog().back(), "#L02");
         // The export file in Windows-1252 with every sample so far, numbered
@@ -333,7 +333,10 @@ TEST_F(CliTest, FailuresNameTheirCauseAndExitCode) {
         std::string cause;
     } usage[] = {
         {{"--address", "127.0.0.1", "record", "--samples", "5", "--rate", "13"}, 2, "0 to 12"},
-        {{"--address", "127.0.0.1", "record", "--rate", "3"}, 2, "--samples N or --seconds S"},
+        {{"--address", "127.0.0.1", "record", "--seconds", "0.0004"}, 2, "rounds to 0 ms"},
+        {{"--address", "127.0.0.1", "record", "--seconds", "1", "--format", "csv", "--out", "x.asc"},
+         2,
+         "follows its extension"},
         {{"--address", "127.0.0.1", "shot", "--out", "x.pdf"}, 2, "unknown extension"},
         {{"--address", "127.0.0.1", "record", "--seconds", "1", "--out", "x.txt"},
          2,
@@ -366,9 +369,13 @@ TEST_F(CliTest, FailuresNameTheirCauseAndExitCode) {
     instrument->setCommandFault(sim::CommandFault::None);
     instrument->clearReplyOverrides();
     instrument->setStreamFault(sim::StreamFault::Stall);
-    const Outcome stalled = run(at({"record", "--seconds", "0.5", "--out", dir.file("quiet.csv")}));
+    const Outcome stalled = run(
+        at({"record", "--seconds", "0.5", "--stall", "0.3", "--out", dir.file("quiet.csv")}));
     EXPECT_EQ(stalled.status, 1);
     EXPECT_NE(stalled.err.find("no data on the stream of 127.0.0.1:"), std::string::npos)
+        << stalled.err;
+    EXPECT_NE(stalled.err.find("for 0.3 s; the run ended early; nothing was recorded"),
+              std::string::npos)
         << stalled.err;
     EXPECT_EQ(instrument->commandLog().back(), "#L02");
 

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <optional>
 #include <sys/socket.h>
 
 #include "acquisition/stream_assembler.h"
@@ -50,6 +52,7 @@ RecordingResult recordStream(const RecordingPlan& plan, RecordingSink& sink,
         result.end = RecordingEnd::ConnectFailed;
         result.error = device::describeConnectFailure(plan.address, streamPort, errno,
                                                       plan.timing.connectTimeout);
+        sink.ended(result);
         return result;
     }
 
@@ -60,6 +63,7 @@ RecordingResult recordStream(const RecordingPlan& plan, RecordingSink& sink,
         result.error = std::move(error);
         // The stream may have been started all the same; stopping it costs little.
         sendCommand(plan, device::kCmdStreamStop);
+        sink.ended(result);
         return result;
     }
 
@@ -67,21 +71,11 @@ RecordingResult recordStream(const RecordingPlan& plan, RecordingSink& sink,
     StreamAssembler stream(sampleRate, kStreamBufferSize);
     const auto start = Clock::now();
     auto lastData = start;
+    // The device time at which the run ends, set by the first sample.
+    std::optional<double> endTimeMs;
     for (;;) {
         if (stop.load()) {
             result.end = RecordingEnd::Stopped;
-            break;
-        }
-        const auto now = Clock::now();
-        if (plan.duration.count() > 0 && now - start >= plan.duration) {
-            result.end = RecordingEnd::Completed;
-            // A run that received nothing at all recorded nothing, however
-            // short it was.
-            if (result.records == 0 && stream.heldBytes() == 0) {
-                result.end = RecordingEnd::StreamStalled;
-                result.error = "no data on the stream of " + plan.address + ":" +
-                               std::to_string(streamPort) + " during the run";
-            }
             break;
         }
         const ssize_t n = ::recv(streamFd, stream.receiveSpace(), stream.receiveRoom(), 0);
@@ -89,17 +83,31 @@ RecordingResult recordStream(const RecordingPlan& plan, RecordingSink& sink,
             lastData = Clock::now();
             stream.received(static_cast<std::size_t>(n));
             result.records += stream.takeRecords();
+            const SampleRow* rows = stream.rows();
             std::size_t count = stream.rowCount();
-            if (plan.samples > 0)
-                count = static_cast<std::size_t>(
-                    std::min<uint64_t>(count, plan.samples - result.samples));
-            if (count > 0 && !sink.samples(stream.rows(), count)) {
+            bool complete = false;
+            if (plan.samples > 0 && count >= plan.samples - result.samples) {
+                count = static_cast<std::size_t>(plan.samples - result.samples);
+                complete = true;
+            }
+            if (plan.duration.count() > 0 && count > 0) {
+                if (!endTimeMs)
+                    endTimeMs = rows[0].timeMs + static_cast<double>(plan.duration.count());
+                const auto last = std::find_if(rows, rows + count, [&](const SampleRow& row) {
+                    return row.timeMs >= *endTimeMs;
+                });
+                if (last != rows + count) {
+                    count = static_cast<std::size_t>(last - rows);
+                    complete = true;
+                }
+            }
+            if (count > 0 && !sink.samples(rows, count)) {
                 result.end = RecordingEnd::SinkFailed;
                 break;
             }
             result.samples += count;
             sink.progress({result.samples, result.records, lastData - start});
-            if (plan.samples > 0 && result.samples >= plan.samples) {
+            if (complete) {
                 result.end = RecordingEnd::Completed;
                 break;
             }
@@ -112,12 +120,11 @@ RecordingResult recordStream(const RecordingPlan& plan, RecordingSink& sink,
             sink.progress({result.samples, result.records, quiet - start});
             if (quiet - lastData >= plan.stallLimit) {
                 result.end = RecordingEnd::StreamStalled;
-                result.error =
-                    "no data on the stream of " + plan.address + ":" + std::to_string(streamPort) +
-                    " for " +
-                    std::to_string(
-                        std::chrono::duration_cast<std::chrono::seconds>(plan.stallLimit).count()) +
-                    " s";
+                char seconds[32];
+                std::snprintf(seconds, sizeof seconds, "%g s",
+                              std::chrono::duration<double>(plan.stallLimit).count());
+                result.error = "no data on the stream of " + plan.address + ":" +
+                               std::to_string(streamPort) + " for " + seconds;
                 break;
             }
             continue;
@@ -138,6 +145,7 @@ RecordingResult recordStream(const RecordingPlan& plan, RecordingSink& sink,
         stopError = "the stream was not stopped (" + stopError + ")";
         result.error = result.error.empty() ? stopError : result.error + "; " + stopError;
     }
+    sink.ended(result);
     return result;
 }
 

@@ -22,9 +22,11 @@ struct RecordingPlan {
     std::string address;
     int32_t port = 0;        // command port; the stream is on port + 2
     int32_t sampleRate = 6;  // SampleRate index, 0..12
-    // The run ends after this many samples (0: no limit) or this long after
-    // the stream was started (0: no limit), whichever comes first, or when
-    // `stop` is set.
+    // The run ends after this many samples (0: no limit), or before the
+    // first sample whose device time is `duration` or more after the first
+    // sample's (0: no limit), whichever comes first, or when `stop` is set.
+    // The device clock decides, so a run of S seconds holds the same samples
+    // however the records are delayed on their way.
     uint64_t samples = 0;
     std::chrono::milliseconds duration{0};
     // A stream that sends nothing for this long ends the run as a failure.
@@ -38,7 +40,10 @@ struct RecordingProgress {
     std::chrono::steady_clock::duration elapsed{};
 };
 
-// Where the samples go. Called on the recording's thread.
+struct RecordingResult;
+
+// Where the samples go: a file writer, standard output, a publisher. Called
+// on the recording's thread; a sink never touches the connection.
 class RecordingSink {
 public:
     virtual ~RecordingSink() = default;
@@ -47,10 +52,12 @@ public:
     virtual bool samples(const SampleRow* rows, std::size_t n) = 0;
     // After every receive and every quiet interval (at least every 100 ms).
     virtual void progress(const RecordingProgress& progress) { (void)progress; }
+    // Once, after "#L02" was sent (or could not be), however the run ended.
+    virtual void ended(const RecordingResult& result) { (void)result; }
 };
 
 enum class RecordingEnd {
-    Completed,      // the sample count or the duration was reached
+    Completed,      // the sample count or the duration (device time) was reached
     Stopped,        // `stop` was set
     ConnectFailed,  // the stream port or the command port could not be reached
     StartFailed,    // "#L01" could not be sent

@@ -170,6 +170,14 @@ void RecordWriter::run() {
                 return;
             }
             size_ += static_cast<off_t>(text.size());
+            if (countingHeader_) {
+                const std::string header = countingHeader_(number);
+                if (::pwrite(fd_, header.data(), header.size(), 0) !=
+                    static_cast<ssize_t>(header.size())) {
+                    fail(systemError("cannot write the file's header"));
+                    return;
+                }
+            }
             written_.store(number);
             batch.clear();
             unsynced = true;
@@ -177,7 +185,8 @@ void RecordWriter::run() {
 
         const auto now = std::chrono::steady_clock::now();
         if (unsynced && (last || now - lastSync >= kSyncInterval)) {
-            if (::fdatasync(fd_) != 0) {
+            // A pipe or a terminal has nothing to flush (EINVAL).
+            if (::fdatasync(fd_) != 0 && errno != EINVAL) {
                 fail(systemError("cannot write the file to the disk"));
                 return;
             }

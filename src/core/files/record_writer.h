@@ -20,7 +20,8 @@ class SampleList;
 
 namespace tarvelo::files {
 
-// Appends one text line per sample to a file from a thread of its own, so
+// Appends one text line per sample to a file (or a pipe, a terminal: what
+// cannot be flushed to a disk is not) from a thread of its own, so
 // that the producer (the sampling thread) never waits on the disk.
 //
 // The producer hands samples over with append(); they wait in a queue that
@@ -40,6 +41,11 @@ public:
     // included. Called on the writer thread only.
     using LineFormatter =
         std::function<void(std::string& out, uint64_t number, const acquisition::SampleRow& row)>;
+    // A header that counts the lines (the sample file's row count): given the
+    // lines in the file, it returns the header, always of the same size. It
+    // is written over the old one after every batch of lines, so the header
+    // never counts a line the file does not hold.
+    using HeaderFormatter = std::function<std::string(uint64_t lines)>;
 
     static constexpr std::chrono::milliseconds kWriteInterval{250};
     static constexpr std::chrono::milliseconds kSyncInterval{1000};
@@ -57,6 +63,8 @@ public:
     // writer is opened once).
     bool open(const std::string& path, std::string header, LineFormatter formatLine,
               std::string* error = nullptr, std::size_t maxQueued = kDefaultMaxQueued);
+    // Before open(): the header is rewritten with the line count as it grows.
+    void setCountingHeader(HeaderFormatter header) { countingHeader_ = std::move(header); }
 
     // Hands samples to the writer. Returns at once: only a lock and a copy
     // into the queue; never waits for the disk. Dropped after a failure or
@@ -87,6 +95,7 @@ private:
 
     std::string path_;
     LineFormatter formatLine_;
+    HeaderFormatter countingHeader_;
     std::size_t maxQueued_ = kDefaultMaxQueued;
     int fd_ = -1;
     off_t size_ = 0;  // bytes of whole lines in the file; writer thread only
