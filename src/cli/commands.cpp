@@ -417,7 +417,7 @@ int runRecord(Context& context) {
     // One line: why the run ended, what is left and where.
     std::string cause = result.error;
     auto add = [&cause](const std::string& text) {
-        if (!text.empty())
+        if (!text.empty() && cause.find(text) == std::string::npos)
             cause += (cause.empty() ? "" : "; ") + text;
     };
     if (result.end == RecordingEnd::SinkFailed)

@@ -139,6 +139,9 @@ bool LineOutput::write(std::string_view bytes, uint64_t lines) {
         return false;
     buffer_.append(bytes);
     bufferedLines_ += lines;
+    // A text without samples is a header line.
+    if (lines == 0)
+        bufferedHeaders_ += static_cast<uint64_t>(std::count(bytes.begin(), bytes.end(), '\n'));
     return buffer_.size() < 64 * 1024 || writeBuffer();
 }
 
@@ -147,8 +150,9 @@ bool LineOutput::writeBuffer() {
         return false;
     if (buffer_.empty())
         return true;
-    // Where the last whole line ends, to cut a partial write back to.
-    // (Appending, the writes go to the end wherever the offset stands.)
+    // Where the output ends before this write, to cut a partial write back
+    // to its last whole line. (Appending, the writes go to the end wherever
+    // the offset stands.)
     off_t before = -1;
     if (regularFile_) {
         struct stat status {};
@@ -156,16 +160,32 @@ bool LineOutput::writeBuffer() {
                      ? (::fstat(STDOUT_FILENO, &status) == 0 ? status.st_size : -1)
                      : ::lseek(STDOUT_FILENO, 0, SEEK_CUR);
     }
-    if (!writeAll(STDOUT_FILENO, buffer_)) {
+    std::size_t done = 0;
+    while (done < buffer_.size()) {
+        const ssize_t n = ::write(STDOUT_FILENO, buffer_.data() + done, buffer_.size() - done);
+        if (n >= 0) {
+            done += static_cast<std::size_t>(n);
+            continue;
+        }
+        if (errno == EINTR)
+            continue;
         failed_ = true;
         error_ = std::string("cannot write to standard output: ") + std::strerror(errno);
-        if (before >= 0 && ::ftruncate(STDOUT_FILENO, before) == 0)
-            ::lseek(STDOUT_FILENO, before, SEEK_SET);
+        // The lines that went out whole stay (a pipe keeps even a cut one:
+        // it cannot be taken back).
+        const auto lastEnd = done == 0 ? std::string::npos : buffer_.rfind('\n', done - 1);
+        const std::size_t whole = lastEnd == std::string::npos ? 0 : lastEnd + 1;
+        if (before >= 0 && ::ftruncate(STDOUT_FILENO, before + static_cast<off_t>(whole)) == 0)
+            ::lseek(STDOUT_FILENO, before + static_cast<off_t>(whole), SEEK_SET);
+        const auto lines =
+            static_cast<uint64_t>(std::count(buffer_.begin(), buffer_.begin() + whole, '\n'));
+        written_ += lines > bufferedHeaders_ ? lines - bufferedHeaders_ : 0;
         return false;
     }
     buffer_.clear();
     written_ += bufferedLines_;
     bufferedLines_ = 0;
+    bufferedHeaders_ = 0;
     return true;
 }
 

@@ -53,7 +53,8 @@ bool writeRows(Target target, const std::string& path, std::span<const acquisiti
 class LineOutput {
 public:
     LineOutput();
-    // `bytes` holds `lines` whole lines. False once a write has failed.
+    // `bytes` holds `lines` whole sample lines, or (0) header lines. False
+    // once a write has failed.
     bool write(std::string_view bytes, uint64_t lines = 0);
     // Writes what is buffered.
     bool flush(std::string& error);
@@ -66,6 +67,7 @@ private:
 
     std::string buffer_;
     uint64_t bufferedLines_ = 0;
+    uint64_t bufferedHeaders_ = 0;  // lines in the buffer that hold no sample
     uint64_t written_ = 0;
     std::string error_;
     bool failed_ = false;

@@ -33,7 +33,9 @@ namespace tarvelo::files {
 // Memory is bounded: when more than `maxQueued` samples wait (the disk has
 // fallen minutes behind), the recording fails instead of growing without end
 // or blocking the producer. After a failure further samples are dropped; the
-// file keeps every line written before it, with no gap and no doubled line.
+// file keeps every whole line written before it (a batch that fails part-way
+// keeps the lines that went out whole), with no gap and no doubled line, and
+// written() counts them.
 class RecordWriter {
 public:
     // Appends the whole line of the sample numbered `number` (1, 2, ... in
@@ -92,6 +94,8 @@ private:
     void fail(std::string reason);
     // Writes all of `bytes`; false with the reason on error.
     bool writeAll(const std::string& bytes, std::string* reason);
+    // Writes all of `bytes`; false (errno set) on error, `done` bytes went out.
+    bool writeSome(const std::string& bytes, std::size_t& done);
 
     std::string path_;
     LineFormatter formatLine_;
