@@ -472,8 +472,13 @@ int runBatch(Context& context) {
     bool written = false;
     if (*target == Target::BatchFile) {
         const auto result = acquisition::batchToFile(link.device(), part, ui, &error, &summary);
-        if (result == acquisition::BatchFileResult::WriteFailed)
-            return fail(path + ": " + error + "; the data sets read were not written");
+        if (result == acquisition::BatchFileResult::WriteFailed) {
+            const auto colon = error.rfind(": ");
+            return fail("cannot write " + path + ": " +
+                        (colon == std::string::npos ? error : error.substr(colon + 2)) + "; " +
+                        count(static_cast<uint64_t>(summary.read), "data set") +
+                        " read were not written");
+        }
         written = ::access(part.c_str(), F_OK) == 0;
     } else {
         acquisition::MeasurementMemory scratch;
@@ -492,9 +497,14 @@ int runBatch(Context& context) {
     const bool asAsked = complete || cancelled;
     const std::string name = path.empty() ? std::string("standard output") : asAsked ? path : part;
     if (*target != Target::BatchFile && (!ui.rows.empty() || complete)) {
+        const std::string to = path.empty() ? path : asAsked ? path : part;
         written = writeRows(*target, path.empty() ? path : part, ui.rows, captions, error);
-        if (!written)
+        if (!written) {
+            // Named as asked for, not by the partial twin it went to.
+            if (!path.empty())
+                error.replace(error.find(part), part.size(), to);
             return fail(error + "; " + count(ui.rows.size(), "data set") + " read were not written");
+        }
     }
     if (written && asAsked && !path.empty() && !rename(part, path, error))
         return fail(error);

@@ -80,6 +80,21 @@ std::optional<Target> targetFor(const std::optional<std::string>& out,
     return std::nullopt;
 }
 
+namespace {
+
+// A failed write names the file asked for, never the temporary one beside
+// it: "cannot write PATH: the system's reason".
+bool named(bool written, const std::string& path, std::string& error) {
+    if (written)
+        return true;
+    const auto colon = error.rfind(": ");
+    error = "cannot write " + path + ": " +
+            (colon == std::string::npos ? error : error.substr(colon + 2));
+    return false;
+}
+
+}  // namespace
+
 bool writeRows(Target target, const std::string& path, std::span<const acquisition::SampleRow> rows,
                const acquisition::SampleList& captions, std::string& error) {
     switch (target) {
@@ -102,12 +117,15 @@ bool writeRows(Target target, const std::string& path, std::span<const acquisiti
             }
             acquisition::MeasurementMemory memory;
             memory.load(std::vector<acquisition::SampleRow>(rows.begin(), rows.end()));
-            return files::saveSampleFile(path, memory, &error);
+            return named(files::saveSampleFile(path, memory, &error), path, error);
         }
         case Target::ExportFile:
-            return files::saveExportFile(path, exportTextOf(rows, captions, "\r\n"), &error);
+            return named(
+                files::saveExportFile(path, exportTextOf(rows, captions, "\r\n"), &error), path,
+                error);
         case Target::Csv:
-            return common::writeFileAtomically(path, files::csvText(rows, captions), &error);
+            return named(common::writeFileAtomically(path, files::csvText(rows, captions), &error),
+                         path, error);
         case Target::Workbook: {
             acquisition::SampleList list;
             for (int column = 0; column < 6; ++column)
@@ -115,10 +133,7 @@ bool writeRows(Target target, const std::string& path, std::span<const acquisiti
             for (const auto& row : rows)
                 list.addRow(row);
             // Replaced in one step: a failed write leaves an existing file.
-            if (files::writeWorkbook(path, list, &error))
-                return true;
-            error = path + ": " + error;
-            return false;
+            return named(files::writeWorkbook(path, list, &error), path, error);
         }
         case Target::BatchFile:
             error = "a batch file holds batch records only";

@@ -23,6 +23,7 @@
 #include "app/settings.h"
 #include "common/numbers.h"
 #include "device/mtrans.h"
+#include "device/replies.h"
 #include "files/csv_text.h"
 #include "files/sample_file.h"
 #include "fixtures.h"
@@ -430,8 +431,9 @@ uint64_t checkSamples(Out out, const std::string& path, bool cutLast, const std:
             return k - 1;
         }
     }
-    if (from != bytes.size())
+    if (from != bytes.size()) {
         EXPECT_TRUE(cutLast) << what << ": the last line lacks its end";
+    }
     return k;
 }
 
@@ -609,14 +611,16 @@ TEST_F(CliTest, FaultMatrixKeepsEverySampleAndTellsAnEarlyEnd) {
         } else if (signal != 0 || fault == Fault::Limit) {
             EXPECT_EQ(run.status, signal != 0 ? 128 + signal : 0) << run.err;
             kept = out == Out::Stdout ? growing : file;
-            if (out != Out::Stdout)
+            if (out != Out::Stdout) {
                 EXPECT_FALSE(exists(file + ".part"));
+            }
         } else {
             EXPECT_EQ(run.status, 1) << run.err;
             kept = out == Out::Stdout ? (mounted ? copy + "/stdout" : growing)
                                       : where + "/" + name + ".part";
-            if (out != Out::Stdout)
+            if (out != Out::Stdout) {
                 EXPECT_FALSE(exists(where + "/" + name)) << "a partial run under the final name";
+            }
         }
         uint64_t samples = 0;
         if (out == Out::Xlsx && kept == file) {
@@ -629,10 +633,12 @@ TEST_F(CliTest, FaultMatrixKeepsEverySampleAndTellsAnEarlyEnd) {
                                    what);
         }
         EXPECT_GT(samples, 0u);
-        if (fault == Fault::Vanish)
+        if (fault == Fault::Vanish) {
             EXPECT_EQ(samples, kDropAfter) << "every record sent reached the file";
-        if (fault == Fault::Limit)
-            EXPECT_EQ(samples, out == Out::Dat ? 10240u : 0u);
+        }
+        if (fault == Fault::Limit) {
+            EXPECT_EQ(samples, 10240u);
+        }
         if (fault != Fault::Kill) {
             const bool partial = run.status == 1;
             const std::string keptName =
@@ -643,8 +649,9 @@ TEST_F(CliTest, FaultMatrixKeepsEverySampleAndTellsAnEarlyEnd) {
                       std::string::npos)
                 << run.err;
         }
-        if (fault == Fault::DiskFull)
+        if (fault == Fault::DiskFull) {
             EXPECT_NE(run.err.find("No space left on device"), std::string::npos) << run.err;
+        }
     };
     std::atomic<std::size_t> next{0};
     std::vector<std::thread> workers;
@@ -655,6 +662,100 @@ TEST_F(CliTest, FaultMatrixKeepsEverySampleAndTellsAnEarlyEnd) {
         });
     for (auto& worker : workers)
         worker.join();
+}
+
+// The batch readout against the faults a long one meets: every data set
+// read is written, and the status and message tell an early end.
+TEST_F(CliTest, FaultMatrixOfTheBatchReadout) {
+    enum class BatchFault { Vanish, Hang, Cancel, DiskFull };
+    const bool mountable = canMount(dir);
+    constexpr int kRecords = 5;  // "#M01" answers 4
+    auto runCell = [&](BatchFault fault) {
+        static const char* const names[] = {"vanishes", "hangs", "Cancel (SIGINT)", "disk full"};
+        const std::string what = std::string("batch x ") + names[static_cast<int>(fault)];
+        SCOPED_TRACE(what);
+        if (fault == BatchFault::DiskFull && !mountable) {
+            std::printf("skipped %s: needs root to mount a small file system\n", what.c_str());
+            return;
+        }
+        test::TempDir cellDir;
+        const std::string folder = cellDir.file("out");
+        const std::string copy = cellDir.file("copy");
+        std::filesystem::create_directory(folder);
+        std::filesystem::create_directory(copy);
+        const std::string file = folder + "/batch.csv";
+
+        sim::InstrumentConfig config;
+        config.batchCount = kRecords;
+        sim::Instrument instrument(config);
+        ASSERT_TRUE(instrument.start());
+        const std::vector<std::string> arguments{"--address", "127.0.0.1", "--port",
+                                                 std::to_string(instrument.commandPort()),
+                                                 "batch", "--out", file};
+        Child child(cellDir, fault == BatchFault::DiskFull
+                                 ? inSmallFileSystem(folder, copy, "filled", false, arguments)
+                                 : arguments,
+                    fault == BatchFault::DiskFull);
+        ASSERT_GT(child.pid(), 0);
+        if (fault != BatchFault::DiskFull) {
+            // Two data sets read, the third under way.
+            ASSERT_TRUE(waitFor([&] {
+                const auto log = instrument.commandLog();
+                return std::count(log.begin(), log.end(), device::batchTimeCommand(2)) > 0;
+            }));
+            if (fault == BatchFault::Vanish)
+                instrument.setCommandFault(sim::CommandFault::RefuseConnections);
+            if (fault == BatchFault::Hang)
+                instrument.setCommandFault(sim::CommandFault::NoReply);
+            if (fault == BatchFault::Cancel)
+                ::kill(child.pid(), SIGINT);
+        }
+        const Outcome run = child.wait();
+
+        if (fault == BatchFault::DiskFull) {
+            EXPECT_EQ(run.status, 1);
+            EXPECT_NE(run.err.find("cannot write " + file + ": No space left on device"),
+                      std::string::npos)
+                << run.err;
+            EXPECT_NE(run.err.find("No space left on device"), std::string::npos) << run.err;
+            EXPECT_NE(run.err.find(std::to_string(kRecords) + " data sets read were not written"),
+                      std::string::npos)
+                << run.err;
+            EXPECT_FALSE(exists(copy + "/batch.csv"));
+            EXPECT_FALSE(exists(copy + "/batch.csv.part"));
+            return;
+        }
+        EXPECT_EQ(run.status, fault == BatchFault::Cancel ? 128 + SIGINT : 1) << run.err;
+        // Under the name asked for when the readout ended as asked (or went
+        // on with the silent queries left empty), else as .part.
+        const std::string kept = exists(file) ? file : file + ".part";
+        if (fault != BatchFault::Hang) {
+            EXPECT_EQ(kept, fault == BatchFault::Cancel ? file : file + ".part");
+        }
+        const auto rows = lines(test::readFile(kept), "\r\n");
+        ASSERT_GE(rows.size(), 3u) << "the header and at least the two data sets read";
+        const std::size_t read = rows.size() - 1;
+        for (std::size_t k = 1; k <= std::min<std::size_t>(read, 2); ++k) {
+            const auto data = fields(rows[k], ',');
+            ASSERT_EQ(data.size(), 6u);
+            EXPECT_EQ(data[0], std::to_string(k));
+            for (int c = 0; c < 4; ++c)
+                EXPECT_EQ(data[static_cast<std::size_t>(c) + 2],
+                          common::formatValue(10.0 * (c + 1) + 2.5 + 0.25 * double(k - 1), '.'));
+        }
+        if (fault != BatchFault::Hang) {
+            EXPECT_NE(run.err.find("after " + std::to_string(read) + " of " +
+                                   std::to_string(kRecords) + " data sets; they are in " + kept),
+                      std::string::npos)
+                << run.err;
+        }
+    };
+    std::vector<std::thread> cells;
+    for (BatchFault fault :
+         {BatchFault::Vanish, BatchFault::Hang, BatchFault::Cancel, BatchFault::DiskFull})
+        cells.emplace_back(runCell, fault);
+    for (auto& cell : cells)
+        cell.join();
 }
 
 }  // namespace
