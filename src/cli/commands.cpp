@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
+#include <thread>
 #include <span>
 #include <unistd.h>
 #include <vector>
@@ -21,7 +22,10 @@
 #include "common/atomic_file.h"
 #include "cli/output.h"
 #include "cli/record_output.h"
+#include "cli/run_lock.h"
 #include "device/replies.h"
+#include "files/csv_text.h"
+#include "files/export_text.h"
 #include "files/sample_file.h"
 
 namespace tarvelo::cli {
@@ -301,25 +305,69 @@ int runShot(Context& context) {
     const auto target = targetOf(context, status);
     if (!target)
         return status;
+    const Options& options = context.options;
 
     Link link(context);
     acquisition::SampleList captions;
     std::string error;
     if (!readCaptions(link, captions, error))
         return fail(error);
-    const auto reply = link.exchange(device::kCmdCurrentSample, error);
-    if (!reply)
-        return fail(error);
-    const auto sample = device::parseCurrentSample(*reply);
-    if (!sample)
-        return fail(wrongEcho(device::kCmdCurrentSample));
 
-    SampleRow row{};
-    for (int c = 0; c < 4; ++c)
-        row.channel[c] = sample->channel[static_cast<std::size_t>(c)];
-    row.timeMs = sample->timeMs;
-    if (!writeRows(*target, outPath(context), std::span<const SampleRow>(&row, 1), captions, error))
+    // Polling: the units once, then one reading every interval, each on
+    // standard output as it is taken.
+    const uint64_t wanted = options.count.value_or(1);
+    const bool polling = options.count.has_value();
+    if (polling)
+        catchStopSignals();
+    LineOutput out;
+    if (polling && isStdout(*target)) {
+        std::string header = *target == Target::StdoutCsv ? files::csvHeaderLine(captions)
+                                                          : files::exportHeaderLine(captions);
+        if (*target == Target::Stdout)
+            header.erase(header.size() - 2, 1);
+        out.write(header);
+    }
+    std::vector<SampleRow> rows;
+    auto next = std::chrono::steady_clock::now();
+    for (uint64_t n = 1; wanted == 0 || n <= wanted; ++n) {
+        if (stopRequest().load())
+            break;
+        const auto reply = link.exchange(device::kCmdCurrentSample, error);
+        if (!reply)
+            return fail(error);
+        const auto sample = device::parseCurrentSample(*reply);
+        if (!sample)
+            return fail(wrongEcho(device::kCmdCurrentSample));
+        SampleRow row{};
+        for (int c = 0; c < 4; ++c)
+            row.channel[c] = sample->channel[static_cast<std::size_t>(c)];
+        row.timeMs = sample->timeMs;
+        if (polling && isStdout(*target)) {
+            std::string line;
+            if (*target == Target::StdoutCsv) {
+                files::appendCsvLine(line, n, row);
+            } else {
+                files::appendExportLine(line, n, row, '.');
+                line.erase(line.size() - 2, 1);
+            }
+            if (!out.write(line, 1) || !out.flush(error))
+                return fail(error.empty() ? out.error() : error);
+        } else {
+            rows.push_back(row);
+        }
+        if (wanted != 0 && n == wanted)
+            break;
+        // Until the next reading is due; a signal ends the wait at once.
+        next += options.interval;
+        while (!stopRequest().load() && std::chrono::steady_clock::now() < next)
+            std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
+                next - std::chrono::steady_clock::now(), std::chrono::milliseconds(50)));
+    }
+    if (!(polling && isStdout(*target)) &&
+        !writeRows(*target, outPath(context), rows, captions, error))
         return fail(error);
+    if (stopRequest().load())
+        return signalStatus();
     return kExitOk;
 }
 
@@ -369,19 +417,32 @@ int runRecord(Context& context) {
         asked = asked > 0 ? std::min(asked, bySeconds) : bySeconds;
     }
     const uint64_t limit = limitOf(*target);
-    if (limit > 0 && asked > limit) {
+    const auto splitMs = static_cast<uint64_t>(options.split.count());
+    if (limit > 0 && splitMs > 0 && (splitMs + perSample - 1) / perSample > limit) {
+        message(limitText(*target) + "; a file of --split " +
+                std::to_string(static_cast<double>(splitMs) / 1000.0) + " s would hold up to " +
+                std::to_string((splitMs + perSample - 1) / perSample));
+        return kExitUsage;
+    }
+    if (limit > 0 && splitMs == 0 && asked > limit) {
         message(limitText(*target) + "; this run would give " + std::to_string(asked) +
                 " (use .asc or .csv)");
         return kExitUsage;
     }
     // A run without an end, or one the instrument makes longer, stops at the
     // limit and keeps what fits.
-    if (limit > 0)
+    if (limit > 0 && splitMs == 0)
         plan.samples = plan.samples > 0 ? std::min<uint64_t>(plan.samples, limit) : limit;
 
     const std::string path = isStdout(*target) ? std::string() : outPath(context);
+    const std::string first = splitMs > 0 ? RecordOutput::splitName(path, 1) : path;
     std::string error;
-    if (!path.empty() && !writtenInPlace(path) && !partIsFree(path + ".part", error))
+    if (!path.empty() && !writtenInPlace(first) && !partIsFree(first + ".part", error))
+        return fail(error);
+
+    // Two recordings from one instrument would stop each other's stream.
+    InstrumentLock lock;
+    if (!lock.acquire(plan.address, plan.port, error))
         return fail(error);
 
     Link link(context);
@@ -389,7 +450,7 @@ int runRecord(Context& context) {
     if (!readCaptions(link, captions, error))
         return fail(error);
 
-    RecordOutput output(*target, plan);
+    RecordOutput output(*target, plan, options.split.count());
     if (!output.open(path, captions, error))
         return fail(error);
 
@@ -424,8 +485,10 @@ int runRecord(Context& context) {
         add(output.error());
     if (!finished)
         add(error);
-    const std::string samples = count(output.kept(), "sample");
+    std::string samples = count(output.kept(), "sample");
     const std::string& kept = output.keptName();
+    if (output.completedFiles() > 0)
+        samples = count(output.completedFiles(), "complete file") + " before, " + samples;
     if (end == RunEnd::Nothing)
         return fail(cause);
     if (end == RunEnd::Partial || !finished) {

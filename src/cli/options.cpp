@@ -96,6 +96,9 @@ enum LongOption : int {
     kOptFormat,
     kOptStall,
     kOptConnectTimeout,
+    kOptCount,
+    kOptInterval,
+    kOptSplit,
 };
 
 std::string unknownOption(int optopt, char** argv, const std::string& where) {
@@ -142,9 +145,13 @@ std::string commandHelp(Command command) {
     switch (command) {
         case Command::Shot:
             return head +
-                   "shot [--out FILE]\n"
+                   "shot [--count N [--interval S]] [--out FILE] [--format F]\n"
                    "One reading of the four channels: the export header line and one data\n"
-                   "line (number 1), or the file --out names.\n";
+                   "line (number 1), or the file --out names.\n"
+                   "  --count N      take N readings (0: until a signal) on one set of unit\n"
+                   "                 queries; on standard output each line as it is taken\n"
+                   "  --interval S   seconds from the start of one reading to the next\n"
+                   "                 (default 1; a reading takes about 0.1 s)\n";
         case Command::Units:
             return head +
                    "units\n"
@@ -166,6 +173,9 @@ std::string commandHelp(Command command) {
                    "  --out FILE     .asc, .csv, .xlsx (at most 1048575 samples) or .dat (at\n"
                    "                 most 10240 samples); - for standard output\n"
                    "  --format F     on standard output: asc (default) or csv\n"
+                   "  --split S      a new file every S seconds of device time, on one\n"
+                   "                 stream: FILE-0001.ext, FILE-0002.ext, ..., each renamed\n"
+                   "                 from its .part as soon as the next one begins\n"
                    "  --stall S      end the run as failed when no record came for S seconds\n"
                    "                 (default 10)\n"
                    "  --connect-timeout S  how long a connect may take (default 3)\n"
@@ -263,6 +273,9 @@ ParseResult parseCommandLine(const std::vector<std::string>& arguments) {
                                              {"stall", required_argument, nullptr, kOptStall},
                                              {"connect-timeout", required_argument, nullptr,
                                               kOptConnectTimeout},
+                                             {"count", required_argument, nullptr, kOptCount},
+                                             {"split", required_argument, nullptr, kOptSplit},
+                                             {"interval", required_argument, nullptr, kOptInterval},
                                              {"help", no_argument, nullptr, 'h'},
                                              {nullptr, 0, nullptr, 0}};
     const bool record = options.command == Command::Record;
@@ -316,9 +329,30 @@ ParseResult parseCommandLine(const std::vector<std::string>& arguments) {
                     return usage(std::string("--format: csv or asc, not ") + optarg);
                 options.format = optarg;
                 break;
+            case kOptCount: {
+                uint64_t count = 0;
+                if (options.command != Command::Shot)
+                    return usage("--count is an option of shot only");
+                if (!parseInteger(optarg, count))
+                    return usage(std::string("--count: not a whole number (0: until a signal): ") +
+                                 optarg);
+                options.count = count;
+                break;
+            }
+            case kOptInterval:
+                if (options.command != Command::Shot)
+                    return usage("--interval is an option of shot only");
+                if (!parseMilliseconds(optarg, options.interval))
+                    return usage(std::string("--interval: not a number of seconds of at least "
+                                             "0.001: ") +
+                                 optarg);
+                break;
             case kOptStall:
+            case kOptSplit:
             case kOptConnectTimeout: {
-                const char* name = opt == kOptStall ? "--stall" : "--connect-timeout";
+                const char* name = opt == kOptStall   ? "--stall"
+                                   : opt == kOptSplit ? "--split"
+                                                      : "--connect-timeout";
                 std::chrono::milliseconds value{0};
                 if (!record)
                     return usage(std::string(name) + " is an option of record only");
@@ -327,6 +361,8 @@ ParseResult parseCommandLine(const std::vector<std::string>& arguments) {
                                  optarg);
                 if (opt == kOptStall)
                     options.stall = value;
+                else if (opt == kOptSplit)
+                    options.split = value;
                 else
                     options.connectTimeout = value;
                 break;
@@ -352,6 +388,8 @@ ParseResult parseCommandLine(const std::vector<std::string>& arguments) {
     } else if (!positional.empty()) {
         return usage("unexpected argument: " + positional.front() + where);
     }
+    if (options.split.count() > 0 && (!options.out || *options.out == "-"))
+        return usage("--split needs --out FILE: the files are named FILE-0001.ext, ...");
     // --format chooses what goes to standard output; a file's format is its
     // extension.
     if (options.format && options.out && *options.out != "-")

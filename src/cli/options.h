@@ -32,10 +32,16 @@ struct Options {
     uint64_t samples = 0;
     std::optional<double> seconds;
     std::optional<int32_t> rate;
+    // A new file every this much device time (0: one file).
+    std::chrono::milliseconds split{0};
     // A stream that sends nothing this long ends the run as a failure.
     std::chrono::milliseconds stall{10000};
     // How long a connect to the instrument may take.
     std::optional<std::chrono::milliseconds> connectTimeout;
+    // shot: readings taken (0: until a signal), and the time from the start
+    // of one to the start of the next
+    std::optional<uint64_t> count;
+    std::chrono::milliseconds interval{1000};
     // convert
     std::string input;
 };

@@ -99,8 +99,8 @@ bool writtenInPlace(const std::string& path) {
            S_ISSOCK(status.st_mode);
 }
 
-RecordOutput::RecordOutput(Target target, const acquisition::RecordingPlan& plan)
-    : target_(target), plan_(plan) {
+RecordOutput::RecordOutput(Target target, const acquisition::RecordingPlan& plan, int64_t splitMs)
+    : target_(target), plan_(plan), splitMs_(splitMs) {
     // Samples shown on the same terminal make their own progress.
     if (isStdout(target) && ::isatty(STDOUT_FILENO) == 1)
         progress_.disable();
@@ -111,9 +111,19 @@ RecordOutput::~RecordOutput() {
     finish(RunEnd::Partial, ignored);
 }
 
+std::string RecordOutput::splitName(const std::string& path, uint64_t index) {
+    char counter[32];
+    std::snprintf(counter, sizeof counter, "-%04llu", static_cast<unsigned long long>(index));
+    const auto slash = path.find_last_of('/');
+    const auto dot = path.find_last_of('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
+        return path + counter;
+    return path.substr(0, dot) + counter + path.substr(dot);
+}
+
 bool RecordOutput::open(const std::string& path, const acquisition::SampleList& captions,
                         std::string& error) {
-    path_ = path;
+    base_ = path;
     for (int column = 0; column < 6; ++column)
         captions_.setCaption(column, captions.caption(column));
     if (isStdout(target_)) {
@@ -128,7 +138,12 @@ bool RecordOutput::open(const std::string& path, const acquisition::SampleList& 
         lines_.write(header);
         return true;
     }
+    return openFile(splitMs_ > 0 ? splitName(path, fileIndex_) : path, error);
+}
 
+bool RecordOutput::openFile(const std::string& path, std::string& error) {
+    path_ = path;
+    finished_ = false;
     // Text files in place when the name is a link, a pipe or a device; the
     // others, and every sample file and workbook, grow as FILE.part.
     inPlace_ = writtenInPlace(path);
@@ -152,7 +167,7 @@ bool RecordOutput::open(const std::string& path, const acquisition::SampleList& 
     std::string header;
     switch (target_) {
         case Target::Csv:
-            header = files::csvHeaderLine(captions);
+            header = files::csvHeaderLine(captions_);
             format = [](std::string& out, uint64_t number, const acquisition::SampleRow& row) {
                 files::appendCsvLine(out, number, row);
             };
@@ -165,7 +180,7 @@ bool RecordOutput::open(const std::string& path, const acquisition::SampleList& 
             writer_->setCountingHeader(sampleFileHeader);
             break;
         default:  // the export text, also as the workbook's spool
-            header = files::exportHeaderBytes(captions);
+            header = files::exportHeaderBytes(captions_);
             format = files::exportLineFormatter('.');
             break;
     }
@@ -182,6 +197,8 @@ bool RecordOutput::open(const std::string& path, const acquisition::SampleList& 
 }
 
 bool RecordOutput::samples(const acquisition::SampleRow* rows, std::size_t n) {
+    if (n == 0)
+        return true;
     if (isStdout(target_)) {
         text_.clear();
         for (std::size_t i = 0; i < n; ++i) {
@@ -198,6 +215,52 @@ bool RecordOutput::samples(const acquisition::SampleRow* rows, std::size_t n) {
         }
         return true;
     }
+    if (splitMs_ <= 0)
+        return append(rows, n);
+    // A split run: the samples before the current file's end go to it, the
+    // sample at its end begins the next file.
+    if (!started_) {
+        started_ = true;
+        fileEndMs_ = rows[0].timeMs + static_cast<double>(splitMs_);
+    }
+    std::size_t from = 0;
+    while (from < n) {
+        std::size_t to = from;
+        while (to < n && rows[to].timeMs < fileEndMs_)
+            ++to;
+        if (to > from && !append(rows + from, to - from))
+            return false;
+        if (to == n)
+            break;
+        // Files that no sample falls into (the device clock jumped) are
+        // skipped over, not made empty.
+        const double step = static_cast<double>(splitMs_);
+        fileEndMs_ += step * std::max(1.0, std::floor((rows[to].timeMs - fileEndMs_) / step) + 1);
+        if (!nextFile())
+            return false;
+        from = to;
+    }
+    return true;
+}
+
+bool RecordOutput::nextFile() {
+    std::string error;
+    if (!finish(RunEnd::Complete, error)) {
+        error_ = error;
+        return false;
+    }
+    ++fileIndex_;
+    if (!openFile(splitName(base_, fileIndex_), error)) {
+        error_ = error;
+        // Nothing more to finish: the files before are complete.
+        keptName_.clear();
+        kept_ = 0;
+        return false;
+    }
+    return true;
+}
+
+bool RecordOutput::append(const acquisition::SampleRow* rows, std::size_t n) {
     // Held back while the writer is far behind: the records then wait in the
     // connection, and none is lost.
     while (writer_->appended() - writer_->written() > kMaxPending && !writer_->failed())

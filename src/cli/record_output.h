@@ -34,7 +34,10 @@ enum class RunEnd {
 // Shows the progress on a terminal.
 class RecordOutput : public acquisition::RecordingSink {
 public:
-    RecordOutput(Target target, const acquisition::RecordingPlan& plan);
+    // `splitMs` > 0 starts a new file every that many ms of device time:
+    // FILE-0001.ext, FILE-0002.ext, ..., each renamed from its .part as soon
+    // as the next one begins.
+    RecordOutput(Target target, const acquisition::RecordingPlan& plan, int64_t splitMs = 0);
     ~RecordOutput() override;  // leaves what finish() did not as a partial run
 
     // Creates the output and writes its header; `path` is empty for
@@ -53,6 +56,8 @@ public:
     // left).
     uint64_t kept() const { return kept_; }
     const std::string& keptName() const { return keptName_; }
+    // Files of a split run completed and renamed before the current one.
+    uint64_t completedFiles() const { return fileIndex_ - 1; }
     // Why samples() refused.
     const std::string& error() const { return error_; }
 
@@ -61,14 +66,26 @@ public:
     // to the writer's limit and fail.
     static constexpr std::size_t kMaxPending = 64 * 1024;
 
+    // The name of file `index` (from 1) of a split recording to `path`.
+    static std::string splitName(const std::string& path, uint64_t index);
+
 private:
+    bool openFile(const std::string& path, std::string& error);
+    bool append(const acquisition::SampleRow* rows, std::size_t n);
+    // Ends the current file of a split run and opens the next.
+    bool nextFile();
     // Standard output is written at least every quarter of a second.
     bool flushStdoutNowAndThen();
     bool completeFile(std::string& error);
 
     Target target_;
     const acquisition::RecordingPlan& plan_;
-    std::string path_;  // the file asked for
+    std::string path_;  // the file asked for (of a split run: the current one)
+    std::string base_;  // --out
+    int64_t splitMs_ = 0;
+    uint64_t fileIndex_ = 1;
+    double fileEndMs_ = 0;  // device time at which the current file ends
+    bool started_ = false;
     std::string work_;  // the file written while the run goes on
     bool inPlace_ = false;
     acquisition::SampleList captions_;
