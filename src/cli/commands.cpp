@@ -401,6 +401,7 @@ int runRecord(Context& context) {
         plan.duration = std::chrono::milliseconds(
             static_cast<int64_t>(std::llround(*options.seconds * 1000.0)));
     plan.stallLimit = options.stall;
+    plan.retry = options.retry;
     plan.timing = context.timing;
     if (plan.port > 65533) {
         message("the stream port " + std::to_string(plan.port) + " + 2 is above 65535");

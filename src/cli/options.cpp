@@ -99,6 +99,7 @@ enum LongOption : int {
     kOptCount,
     kOptInterval,
     kOptSplit,
+    kOptRetry,
 };
 
 std::string unknownOption(int optopt, char** argv, const std::string& where) {
@@ -176,8 +177,11 @@ std::string commandHelp(Command command) {
                    "  --split S      a new file every S seconds of device time, on one\n"
                    "                 stream: FILE-0001.ext, FILE-0002.ext, ..., each renamed\n"
                    "                 from its .part as soon as the next one begins\n"
-                   "  --stall S      end the run as failed when no record came for S seconds\n"
+                   "  --stall S      the stream is lost when no record came for S seconds\n"
                    "                 (default 10)\n"
+                   "  --retry S      connect a lost stream again for up to S seconds, first\n"
+                   "                 after 0.2 s, then up to every 1 s (default 30; 0: off);\n"
+                   "                 the gap is reported and the numbering goes on\n"
                    "  --connect-timeout S  how long a connect may take (default 3)\n"
                    "A file is written as FILE.part while the run goes on and renamed to FILE\n"
                    "when the run ends as asked, at a size limit or by a signal; when the\n"
@@ -275,6 +279,7 @@ ParseResult parseCommandLine(const std::vector<std::string>& arguments) {
                                               kOptConnectTimeout},
                                              {"count", required_argument, nullptr, kOptCount},
                                              {"split", required_argument, nullptr, kOptSplit},
+                                             {"retry", required_argument, nullptr, kOptRetry},
                                              {"interval", required_argument, nullptr, kOptInterval},
                                              {"help", no_argument, nullptr, 'h'},
                                              {nullptr, 0, nullptr, 0}};
@@ -345,6 +350,15 @@ ParseResult parseCommandLine(const std::vector<std::string>& arguments) {
                 if (!parseMilliseconds(optarg, options.interval))
                     return usage(std::string("--interval: not a number of seconds of at least "
                                              "0.001: ") +
+                                 optarg);
+                break;
+            case kOptRetry:
+                if (!record)
+                    return usage("--retry is an option of record only");
+                if (std::string(optarg) == "0")
+                    options.retry = std::chrono::milliseconds(0);
+                else if (!parseMilliseconds(optarg, options.retry))
+                    return usage(std::string("--retry: not a number of seconds (0: off): ") +
                                  optarg);
                 break;
             case kOptStall:

@@ -34,6 +34,8 @@ struct Options {
     std::optional<int32_t> rate;
     // A new file every this much device time (0: one file).
     std::chrono::milliseconds split{0};
+    // How long a lost stream is tried again (0: not at all).
+    std::chrono::milliseconds retry{30000};
     // A stream that sends nothing this long ends the run as a failure.
     std::chrono::milliseconds stall{10000};
     // How long a connect to the instrument may take.

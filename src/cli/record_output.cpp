@@ -304,6 +304,26 @@ void RecordOutput::progress(const acquisition::RecordingProgress& now) {
     progress_.show(text);
 }
 
+void RecordOutput::interrupted(const acquisition::RecordingGap& gap) {
+    progress_.finish();
+    // The device times as the export shows them, in ISO form.
+    auto timeText = [](double ms) {
+        std::string line;
+        acquisition::SampleRow row{};
+        row.timeMs = ms;
+        files::appendCsvLine(line, 0, row);
+        return line.substr(2, 23);
+    };
+    std::string text = "tarvelo-cli: the stream was interrupted (" + gap.reason + ") ";
+    text += gap.beforeMs ? "between " + timeText(*gap.beforeMs) + " and " + timeText(gap.afterMs)
+                         : "before " + timeText(gap.afterMs);
+    text += " device time; about " + std::to_string(gap.missingRecords) +
+            " records missing; going on after " + std::to_string(gap.attempts) +
+            (gap.attempts == 1 ? " try" : " tries") + "\n";
+    std::fputs(text.c_str(), stderr);
+    std::fflush(stderr);
+}
+
 bool RecordOutput::finish(RunEnd end, std::string& error) {
     if (finished_)
         return true;

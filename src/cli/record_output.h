@@ -46,6 +46,8 @@ public:
     bool open(const std::string& path, const acquisition::SampleList& captions, std::string& error);
     bool samples(const acquisition::SampleRow* rows, std::size_t n) override;
     void progress(const acquisition::RecordingProgress& now) override;
+    // Reports the gap on standard error.
+    void interrupted(const acquisition::RecordingGap& gap) override;
     // Writes what waits and leaves the file as `end` says. False with the
     // reason when the file could not be completed; what was written then
     // stays in keptName().

@@ -353,7 +353,8 @@ TEST_F(CliTest, FailuresNameTheirCauseAndExitCode) {
     instrument->clearReplyOverrides();
     instrument->setStreamFault(sim::StreamFault::Stall);
     const Outcome stalled = run(
-        at({"record", "--seconds", "0.5", "--stall", "0.3", "--out", dir.file("quiet.csv")}));
+        at({"record", "--seconds", "0.5", "--stall", "0.3", "--retry", "0", "--out",
+            dir.file("quiet.csv")}));
     EXPECT_EQ(stalled.status, 1);
     EXPECT_NE(stalled.err.find("no data on the stream of 127.0.0.1:"), std::string::npos)
         << stalled.err;
@@ -547,7 +548,8 @@ TEST_F(CliTest, FaultMatrixKeepsEverySampleAndTellsAnEarlyEnd) {
             ASSERT_TRUE(instrument->start());
             arguments.push_back(std::to_string(instrument->commandPort()));
         }
-        arguments.insert(arguments.end(), {"record", "--rate", "0", "--stall", "0.5"});
+        arguments.insert(arguments.end(),
+                         {"record", "--rate", "0", "--stall", "0.5", "--retry", "0"});
         if (out != Out::Stdout)
             arguments.insert(arguments.end(), {"--out", file});
         if (fault == Fault::Limit && out == Out::Xlsx) {
