@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <fcntl.h>
 #include <memory>
@@ -756,6 +757,179 @@ TEST_F(CliTest, FaultMatrixOfTheBatchReadout) {
     for (BatchFault fault :
          {BatchFault::Vanish, BatchFault::Hang, BatchFault::Cancel, BatchFault::DiskFull})
         cells.emplace_back(runCell, fault);
+    for (auto& cell : cells)
+        cell.join();
+}
+
+// Runs that keep going: an instrument restarted mid-run, a network drop,
+// files that follow each other, a second recording, polling.
+TEST_F(CliTest, FaultMatrixOfLongRuns) {
+    enum class Cell { Restart, NetworkDrop, Split, SecondRecording, Polling };
+    // The record indices of the samples in `path` (CSV, every record a
+    // sample), found from channel 1 (1000 + 0.25 * index); numbered without a
+    // gap.
+    auto indices = [](const std::string& path, uint64_t firstNumber = 1) {
+        std::vector<uint64_t> found;
+        const auto rows = lines(test::readFile(path), "\r\n");
+        for (std::size_t k = 1; k < rows.size(); ++k) {
+            const auto data = fields(rows[k], ',');
+            EXPECT_EQ(data[0], std::to_string(firstNumber + k - 1)) << path;
+            const double value = std::stod(data[2]);
+            const auto index = static_cast<uint64_t>(std::llround((value - 1000.0) / 0.25));
+            for (int c = 1; c <= 4; ++c)
+                EXPECT_EQ(data[static_cast<std::size_t>(c) + 1],
+                          common::formatValue(sim::Instrument::recordValue(index, c), '.'));
+            found.push_back(index);
+        }
+        return found;
+    };
+    auto consecutive = [](const std::vector<uint64_t>& found, std::size_t from, std::size_t to) {
+        for (std::size_t i = from + 1; i < to; ++i)
+            if (found[i] != found[i - 1] + 1)
+                return false;
+        return true;
+    };
+
+    auto runCell = [&](Cell cell) {
+        static const char* const names[] = {"instrument restarted mid-run", "network drop",
+                                            "split boundaries", "second recording", "polling"};
+        SCOPED_TRACE(names[static_cast<int>(cell)]);
+        test::TempDir cellDir;
+        auto instrument = std::make_unique<sim::Instrument>();
+        ASSERT_TRUE(instrument->start());
+        const uint16_t port = instrument->commandPort();
+        const std::vector<std::string> at{"--address", "127.0.0.1", "--port",
+                                          std::to_string(port)};
+        auto with = [&](std::vector<std::string> arguments) {
+            arguments.insert(arguments.begin(), at.begin(), at.end());
+            return arguments;
+        };
+        const std::string file = cellDir.file("run.csv");
+        auto onDisk = [&](const std::string& path) {
+            return [path] { return test::readFile(path).size() > 20000; };
+        };
+
+        switch (cell) {
+            case Cell::Restart:
+            case Cell::NetworkDrop: {
+                Child child(cellDir, with({"record", "--rate", "0", "--seconds", "3", "--stall",
+                                           "0.4", "--retry", "20", "--out", file}));
+                ASSERT_TRUE(waitFor(onDisk(file + ".part")));
+                if (cell == Cell::Restart) {
+                    // Switched off and on: a new instrument on the same ports,
+                    // whose stream begins again at record 0.
+                    instrument->stop();
+                    instrument.reset();
+                    sim::InstrumentConfig config;
+                    config.port = port;
+                    instrument = std::make_unique<sim::Instrument>(config);
+                    ASSERT_TRUE(waitFor([&] { return instrument->start(); }));
+                } else {
+                    // Silent, until the recording has given up on that stream.
+                    instrument->setStreamFault(sim::StreamFault::Stall);
+                    ASSERT_TRUE(waitFor([&] { return instrument->streamConnections() >= 2; }));
+                    instrument->setStreamFault(sim::StreamFault::None);
+                }
+                const Outcome run = child.wait();
+                EXPECT_EQ(run.status, 0) << run.err;
+                EXPECT_NE(run.err.find("the stream was interrupted ("), std::string::npos)
+                    << run.err;
+                const auto found = indices(file);
+                ASSERT_GT(found.size(), 100u);
+                // One stream after the other: the records of each in order,
+                // numbered on without a break.
+                std::size_t breaks = 0, at = 0;
+                for (std::size_t i = 1; i < found.size(); ++i)
+                    if (found[i] != found[i - 1] + 1) {
+                        ++breaks;
+                        at = i;
+                    }
+                if (cell == Cell::Restart) {
+                    EXPECT_EQ(breaks, 1u);
+                    EXPECT_EQ(found[at], 0u) << "the new instrument's first record";
+                } else {
+                    EXPECT_EQ(breaks, 0u) << "no record lost on a connection kept silent";
+                }
+                break;
+            }
+            case Cell::Split: {
+                const Outcome run = Child(cellDir, with({"record", "--rate", "0", "--seconds",
+                                                         "2", "--split", "0.5", "--out", file}))
+                                        .wait();
+                EXPECT_EQ(run.status, 0) << run.err;
+                std::vector<uint64_t> all;
+                for (int n = 1; n <= 4; ++n) {
+                    const std::string part = cellDir.file("run-000" + std::to_string(n) + ".csv");
+                    EXPECT_FALSE(exists(part + ".part"));
+                    const auto found = indices(part);
+                    EXPECT_EQ(found.size(), 500u) << part;
+                    all.insert(all.end(), found.begin(), found.end());
+                }
+                EXPECT_FALSE(exists(cellDir.file("run-0005.csv")));
+                EXPECT_TRUE(consecutive(all, 0, all.size())) << "a record lost at a boundary";
+                break;
+            }
+            case Cell::SecondRecording: {
+                Child first(cellDir, with({"record", "--rate", "0", "--out", file}), false,
+                            "first");
+                ASSERT_TRUE(waitFor(onDisk(file + ".part")));
+                const Outcome second =
+                    Child(cellDir, with({"record", "--samples", "5", "--out",
+                                         cellDir.file("second.csv")}),
+                          false, "second")
+                        .wait();
+                EXPECT_EQ(second.status, 1);
+                EXPECT_NE(second.err.find("another recording from 127.0.0.1:" +
+                                          std::to_string(port) + " is running"),
+                          std::string::npos)
+                    << second.err;
+                EXPECT_FALSE(exists(cellDir.file("second.csv.part")));
+                // A run that crashed holds nothing.
+                ::kill(first.pid(), SIGKILL);
+                first.wait();
+                const auto found = indices(file + ".part");
+                EXPECT_TRUE(consecutive(found, 0, found.size())) << "the first run was disturbed";
+                const auto log = instrument->commandLog();
+                EXPECT_EQ(std::count(log.begin(), log.end(), "#L01"), 1);
+                const Outcome third =
+                    Child(cellDir, with({"record", "--samples", "5", "--out",
+                                         cellDir.file("third.csv")}),
+                          false, "third")
+                        .wait();
+                EXPECT_EQ(third.status, 0) << third.err;
+                break;
+            }
+            case Cell::Polling: {
+                const Outcome one = Child(cellDir, with({"shot"}), false, "one").wait();
+                ASSERT_EQ(one.status, 0) << one.err;
+                auto unitQueries = [&] {
+                    const auto log = instrument->commandLog();
+                    return std::count_if(log.begin(), log.end(),
+                                         [](const std::string& c) { return c.starts_with("#Z"); });
+                };
+                const auto perShot = unitQueries();
+                instrument->clearCommandLog();
+                const Outcome poll = Child(cellDir,
+                                           with({"shot", "--count", "3", "--interval", "0.2",
+                                                 "--out", "-", "--format", "csv"}),
+                                           false, "poll")
+                                         .wait();
+                EXPECT_EQ(poll.status, 0) << poll.err;
+                const auto out = lines(poll.out, "\r\n");
+                ASSERT_EQ(out.size(), 4u);
+                for (int n = 1; n <= 3; ++n)
+                    EXPECT_EQ(fields(out[static_cast<std::size_t>(n)], ',')[0], std::to_string(n));
+                EXPECT_EQ(unitQueries(), perShot) << "the units are asked once";
+                const auto log = instrument->commandLog();
+                EXPECT_EQ(std::count(log.begin(), log.end(), "#X00"), 3);
+                break;
+            }
+        }
+    };
+    std::vector<std::thread> cells;
+    for (Cell cell : {Cell::Restart, Cell::NetworkDrop, Cell::Split, Cell::SecondRecording,
+                      Cell::Polling})
+        cells.emplace_back(runCell, cell);
     for (auto& cell : cells)
         cell.join();
 }
