@@ -420,8 +420,9 @@ int runRecord(Context& context) {
     const uint64_t limit = limitOf(*target);
     const auto splitMs = static_cast<uint64_t>(options.split.count());
     if (limit > 0 && splitMs > 0 && (splitMs + perSample - 1) / perSample > limit) {
-        message(limitText(*target) + "; a file of --split " +
-                std::to_string(static_cast<double>(splitMs) / 1000.0) + " s would hold up to " +
+        char seconds[32];
+        std::snprintf(seconds, sizeof seconds, "%g s", static_cast<double>(splitMs) / 1000.0);
+        message(limitText(*target) + "; a file of --split " + seconds + " would hold up to " +
                 std::to_string((splitMs + perSample - 1) / perSample));
         return kExitUsage;
     }
