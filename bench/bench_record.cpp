@@ -7,6 +7,10 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <fstream>
+#include <optional>
+#include <sys/resource.h>
+#include <thread>
 #include <memory>
 #include <string>
 #include <sys/socket.h>
@@ -99,7 +103,7 @@ void runRecording(benchmark::State& state, bool csv) {
         }
         // The time counted ends when the file is complete on the disk.
         const auto written = std::chrono::steady_clock::now();
-        if (csv && !output.finish(true, error)) {
+        if (csv && !output.finish(tarvelo::cli::RunEnd::Complete, error)) {
             state.SkipWithError(error.c_str());
             return;
         }
@@ -160,6 +164,144 @@ void BM_RecordPlainReader(benchmark::State& state) {
     state.SetItemsProcessed(static_cast<int64_t>(bytes / sizeof(SampleRow)));
 }
 BENCHMARK(BM_RecordPlainReader)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(8);
+
+double processCpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
+}
+
+// The lines below the header of every file of a split run.
+uint64_t linesInFiles(const std::string& base, uint64_t files) {
+    uint64_t lines = 0;
+    for (uint64_t n = 1; n <= files; ++n) {
+        const std::string path = tarvelo::cli::RecordOutput::splitName(base, n);
+        std::ifstream in(path, std::ios::binary);
+        std::string line;
+        uint64_t count = 0;
+        while (std::getline(in, line))
+            ++count;
+        lines += count > 0 ? count - 1 : 0;
+        ::unlink(path.c_str());
+    }
+    return lines;
+}
+
+// A record at index 0 of the simulator's 1000 records a second, to .csv with
+// --split 0.5 for 3 s of device time: six files. The process's CPU time (the
+// simulator's threads included) in percent of one core, and the samples
+// lost at the five boundaries (handed to the output but in no file, or a
+// record missing between two files).
+void BM_RecordSplitCpuAt1000(benchmark::State& state) {
+    tarvelo::sim::InstrumentConfig config;
+    config.recordsPerSecond = 1000;
+    tarvelo::sim::Instrument sim(config);
+    if (!sim.start()) {
+        state.SkipWithError("simulated instrument did not start");
+        return;
+    }
+    RecordingPlan plan = planFor(sim);
+    plan.duration = 3s;
+    const std::string base = "/tmp/bench_split." + std::to_string(::getpid()) + ".csv";
+    const std::atomic<bool> stop{false};
+    const tarvelo::acquisition::SampleList captions;
+    double cpu = 0;
+    uint64_t lost = 0, files = 0;
+    for (auto _ : state) {
+        tarvelo::cli::RecordOutput output(tarvelo::cli::Target::Csv, plan, 500);
+        std::string error;
+        if (!output.open(base, captions, error)) {
+            state.SkipWithError(error.c_str());
+            return;
+        }
+        Checked checked(&output);
+        const double before = processCpuSeconds();
+        const auto start = std::chrono::steady_clock::now();
+        const auto result = tarvelo::acquisition::recordStream(plan, checked, stop);
+        output.finish(tarvelo::cli::RunEnd::Complete, error);
+        const double wall =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        cpu = (processCpuSeconds() - before) / wall * 100.0;
+        files = output.completedFiles() + 1;
+        lost += result.samples - linesInFiles(base, files) + checked.gaps;
+    }
+    state.counters["cpu_percent"] = cpu;
+    state.counters["lost"] = static_cast<double>(lost);
+    state.counters["files"] = static_cast<double>(files);
+}
+BENCHMARK(BM_RecordSplitCpuAt1000)->UseRealTime()->Unit(benchmark::kMillisecond)->Iterations(1);
+
+// An instrument switched off and on during a recording with --retry: the
+// time from the new instrument accepting connections to the first sample of
+// its stream in the recording, for downtimes of 0.5 s to 2.5 s (the tries
+// then fall at different points of their back-off).
+class FirstAfterGap : public tarvelo::acquisition::RecordingSink {
+public:
+    explicit FirstAfterGap(std::atomic<bool>& stop) : stop_(stop) {}
+    bool samples(const SampleRow*, std::size_t) override {
+        if (interrupted_ && !first_) {
+            first_ = std::chrono::steady_clock::now();
+            stop_.store(true);
+        }
+        return true;
+    }
+    void interrupted(const tarvelo::acquisition::RecordingGap&) override { interrupted_ = true; }
+    std::optional<std::chrono::steady_clock::time_point> first_;
+
+private:
+    std::atomic<bool>& stop_;
+    bool interrupted_ = false;
+};
+
+void BM_FirstSampleAfterRestart(benchmark::State& state) {
+    const auto downtime = std::chrono::milliseconds(state.range(0));
+    double ms = 0;
+    for (auto _ : state) {
+        tarvelo::sim::InstrumentConfig config;
+        config.recordsPerSecond = 1000;
+        auto sim = std::make_unique<tarvelo::sim::Instrument>(config);
+        if (!sim->start()) {
+            state.SkipWithError("simulated instrument did not start");
+            return;
+        }
+        RecordingPlan plan = planFor(*sim);
+        plan.duration = 0ms;
+        plan.retry = 30s;
+        plan.stallLimit = 1s;
+        std::atomic<bool> stop{false};
+        FirstAfterGap sink(stop);
+        std::chrono::steady_clock::time_point accepting;
+        std::thread restart([&] {
+            std::this_thread::sleep_for(300ms);
+            const uint16_t port = sim->commandPort();
+            sim->stop();
+            std::this_thread::sleep_for(downtime);
+            tarvelo::sim::InstrumentConfig again = config;
+            again.port = port;
+            sim = std::make_unique<tarvelo::sim::Instrument>(again);
+            while (!sim->start())
+                std::this_thread::sleep_for(1ms);
+            accepting = std::chrono::steady_clock::now();
+        });
+        tarvelo::acquisition::recordStream(plan, sink, stop);
+        restart.join();
+        if (!sink.first_) {
+            state.SkipWithError("no sample after the restart");
+            return;
+        }
+        ms = std::chrono::duration<double, std::milli>(*sink.first_ - accepting).count();
+        state.SetIterationTime(ms / 1000.0);
+    }
+    state.counters["ms"] = ms;
+}
+BENCHMARK(BM_FirstSampleAfterRestart)
+    ->Arg(500)
+    ->Arg(1300)
+    ->Arg(2500)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
 
 }  // namespace
 

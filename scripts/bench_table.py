@@ -51,6 +51,17 @@ for name, what in (("BM_RecordOnly", "recording alone"), ("BM_RecordToCsv", "wri
         f"{rate / 1e6:.2f} M", f"plain reader {plain / 1e6:.2f} M", f"{rate / plain:.2f}",
         ">= 0.5, nothing lost")
 
+split = record["BM_RecordSplitCpuAt1000/iterations:1/real_time"]
+row("`record --split 0.5` at 1000 samples/s to .csv, 3 s: samples lost at %d boundaries"
+    % (split["files"] - 1), "%d" % split["lost"], "–", "–", "0")
+row("CPU of that `record --split` run, simulator included", f"{split['cpu_percent']:.2f} %",
+    f"sampling alone {ingest['BM_SamplingCpuAt1000/0/iterations:1/real_time']['cpu_percent']:.2f} %",
+    "–", "< 1 % of a core")
+restarts = [record[f"BM_FirstSampleAfterRestart/{d}/iterations:1/manual_time"]["ms"]
+            for d in (500, 1300, 2500)]
+row("First sample after the instrument accepts connections again (downtime 0.5 / 1.3 / 2.5 s)",
+    " / ".join(f"{m:.0f} ms" for m in restarts), "–", "–", "<= 1 s")
+
 writer = ingest["BM_RecordWriterThroughput/iterations:40/real_time"]
 row("Recording writer alone: lines formatted, written and synced (lines/s)",
     f"{writer['items_per_second'] / 1e6:.2f} M", f"plain reader {plain_rate / 1e6:.2f} M",

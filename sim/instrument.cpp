@@ -478,6 +478,23 @@ struct Instrument::Impl {
         streamCv.notify_all();
     }
 
+    // Refuses every connection and closes the stream: nothing answers any more.
+    void dropOff() {
+        {
+            std::lock_guard lock(mu);
+            wantListening = false;
+        }
+        cv.notify_all();
+        {
+            std::lock_guard lock(streamMu);
+            streamFault = StreamFault::CloseStream;
+            // The stream thread closes it; a send in progress ends at once.
+            if (streamFd >= 0)
+                ::shutdown(streamFd, SHUT_RDWR);
+        }
+        streamCv.notify_all();
+    }
+
     void streamLoop() {
         std::vector<char> buf(kFastBatchRecords * kRecordSize);
         bool paced = false;  // pacing base valid
@@ -561,6 +578,15 @@ struct Instrument::Impl {
             }
             if (split)
                 count = 1;
+            if (config.dropAfterRecords > 0) {
+                if (first >= config.dropAfterRecords) {
+                    lock.unlock();
+                    dropOff();
+                    continue;
+                }
+                count = static_cast<std::size_t>(
+                    std::min<uint64_t>(count, config.dropAfterRecords - first));
+            }
             if (signal && !stamped) {
                 stamped = true;
                 stampStep = rate > 0 ? 1000.0 / rate : 1.0;
@@ -778,6 +804,10 @@ double Instrument::recordValue(uint64_t recordIndex, int channel) {
 bool Instrument::streaming() const {
     std::lock_guard lock(impl_->streamMu);
     return impl_->streamRequested || impl_->senderActive;
+}
+
+void Instrument::dropOff() {
+    impl_->dropOff();
 }
 
 uint64_t Instrument::recordsSent() const {

@@ -66,6 +66,11 @@ struct InstrumentConfig {
     // Device clock start in ms since 1970; 0 = the host's clock.
     double clockStartMs = 0;
     StreamSignal stream = StreamSignal::Exact;
+    // Drops off the network after this many stream records (0: never): the
+    // stream connection is closed and every connection is refused from then
+    // on, as an instrument that was switched off. Exactly this many records
+    // go out.
+    uint64_t dropAfterRecords = 0;
 };
 
 // A simulated instrument on 127.0.0.1 that speaks the command protocol and
@@ -105,6 +110,8 @@ public:
     std::vector<std::string> commandLog() const;  // command texts in order
     void clearCommandLog();
     int streamConnections() const;     // stream connections accepted so far
+    // Drops off the network now (see InstrumentConfig::dropAfterRecords).
+    void dropOff();
 
 private:
     struct Impl;

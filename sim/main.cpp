@@ -41,6 +41,8 @@ const char kUsage[] =
     "                   refuse-connections, oversized-reply, split-records, stall,\n"
     "                   close-stream\n"
     "  --log-commands   print every command text received, one a line, as it arrives\n"
+    "  --drop-after N   drop off the network after N stream records: the stream is\n"
+    "                   closed and every connection refused from then on\n"
     "  --help           show this text and exit\n"
     "\n"
     "Runs until SIGINT or SIGTERM.\n";
@@ -145,7 +147,7 @@ int main(int argc, char** argv) {
             continue;
         }
         if (arg != "--port" && arg != "--rate" && arg != "--stream" && arg != "--batch-count" &&
-            arg != "--units" && arg != "--fault")
+            arg != "--units" && arg != "--fault" && arg != "--drop-after")
             return usageError("unknown option " + std::string(arg));
         if (i + 1 >= argc)
             return usageError("missing value after " + std::string(arg));
@@ -173,6 +175,13 @@ int main(int argc, char** argv) {
             if (!v)
                 return usageError("--batch-count needs a number from 0 to 100000000");
             config.batchCount = static_cast<int32_t>(*v);
+        } else if (arg == "--drop-after") {
+            char* end = nullptr;
+            errno = 0;
+            const unsigned long long n = std::strtoull(value, &end, 10);
+            if (errno != 0 || end == value || *end != '\0' || n == 0)
+                return usageError("--drop-after needs a number of records above 0");
+            config.dropAfterRecords = n;
         } else if (arg == "--units") {
             std::string_view list = value;
             for (int c = 0; c < 4; ++c) {

@@ -1,10 +1,14 @@
 #include "cli/commands.h"
 
+#include <cerrno>
 #include <cmath>
+#include <cstring>
+#include <fcntl.h>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
+#include <thread>
 #include <span>
 #include <unistd.h>
 #include <vector>
@@ -15,9 +19,13 @@
 #include "acquisition/stream_recording.h"
 #include "app/program_paths.h"
 #include "app/uitext.h"
+#include "common/atomic_file.h"
 #include "cli/output.h"
 #include "cli/record_output.h"
+#include "cli/run_lock.h"
 #include "device/replies.h"
+#include "files/csv_text.h"
+#include "files/export_text.h"
 #include "files/sample_file.h"
 
 namespace tarvelo::cli {
@@ -134,7 +142,8 @@ bool readCaptions(Link& link, acquisition::SampleList& list, std::string& error)
 
 std::optional<Target> targetOf(const Context& context, int& status) {
     std::string error;
-    auto target = targetFor(context.options.out, context.options.command == Command::Batch, error);
+    auto target = targetFor(context.options.out, context.options.format,
+                            context.options.command == Command::Batch, error);
     if (!target) {
         message(error);
         status = kExitUsage;
@@ -143,25 +152,103 @@ std::optional<Target> targetOf(const Context& context, int& status) {
 }
 
 std::string outPath(const Context& context) {
-    return context.options.out.value_or("");
+    const std::string out = context.options.out.value_or("");
+    return out == "-" ? std::string() : out;
 }
 
-// ---- record ---------------------------------------------------------------------
+// Gives a finished `from` the name `to` and makes the new name last.
+bool rename(const std::string& from, const std::string& to, std::string& error) {
+    if (::rename(from.c_str(), to.c_str()) != 0) {
+        error = "cannot rename " + from + " to " + to + ": " + std::strerror(errno);
+        return false;
+    }
+    const int folder = ::open(common::folderOf(to).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder >= 0) {
+        ::fsync(folder);
+        ::close(folder);
+    }
+    return true;
+}
 
-extern "C" void onStopSignal(int) {
+// ---- signals --------------------------------------------------------------------
+
+std::atomic<int>& stopSignal() {
+    static std::atomic<int> signal{0};
+    return signal;
+}
+
+extern "C" void onStopSignal(int signal) {
+    int none = 0;
+    stopSignal().compare_exchange_strong(none, signal);
     stopRequest().store(true);
 }
 
-// Installed without SA_RESTART, so that a signal also ends a receive that
-// is waiting. Once only: a second Ctrl+C ends the program at once, should
-// stopping the stream take long with an instrument that does not answer.
+// SIGINT (Ctrl+C), SIGTERM and SIGHUP (a closed terminal or SSH session) end
+// a run the way its end does. Installed without SA_RESTART, so a
+// signal also ends a receive that is waiting; once only, so that a second one
+// ends the program at once should stopping the stream take long. A signal
+// that was ignored when the program started (a background job's SIGINT, a
+// run under nohup) stays ignored.
 void catchStopSignals() {
-    struct sigaction action {};
-    action.sa_handler = onStopSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESETHAND;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction old {};
+        if (sigaction(signal, nullptr, &old) == 0 && old.sa_handler == SIG_IGN)
+            continue;
+        struct sigaction action {};
+        action.sa_handler = onStopSignal;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESETHAND;
+        sigaction(signal, &action, nullptr);
+    }
+}
+
+std::string signalName(int signal) {
+    switch (signal) {
+        case SIGINT:
+            return "SIGINT";
+        case SIGTERM:
+            return "SIGTERM";
+        case SIGHUP:
+            return "SIGHUP";
+    }
+    return "signal " + std::to_string(signal);
+}
+
+// The exit status of a run that a signal ended: the shell's 128 + N.
+int signalStatus() {
+    return kExitSignalBase + stopSignal().load();
+}
+
+std::string count(uint64_t n, const char* what) {
+    return std::to_string(n) + " " + what + (n == 1 ? "" : "s");
+}
+
+// "in run.csv", "on standard output".
+std::string inOrOn(const std::string& name) {
+    return (name == "standard output" ? "on " : "in ") + name;
+}
+
+// The format's size limit, 0 for none.
+uint64_t limitOf(Target target) {
+    return target == Target::SampleFile ? kSampleFileLimit
+           : target == Target::Workbook ? kWorkbookLimit
+                                        : 0;
+}
+
+std::string limitText(Target target) {
+    return target == Target::SampleFile
+               ? "a sample file holds at most " + std::to_string(kSampleFileLimit) + " samples"
+               : "a workbook holds at most " + std::to_string(kWorkbookLimit) + " samples";
+}
+
+// A file's partial twin must not hold an earlier run's data.
+bool partIsFree(const std::string& part, std::string& error) {
+    if (::access(part.c_str(), F_OK) != 0)
+        return true;
+    error = part +
+            " is already there: an earlier run that ended early left its data in it; move it "
+            "away or delete it";
+    return false;
 }
 
 // ---- batch ----------------------------------------------------------------------
@@ -218,25 +305,69 @@ int runShot(Context& context) {
     const auto target = targetOf(context, status);
     if (!target)
         return status;
+    const Options& options = context.options;
 
     Link link(context);
     acquisition::SampleList captions;
     std::string error;
     if (!readCaptions(link, captions, error))
         return fail(error);
-    const auto reply = link.exchange(device::kCmdCurrentSample, error);
-    if (!reply)
-        return fail(error);
-    const auto sample = device::parseCurrentSample(*reply);
-    if (!sample)
-        return fail(wrongEcho(device::kCmdCurrentSample));
 
-    SampleRow row{};
-    for (int c = 0; c < 4; ++c)
-        row.channel[c] = sample->channel[static_cast<std::size_t>(c)];
-    row.timeMs = sample->timeMs;
-    if (!writeRows(*target, outPath(context), std::span<const SampleRow>(&row, 1), captions, error))
+    // Polling: the units once, then one reading every interval, each on
+    // standard output as it is taken.
+    const uint64_t wanted = options.count.value_or(1);
+    const bool polling = options.count.has_value();
+    if (polling)
+        catchStopSignals();
+    LineOutput out;
+    if (polling && isStdout(*target)) {
+        std::string header = *target == Target::StdoutCsv ? files::csvHeaderLine(captions)
+                                                          : files::exportHeaderLine(captions);
+        if (*target == Target::Stdout)
+            header.erase(header.size() - 2, 1);
+        out.write(header);
+    }
+    std::vector<SampleRow> rows;
+    auto next = std::chrono::steady_clock::now();
+    for (uint64_t n = 1; wanted == 0 || n <= wanted; ++n) {
+        if (stopRequest().load())
+            break;
+        const auto reply = link.exchange(device::kCmdCurrentSample, error);
+        if (!reply)
+            return fail(error);
+        const auto sample = device::parseCurrentSample(*reply);
+        if (!sample)
+            return fail(wrongEcho(device::kCmdCurrentSample));
+        SampleRow row{};
+        for (int c = 0; c < 4; ++c)
+            row.channel[c] = sample->channel[static_cast<std::size_t>(c)];
+        row.timeMs = sample->timeMs;
+        if (polling && isStdout(*target)) {
+            std::string line;
+            if (*target == Target::StdoutCsv) {
+                files::appendCsvLine(line, n, row);
+            } else {
+                files::appendExportLine(line, n, row, '.');
+                line.erase(line.size() - 2, 1);
+            }
+            if (!out.write(line, 1) || !out.flush(error))
+                return fail(error.empty() ? out.error() : error);
+        } else {
+            rows.push_back(row);
+        }
+        if (wanted != 0 && n == wanted)
+            break;
+        // Until the next reading is due; a signal ends the wait at once.
+        next += options.interval;
+        while (!stopRequest().load() && std::chrono::steady_clock::now() < next)
+            std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
+                next - std::chrono::steady_clock::now(), std::chrono::milliseconds(50)));
+    }
+    if (!(polling && isStdout(*target)) &&
+        !writeRows(*target, outPath(context), rows, captions, error))
         return fail(error);
+    if (stopRequest().load())
+        return signalStatus();
     return kExitOk;
 }
 
@@ -269,49 +400,115 @@ int runRecord(Context& context) {
     if (options.seconds)
         plan.duration = std::chrono::milliseconds(
             static_cast<int64_t>(std::llround(*options.seconds * 1000.0)));
+    plan.stallLimit = options.stall;
+    plan.retry = options.retry;
     plan.timing = context.timing;
     if (plan.port > 65533) {
         message("the stream port " + std::to_string(plan.port) + " + 2 is above 65535");
         return kExitUsage;
     }
-    if (*target == Target::SampleFile) {
-        // The instrument sends one record per millisecond.
-        const double expected =
-            options.seconds ? *options.seconds * 1000.0 / app::recordsPerSample(plan.sampleRate)
-                            : static_cast<double>(options.samples);
-        if (expected > static_cast<double>(kSampleFileLimit)) {
-            message("a sample file holds at most 10240 samples; this run would give " +
-                    std::to_string(static_cast<uint64_t>(expected)) + " (use .asc, .csv or .xlsx)");
-            return kExitUsage;
-        }
+
+    // The samples the run asks for (0: no end). By device time, one record
+    // per millisecond: the samples whose time lies before the first's + S.
+    const auto perSample = static_cast<uint64_t>(app::recordsPerSample(plan.sampleRate));
+    uint64_t asked = options.samples;
+    if (options.seconds) {
+        const auto ms = static_cast<uint64_t>(plan.duration.count());
+        const uint64_t bySeconds = (ms + perSample - 1) / perSample;
+        asked = asked > 0 ? std::min(asked, bySeconds) : bySeconds;
     }
+    const uint64_t limit = limitOf(*target);
+    const auto splitMs = static_cast<uint64_t>(options.split.count());
+    if (limit > 0 && splitMs > 0 && (splitMs + perSample - 1) / perSample > limit) {
+        char seconds[32];
+        std::snprintf(seconds, sizeof seconds, "%g s", static_cast<double>(splitMs) / 1000.0);
+        message(limitText(*target) + "; a file of --split " + seconds + " would hold up to " +
+                std::to_string((splitMs + perSample - 1) / perSample));
+        return kExitUsage;
+    }
+    if (limit > 0 && splitMs == 0 && asked > limit) {
+        message(limitText(*target) + "; this run would give " + std::to_string(asked) +
+                " (use .asc or .csv)");
+        return kExitUsage;
+    }
+    // A run without an end, or one the instrument makes longer, stops at the
+    // limit and keeps what fits.
+    if (limit > 0 && splitMs == 0)
+        plan.samples = plan.samples > 0 ? std::min<uint64_t>(plan.samples, limit) : limit;
+
+    const std::string path = isStdout(*target) ? std::string() : outPath(context);
+    const std::string first = splitMs > 0 ? RecordOutput::splitName(path, 1) : path;
+    std::string error;
+    if (!path.empty() && !writtenInPlace(first) && !partIsFree(first + ".part", error))
+        return fail(error);
+
+    // Two recordings from one instrument would stop each other's stream.
+    InstrumentLock lock;
+    if (!lock.acquire(plan.address, plan.port, error))
+        return fail(error);
 
     Link link(context);
     acquisition::SampleList captions;
-    std::string error;
     if (!readCaptions(link, captions, error))
         return fail(error);
 
-    RecordOutput output(*target, plan);
-    if (!output.open(outPath(context), captions, error))
+    RecordOutput output(*target, plan, options.split.count());
+    if (!output.open(path, captions, error))
         return fail(error);
 
     catchStopSignals();
     const auto result = acquisition::recordStream(plan, output, stopRequest());
 
     using acquisition::RecordingEnd;
-    if (!result.error.empty())
-        message(result.error);
+    RunEnd end = RunEnd::Partial;
+    switch (result.end) {
+        case RecordingEnd::Completed:
+        case RecordingEnd::Stopped:
+            end = RunEnd::Complete;
+            break;
+        case RecordingEnd::ConnectFailed:
+        case RecordingEnd::StartFailed:
+            end = RunEnd::Nothing;
+            break;
+        case RecordingEnd::StreamClosed:
+        case RecordingEnd::StreamStalled:
+        case RecordingEnd::SinkFailed:
+            end = RunEnd::Partial;
+            break;
+    }
+    const bool finished = output.finish(end, error);
+    // One line: why the run ended, what is left and where.
+    std::string cause = result.error;
+    auto add = [&cause](const std::string& text) {
+        if (!text.empty() && cause.find(text) == std::string::npos)
+            cause += (cause.empty() ? "" : "; ") + text;
+    };
     if (result.end == RecordingEnd::SinkFailed)
-        message(output.error());
-    // Nothing was recorded when the run could not start, and a failed output
-    // cannot be completed. Otherwise what was recorded is written.
-    const bool keep = result.end != RecordingEnd::ConnectFailed &&
-                      result.end != RecordingEnd::StartFailed &&
-                      result.end != RecordingEnd::SinkFailed;
-    if (!output.finish(keep, error))
-        return fail(error);
-    return keep && result.ok() ? kExitOk : kExitFailure;
+        add(output.error());
+    if (!finished)
+        add(error);
+    std::string samples = count(output.kept(), "sample");
+    const std::string& kept = output.keptName();
+    if (output.completedFiles() > 0)
+        samples = count(output.completedFiles(), "complete file") + " before, " + samples;
+    if (end == RunEnd::Nothing)
+        return fail(cause);
+    if (end == RunEnd::Partial || !finished) {
+        add(kept.empty() ? std::string("the run ended early; nothing was recorded")
+                         : "the run ended early; " + samples + " kept " + inOrOn(kept));
+        return fail(cause);
+    }
+    if (result.end == RecordingEnd::Stopped) {
+        const int signal = stopSignal().load();
+        add("stopped by " + signalName(signal) + "; " + samples + " " + inOrOn(kept));
+        message(cause);
+        return signal != 0 ? signalStatus() : kExitFailure;
+    }
+    if (limit > 0 && result.samples == limit && asked != limit)
+        add(limitText(*target) + ": the run was ended there; " + samples + " " + inOrOn(kept));
+    if (!cause.empty())
+        message(cause);
+    return result.stopSent ? kExitOk : kExitFailure;
 }
 
 int runBatch(Context& context) {
@@ -320,49 +517,73 @@ int runBatch(Context& context) {
     if (!target)
         return status;
 
+    // Written as FILE.part and renamed when the readout ends as asked (all
+    // read, or a signal); a lost instrument leaves FILE.part.
+    const std::string path = isStdout(*target) ? std::string() : outPath(context);
+    const std::string part = path.empty() ? std::string() : path + ".part";
+    std::string error;
+    if (!part.empty() && !partIsFree(part, error))
+        return fail(error);
+
     Link link(context);
     BatchMessages ui;
     acquisition::BatchSummary summary;
-    std::string error;
     acquisition::SampleList captions;
     if (*target != Target::BatchFile && !readCaptions(link, captions, error))
         return fail(error);
 
-    // Ctrl+C or SIGTERM cancels the readout once the exchange in progress is
-    // over; nothing is written then.
+    // A signal cancels the readout once the exchange in progress is over.
     catchStopSignals();
     bool written = false;
     if (*target == Target::BatchFile) {
-        const auto result =
-            acquisition::batchToFile(link.device(), outPath(context), ui, &error, &summary);
-        if (result == acquisition::BatchFileResult::WriteFailed)
-            return fail(error);
-        written = result == acquisition::BatchFileResult::Written;
+        const auto result = acquisition::batchToFile(link.device(), part, ui, &error, &summary);
+        if (result == acquisition::BatchFileResult::WriteFailed) {
+            const auto colon = error.rfind(": ");
+            return fail("cannot write " + path + ": " +
+                        (colon == std::string::npos ? error : error.substr(colon + 2)) + "; " +
+                        count(static_cast<uint64_t>(summary.read), "data set") +
+                        " read were not written");
+        }
+        written = ::access(part.c_str(), F_OK) == 0;
     } else {
         acquisition::MeasurementMemory scratch;
         acquisition::batchToMemory(link.device(), scratch, ui, &summary);
     }
     ui.progressFinish();
 
-    const std::string notWritten = *target == Target::Stdout
-                                       ? std::string("nothing was written")
-                                       : outPath(context) + " was not written";
+    const bool complete = summary.end == acquisition::BatchEnd::Complete;
+    const bool cancelled = summary.end == acquisition::BatchEnd::Cancelled;
+    if (summary.end == acquisition::BatchEnd::NoCount && !cancelled) {
+        // A connection that failed says so; a wrong reply has been shown.
+        return link.connectFailed() ? fail(link.connectError()) : kExitFailure;
+    }
+    // Whatever was read is written: under the name asked for when the
+    // readout ended as asked, as FILE.part when the instrument was lost.
+    const bool asAsked = complete || cancelled;
+    const std::string name = path.empty() ? std::string("standard output") : asAsked ? path : part;
+    if (*target != Target::BatchFile && (!ui.rows.empty() || complete)) {
+        const std::string to = path.empty() ? path : asAsked ? path : part;
+        written = writeRows(*target, path.empty() ? path : part, ui.rows, captions, error);
+        if (!written) {
+            // Named as asked for, not by the partial twin it went to.
+            if (!path.empty())
+                error.replace(error.find(part), part.size(), to);
+            return fail(error + "; " + count(ui.rows.size(), "data set") + " read were not written");
+        }
+    }
+    if (written && asAsked && !path.empty() && !rename(part, path, error))
+        return fail(error);
+
     const std::string howFar =
         std::to_string(summary.read) + " of " + std::to_string(summary.records) + " data sets";
-    switch (summary.end) {
-        case acquisition::BatchEnd::NoCount:
-            // A connection that failed says so; a wrong reply has been shown.
-            return link.connectFailed() ? fail(link.connectError()) : kExitFailure;
-        case acquisition::BatchEnd::Lost:
-            return fail(link.connectError() + "; the readout stopped after " + howFar + " and " +
-                        notWritten);
-        case acquisition::BatchEnd::Cancelled:
-            return fail("the readout was cancelled after " + howFar + " and " + notWritten);
-        case acquisition::BatchEnd::Complete:
-            break;
+    const std::string where = written ? "; they are " + inOrOn(name) : "; nothing was written";
+    if (summary.end == acquisition::BatchEnd::Lost)
+        return fail(link.connectError() + "; the readout stopped after " + howFar + where);
+    if (cancelled) {
+        message("the readout was stopped by " + signalName(stopSignal().load()) + " after " +
+                howFar + where);
+        return stopSignal().load() != 0 ? signalStatus() : kExitFailure;
     }
-    if (!written && !writeRows(*target, outPath(context), ui.rows, captions, error))
-        return fail(error);
     // Data sets whose replies were wrong have been named; they are in the
     // output with empty or zero fields, as the window program keeps them.
     return ui.errors > 0 ? kExitFailure : kExitOk;
@@ -421,6 +642,8 @@ int runProgram(int argc, char* argv[], const std::string& programDirectory) {
         context.settings.setIpServer(*context.options.address);
     if (context.options.port)
         context.settings.port = *context.options.port;
+    if (context.options.connectTimeout)
+        context.timing.connectTimeout = *context.options.connectTimeout;
 
     switch (context.options.command) {
         case Command::Shot:

@@ -13,6 +13,9 @@ int main(int argc, char* argv[]) {
     // recording still stops the instrument's stream), not the end of the
     // process.
     std::signal(SIGPIPE, SIG_IGN);
+    // A file-size limit (ulimit -f) is a write error like a full disk, which
+    // keeps what was written, not the end of the process.
+    std::signal(SIGXFSZ, SIG_IGN);
     char path[PATH_MAX];
     const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
     std::string folder = n > 0 ? std::string(path, static_cast<std::size_t>(n)) : std::string();

@@ -52,6 +52,17 @@ bool parseInteger(const std::string& text, Integer& value) {
     return ec == std::errc() && ptr == end && !text.empty();
 }
 
+// Seconds as whole milliseconds: at least 1 ms, at most about 290 years.
+bool parseMilliseconds(const std::string& text, std::chrono::milliseconds& value) {
+    double seconds = 0;
+    const char* end = text.data() + text.size();
+    const auto [ptr, ec] = std::from_chars(text.data(), end, seconds);
+    if (ec != std::errc() || ptr != end || !std::isfinite(seconds) || seconds <= 0 || seconds > 9e9)
+        return false;
+    value = std::chrono::milliseconds(std::llround(seconds * 1000.0));
+    return value.count() > 0;
+}
+
 bool parseSeconds(const std::string& text, double& value) {
     const char* end = text.data() + text.size();
     const auto [ptr, ec] = std::from_chars(text.data(), end, value);
@@ -82,6 +93,13 @@ enum LongOption : int {
     kOptSamples,
     kOptSeconds,
     kOptRate,
+    kOptFormat,
+    kOptStall,
+    kOptConnectTimeout,
+    kOptCount,
+    kOptInterval,
+    kOptSplit,
+    kOptRetry,
 };
 
 std::string unknownOption(int optopt, char** argv, const std::string& where) {
@@ -117,8 +135,10 @@ std::string programHelp() {
            "\n"
            "The output format follows the extension of --out: .dat sample file, .asc export\n"
            "text, .xlsx workbook, .csv comma-separated values, .txt batch file (batch only).\n"
-           "Without --out the export text goes to standard output.\n"
-           "Exit status: 0 success, 1 failure, 2 wrong command line.\n";
+           "Without --out, or with --out -, the output goes to standard output: the export\n"
+           "text, or comma-separated values with --format csv.\n"
+           "Exit status: 0 success, 1 failure or an early end, 2 wrong command line,\n"
+           "128 + N ended by signal N (129 SIGHUP, 130 SIGINT, 143 SIGTERM).\n";
 }
 
 std::string commandHelp(Command command) {
@@ -126,9 +146,13 @@ std::string commandHelp(Command command) {
     switch (command) {
         case Command::Shot:
             return head +
-                   "shot [--out FILE]\n"
+                   "shot [--count N [--interval S]] [--out FILE] [--format F]\n"
                    "One reading of the four channels: the export header line and one data\n"
-                   "line (number 1), or the file --out names.\n";
+                   "line (number 1), or the file --out names.\n"
+                   "  --count N      take N readings (0: until a signal) on one set of unit\n"
+                   "                 queries; on standard output each line as it is taken\n"
+                   "  --interval S   seconds from the start of one reading to the next\n"
+                   "                 (default 1; a reading takes about 0.1 s)\n";
         case Command::Units:
             return head +
                    "units\n"
@@ -136,24 +160,42 @@ std::string commandHelp(Command command) {
                    "for example \"Channel 1 (N)\" or \"Channel 3 (N.C.)\".\n";
         case Command::Record:
             return head +
-                   "record (--samples N | --seconds S) [--rate INDEX] [--out FILE]\n"
+                   "record [--samples N] [--seconds S] [--rate INDEX] [--out FILE]\n"
                    "Starts the instrument's stream, averages its records into samples and\n"
                    "writes them as they come; stops the stream at the end.\n"
                    "  --samples N    stop after N samples\n"
-                   "  --seconds S    stop after S seconds (decimals allowed)\n"
+                   "  --seconds S    stop before the first sample S seconds of device time\n"
+                   "                 after the first one (decimals allowed, at least 0.001)\n"
+                   "                 Without either, the run goes on until a signal ends it.\n"
                    "  --rate INDEX   records averaged per sample: 0 = 1 ms, 1 = 2 ms, 2 = 5 ms,\n"
                    "                 3 = 10 ms, 4 = 20 ms, 5 = 50 ms, 6 = 100 ms, 7 = 200 ms,\n"
                    "                 8 = 500 ms, 9 = 1 s, 10 = 2 s, 11 = 5 s, 12 = 10 s\n"
                    "                 (default: SampleRate of the settings file)\n"
-                   "  --out FILE     .asc, .csv, .xlsx or .dat (at most 10240 samples)\n"
-                   "Ctrl+C or SIGTERM ends the run: the stream is stopped and everything\n"
-                   "recorded so far is written.\n";
+                   "  --out FILE     .asc, .csv, .xlsx (at most 1048575 samples) or .dat (at\n"
+                   "                 most 10240 samples); - for standard output\n"
+                   "  --format F     on standard output: asc (default) or csv\n"
+                   "  --split S      a new file every S seconds of device time, on one\n"
+                   "                 stream: FILE-0001.ext, FILE-0002.ext, ..., each renamed\n"
+                   "                 from its .part as soon as the next one begins\n"
+                   "  --stall S      the stream is lost when no record came for S seconds\n"
+                   "                 (default 10)\n"
+                   "  --retry S      connect a lost stream again for up to S seconds, first\n"
+                   "                 after 0.2 s, then up to every 1 s (default 30; 0: off);\n"
+                   "                 the gap is reported and the numbering goes on\n"
+                   "  --connect-timeout S  how long a connect may take (default 3)\n"
+                   "A file is written as FILE.part while the run goes on and renamed to FILE\n"
+                   "when the run ends as asked, at a size limit or by a signal; when the\n"
+                   "instrument vanishes, stalls or a write fails, FILE.part keeps what was\n"
+                   "recorded and the exit status is 1. Ctrl+C, SIGTERM or SIGHUP end the run:\n"
+                   "the stream is stopped, everything recorded is kept, exit 128 + signal.\n";
         case Command::Batch:
             return head +
-                   "batch [--out FILE]\n"
+                   "batch [--out FILE] [--format F]\n"
                    "Reads out the instrument's batch memory. A .txt target gets the batch\n"
                    "file with peaks, units and serial numbers; other targets get the values\n"
-                   "and times as samples.\n";
+                   "and times as samples. A readout ended by a signal keeps the data sets\n"
+                   "read in FILE (exit 128 + signal); one whose instrument was lost keeps\n"
+                   "them in FILE.part (exit 1).\n";
         case Command::Convert:
             return head +
                    "convert IN.dat [--out FILE]\n"
@@ -231,6 +273,14 @@ ParseResult parseCommandLine(const std::vector<std::string>& arguments) {
                                              {"samples", required_argument, nullptr, kOptSamples},
                                              {"seconds", required_argument, nullptr, kOptSeconds},
                                              {"rate", required_argument, nullptr, kOptRate},
+                                             {"format", required_argument, nullptr, kOptFormat},
+                                             {"stall", required_argument, nullptr, kOptStall},
+                                             {"connect-timeout", required_argument, nullptr,
+                                              kOptConnectTimeout},
+                                             {"count", required_argument, nullptr, kOptCount},
+                                             {"split", required_argument, nullptr, kOptSplit},
+                                             {"retry", required_argument, nullptr, kOptRetry},
+                                             {"interval", required_argument, nullptr, kOptInterval},
                                              {"help", no_argument, nullptr, 'h'},
                                              {nullptr, 0, nullptr, 0}};
     const bool record = options.command == Command::Record;
@@ -270,7 +320,65 @@ ParseResult parseCommandLine(const std::vector<std::string>& arguments) {
                 if (!parseSeconds(optarg, seconds) || seconds > 9e9)
                     return usage(std::string("--seconds: not a number of seconds above 0: ") +
                                  optarg);
+                // A duration of 0 ms would be no end at all.
+                if (std::llround(seconds * 1000.0) == 0)
+                    return usage(std::string("--seconds: rounds to 0 ms (at least 0.001): ") +
+                                 optarg);
                 options.seconds = seconds;
+                break;
+            }
+            case kOptFormat:
+                if (options.command == Command::Units)
+                    return usage("--format is not an option of units");
+                if (std::string(optarg) != "csv" && std::string(optarg) != "asc")
+                    return usage(std::string("--format: csv or asc, not ") + optarg);
+                options.format = optarg;
+                break;
+            case kOptCount: {
+                uint64_t count = 0;
+                if (options.command != Command::Shot)
+                    return usage("--count is an option of shot only");
+                if (!parseInteger(optarg, count))
+                    return usage(std::string("--count: not a whole number (0: until a signal): ") +
+                                 optarg);
+                options.count = count;
+                break;
+            }
+            case kOptInterval:
+                if (options.command != Command::Shot)
+                    return usage("--interval is an option of shot only");
+                if (!parseMilliseconds(optarg, options.interval))
+                    return usage(std::string("--interval: not a number of seconds of at least "
+                                             "0.001: ") +
+                                 optarg);
+                break;
+            case kOptRetry:
+                if (!record)
+                    return usage("--retry is an option of record only");
+                if (std::string(optarg) == "0")
+                    options.retry = std::chrono::milliseconds(0);
+                else if (!parseMilliseconds(optarg, options.retry))
+                    return usage(std::string("--retry: not a number of seconds (0: off): ") +
+                                 optarg);
+                break;
+            case kOptStall:
+            case kOptSplit:
+            case kOptConnectTimeout: {
+                const char* name = opt == kOptStall   ? "--stall"
+                                   : opt == kOptSplit ? "--split"
+                                                      : "--connect-timeout";
+                std::chrono::milliseconds value{0};
+                if (!record)
+                    return usage(std::string(name) + " is an option of record only");
+                if (!parseMilliseconds(optarg, value))
+                    return usage(std::string(name) + ": not a number of seconds of at least 0.001: " +
+                                 optarg);
+                if (opt == kOptStall)
+                    options.stall = value;
+                else if (opt == kOptSplit)
+                    options.split = value;
+                else
+                    options.connectTimeout = value;
                 break;
             }
             case kOptRate: {
@@ -294,10 +402,13 @@ ParseResult parseCommandLine(const std::vector<std::string>& arguments) {
     } else if (!positional.empty()) {
         return usage("unexpected argument: " + positional.front() + where);
     }
-    if (record) {
-        if ((options.samples > 0) == options.seconds.has_value())
-            return usage("record needs either --samples N or --seconds S");
-    }
+    if (options.split.count() > 0 && (!options.out || *options.out == "-"))
+        return usage("--split needs --out FILE: the files are named FILE-0001.ext, ...");
+    // --format chooses what goes to standard output; a file's format is its
+    // extension.
+    if (options.format && options.out && *options.out != "-")
+        return usage("--format applies to standard output (--out -); the format of " +
+                     *options.out + " follows its extension");
     ParseResult result;
     result.options = std::move(options);
     return result;

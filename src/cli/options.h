@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -10,6 +11,9 @@ namespace tarvelo::cli {
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailure = 1;  // the instrument, a file or the output failed
 inline constexpr int kExitUsage = 2;    // the command line is wrong
+// A run ended by a signal exits with 128 + the signal's number, as the shell
+// reports a process it ended: 129 SIGHUP, 130 SIGINT, 143 SIGTERM.
+inline constexpr int kExitSignalBase = 128;
 
 enum class Command { Shot, Units, Record, Batch, Convert };
 
@@ -20,11 +24,26 @@ struct Options {
     std::optional<std::string> address;
     std::optional<int32_t> port;
     std::optional<std::string> settingsFile;
+    // "-" is standard output.
     std::optional<std::string> out;
+    // The format on standard output: "asc" (the export text) or "csv".
+    std::optional<std::string> format;
     // record
     uint64_t samples = 0;
     std::optional<double> seconds;
     std::optional<int32_t> rate;
+    // A new file every this much device time (0: one file).
+    std::chrono::milliseconds split{0};
+    // How long a lost stream is tried again (0: not at all).
+    std::chrono::milliseconds retry{30000};
+    // A stream that sends nothing this long ends the run as a failure.
+    std::chrono::milliseconds stall{10000};
+    // How long a connect to the instrument may take.
+    std::optional<std::chrono::milliseconds> connectTimeout;
+    // shot: readings taken (0: until a signal), and the time from the start
+    // of one to the start of the next
+    std::optional<uint64_t> count;
+    std::chrono::milliseconds interval{1000};
     // convert
     std::string input;
 };

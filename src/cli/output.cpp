@@ -23,7 +23,6 @@ namespace tarvelo::cli {
 
 namespace {
 
-using common::folderOf;
 using common::writeAll;
 
 std::string lowerExtension(const std::string& path) {
@@ -60,10 +59,11 @@ std::string exportTextOf(std::span<const acquisition::SampleRow> rows,
 
 }  // namespace
 
-std::optional<Target> targetFor(const std::optional<std::string>& out, bool batch,
+std::optional<Target> targetFor(const std::optional<std::string>& out,
+                                const std::optional<std::string>& format, bool batch,
                                 std::string& error) {
-    if (!out)
-        return Target::Stdout;
+    if (!out || *out == "-")
+        return format == "csv" ? Target::StdoutCsv : Target::Stdout;
     const std::string extension = lowerExtension(*out);
     if (extension == ".dat")
         return Target::SampleFile;
@@ -80,11 +80,30 @@ std::optional<Target> targetFor(const std::optional<std::string>& out, bool batc
     return std::nullopt;
 }
 
+namespace {
+
+// A failed write names the file asked for, never the temporary one beside
+// it: "cannot write PATH: the system's reason".
+bool named(bool written, const std::string& path, std::string& error) {
+    if (written)
+        return true;
+    const auto colon = error.rfind(": ");
+    error = "cannot write " + path + ": " +
+            (colon == std::string::npos ? error : error.substr(colon + 2));
+    return false;
+}
+
+}  // namespace
+
 bool writeRows(Target target, const std::string& path, std::span<const acquisition::SampleRow> rows,
                const acquisition::SampleList& captions, std::string& error) {
     switch (target) {
-        case Target::Stdout: {
-            if (writeAll(STDOUT_FILENO, exportTextOf(rows, captions, "\n")))
+        case Target::Stdout:
+        case Target::StdoutCsv: {
+            const std::string text = target == Target::Stdout
+                                          ? exportTextOf(rows, captions, "\n")
+                                          : files::csvText(rows, captions);
+            if (writeAll(STDOUT_FILENO, text))
                 return true;
             error = std::string("cannot write to standard output: ") + std::strerror(errno);
             return false;
@@ -98,26 +117,23 @@ bool writeRows(Target target, const std::string& path, std::span<const acquisiti
             }
             acquisition::MeasurementMemory memory;
             memory.load(std::vector<acquisition::SampleRow>(rows.begin(), rows.end()));
-            return files::saveSampleFile(path, memory, &error);
+            return named(files::saveSampleFile(path, memory, &error), path, error);
         }
         case Target::ExportFile:
-            return files::saveExportFile(path, exportTextOf(rows, captions, "\r\n"), &error);
+            return named(
+                files::saveExportFile(path, exportTextOf(rows, captions, "\r\n"), &error), path,
+                error);
         case Target::Csv:
-            return common::writeFileAtomically(path, files::csvText(rows, captions), &error);
+            return named(common::writeFileAtomically(path, files::csvText(rows, captions), &error),
+                         path, error);
         case Target::Workbook: {
             acquisition::SampleList list;
             for (int column = 0; column < 6; ++column)
                 list.setCaption(column, captions.caption(column));
             for (const auto& row : rows)
                 list.addRow(row);
-            // Written under a temporary name and renamed, so a failed write
-            // leaves an existing file as it was.
-            TemporaryFile temporary;
-            if (!temporary.create(path, error))
-                return false;
-            if (!files::writeWorkbook(temporary.path(), list, &error))
-                return false;
-            return temporary.commit(error);
+            // Replaced in one step: a failed write leaves an existing file.
+            return named(files::writeWorkbook(path, list, &error), path, error);
         }
         case Target::BatchFile:
             error = "a batch file holds batch records only";
@@ -128,22 +144,63 @@ bool writeRows(Target target, const std::string& path, std::span<const acquisiti
 
 // ---- LineOutput -----------------------------------------------------------------
 
-bool LineOutput::write(std::string_view bytes) {
+LineOutput::LineOutput() {
+    struct stat status {};
+    regularFile_ = ::fstat(STDOUT_FILENO, &status) == 0 && S_ISREG(status.st_mode);
+}
+
+bool LineOutput::write(std::string_view bytes, uint64_t lines) {
     if (failed_)
         return false;
     buffer_.append(bytes);
+    bufferedLines_ += lines;
+    // A text without samples is a header line.
+    if (lines == 0)
+        bufferedHeaders_ += static_cast<uint64_t>(std::count(bytes.begin(), bytes.end(), '\n'));
     return buffer_.size() < 64 * 1024 || writeBuffer();
 }
 
 bool LineOutput::writeBuffer() {
     if (failed_)
         return false;
-    if (!writeAll(STDOUT_FILENO, buffer_)) {
+    if (buffer_.empty())
+        return true;
+    // Where the output ends before this write, to cut a partial write back
+    // to its last whole line. (Appending, the writes go to the end wherever
+    // the offset stands.)
+    off_t before = -1;
+    if (regularFile_) {
+        struct stat status {};
+        before = (::fcntl(STDOUT_FILENO, F_GETFL) & O_APPEND) != 0
+                     ? (::fstat(STDOUT_FILENO, &status) == 0 ? status.st_size : -1)
+                     : ::lseek(STDOUT_FILENO, 0, SEEK_CUR);
+    }
+    std::size_t done = 0;
+    while (done < buffer_.size()) {
+        const ssize_t n = ::write(STDOUT_FILENO, buffer_.data() + done, buffer_.size() - done);
+        if (n >= 0) {
+            done += static_cast<std::size_t>(n);
+            continue;
+        }
+        if (errno == EINTR)
+            continue;
         failed_ = true;
         error_ = std::string("cannot write to standard output: ") + std::strerror(errno);
+        // The lines that went out whole stay (a pipe keeps even a cut one:
+        // it cannot be taken back).
+        const auto lastEnd = done == 0 ? std::string::npos : buffer_.rfind('\n', done - 1);
+        const std::size_t whole = lastEnd == std::string::npos ? 0 : lastEnd + 1;
+        if (before >= 0 && ::ftruncate(STDOUT_FILENO, before + static_cast<off_t>(whole)) == 0)
+            ::lseek(STDOUT_FILENO, before + static_cast<off_t>(whole), SEEK_SET);
+        const auto lines =
+            static_cast<uint64_t>(std::count(buffer_.begin(), buffer_.begin() + whole, '\n'));
+        written_ += lines > bufferedHeaders_ ? lines - bufferedHeaders_ : 0;
         return false;
     }
     buffer_.clear();
+    written_ += bufferedLines_;
+    bufferedLines_ = 0;
+    bufferedHeaders_ = 0;
     return true;
 }
 
@@ -152,67 +209,6 @@ bool LineOutput::flush(std::string& error) {
         return true;
     error = error_;
     return false;
-}
-
-// ---- TemporaryFile ----------------------------------------------------------------
-
-bool TemporaryFile::create(const std::string& target, std::string& error) {
-    abandon();
-    target_ = target;
-    const auto slash = target.find_last_of('/');
-    temporary_ = folderOf(target) + "/." +
-                 (slash == std::string::npos ? target : target.substr(slash + 1)) + ".XXXXXX";
-    const int fd = ::mkstemp(temporary_.data());
-    if (fd < 0) {
-        error = "cannot create a file in " + folderOf(target) + ": " + std::strerror(errno);
-        temporary_.clear();
-        return false;
-    }
-    ::close(fd);
-    return true;
-}
-
-bool TemporaryFile::commit(std::string& error) {
-    auto failed = [&](const std::string& what) {
-        error = what + ": " + std::strerror(errno);
-        abandon();
-        return false;
-    };
-    const int fd = ::open(temporary_.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return failed("cannot open " + temporary_);
-    const bool flushed = ::fsync(fd) == 0;
-    ::close(fd);
-    if (!flushed)
-        return failed("cannot write " + temporary_ + " to the disk");
-    struct stat existing {};
-    mode_t mode;
-    if (::stat(target_.c_str(), &existing) == 0 && S_ISREG(existing.st_mode)) {
-        mode = existing.st_mode & 07777;
-    } else {
-        // Read without changing it for longer than this instant; the other
-        // threads of the program create no files meanwhile.
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        mode = 0666 & ~mask;
-    }
-    if (::chmod(temporary_.c_str(), mode) != 0)
-        return failed("cannot set the permissions of " + temporary_);
-    if (::rename(temporary_.c_str(), target_.c_str()) != 0)
-        return failed("cannot replace " + target_);
-    temporary_.clear();
-    const int folder = ::open(folderOf(target_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folder >= 0) {
-        ::fsync(folder);
-        ::close(folder);
-    }
-    return true;
-}
-
-void TemporaryFile::abandon() {
-    if (!temporary_.empty())
-        ::unlink(temporary_.c_str());
-    temporary_.clear();
 }
 
 // ---- Progress -----------------------------------------------------------------

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstddef>
 #include <optional>
 #include <span>
 #include <string>
@@ -14,7 +15,8 @@ namespace tarvelo::cli {
 
 // Where a command's samples go, chosen by the extension of --out.
 enum class Target {
-    Stdout,      // no --out: the export text, UTF-8, LF line ends
+    Stdout,      // no --out or --out -: the export text, UTF-8, LF line ends
+    StdoutCsv,   // --out - --format csv: comma-separated values, CR LF line ends
     SampleFile,  // .dat
     ExportFile,  // .asc: the export text as the window program writes it
     Workbook,    // .xlsx
@@ -22,12 +24,21 @@ enum class Target {
     BatchFile,   // .txt, batch only
 };
 
-// The target of `out` (Stdout when there is none); nullopt with the reason
-// for an extension the command does not write.
-std::optional<Target> targetFor(const std::optional<std::string>& out, bool batch,
+// The target of `out` (standard output when there is none or it is "-",
+// in `format`); nullopt with the reason for an extension the command does
+// not write.
+std::optional<Target> targetFor(const std::optional<std::string>& out,
+                                const std::optional<std::string>& format, bool batch,
                                 std::string& error);
 
-// The sample file holds at most this many samples.
+inline bool isStdout(Target target) {
+    return target == Target::Stdout || target == Target::StdoutCsv;
+}
+
+// The sample file holds at most this many samples, a workbook this many data
+// rows (below its header row).
+inline constexpr std::size_t kWorkbookLimit = 1048575;
+
 inline constexpr std::size_t kSampleFileLimit = 10240;
 
 // Writes `rows` (oldest first) with the captions of `captions` to the target
@@ -36,48 +47,31 @@ bool writeRows(Target target, const std::string& path, std::span<const acquisiti
                const acquisition::SampleList& captions, std::string& error);
 
 // Standard output for text that grows as a recording goes on: buffered, and
-// written in pieces of 64 KiB.
+// written in pieces of 64 KiB. Only whole lines are handed over; when
+// standard output is a file and a write fails part-way (a full disk), the
+// file is cut back to its last whole line.
 class LineOutput {
 public:
-    // False once a write has failed.
-    bool write(std::string_view bytes);
+    LineOutput();
+    // `bytes` holds `lines` whole sample lines, or (0) header lines. False
+    // once a write has failed.
+    bool write(std::string_view bytes, uint64_t lines = 0);
     // Writes what is buffered.
     bool flush(std::string& error);
-    // Forgets what is buffered.
-    void discard() { buffer_.clear(); }
     const std::string& error() const { return error_; }
+    // Lines that reached standard output.
+    uint64_t written() const { return written_; }
 
 private:
     bool writeBuffer();
 
     std::string buffer_;
+    uint64_t bufferedLines_ = 0;
+    uint64_t bufferedHeaders_ = 0;  // lines in the buffer that hold no sample
+    uint64_t written_ = 0;
     std::string error_;
     bool failed_ = false;
-};
-
-// A file written under a temporary name beside its target (".name.XXXXXX")
-// and renamed to the target once complete and flushed to the disk: the target
-// is at any moment the old file or the complete new one.
-class TemporaryFile {
-public:
-    TemporaryFile() = default;
-    ~TemporaryFile() { abandon(); }
-    TemporaryFile(const TemporaryFile&) = delete;
-    TemporaryFile& operator=(const TemporaryFile&) = delete;
-
-    // Creates the empty temporary file for `target`.
-    bool create(const std::string& target, std::string& error);
-    const std::string& path() const { return temporary_; }
-    // Flushes the temporary file to the disk, gives it the target's
-    // permissions (an existing target's, or 0666 minus the umask) and renames
-    // it to the target.
-    bool commit(std::string& error);
-    // Removes the temporary file.
-    void abandon();
-
-private:
-    std::string target_;
-    std::string temporary_;
+    bool regularFile_ = false;
 };
 
 // Progress on standard error, only when it is a terminal: one line, redrawn

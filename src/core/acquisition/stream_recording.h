@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "acquisition/sample_row.h"
@@ -22,13 +23,19 @@ struct RecordingPlan {
     std::string address;
     int32_t port = 0;        // command port; the stream is on port + 2
     int32_t sampleRate = 6;  // SampleRate index, 0..12
-    // The run ends after this many samples (0: no limit) or this long after
-    // the stream was started (0: no limit), whichever comes first, or when
-    // `stop` is set.
+    // The run ends after this many samples (0: no limit), or before the
+    // first sample whose device time is `duration` or more after the first
+    // sample's (0: no limit), whichever comes first, or when `stop` is set.
+    // The device clock decides, so a run of S seconds holds the same samples
+    // however the records are delayed on their way.
     uint64_t samples = 0;
     std::chrono::milliseconds duration{0};
-    // A stream that sends nothing for this long ends the run as a failure.
+    // A stream that sends nothing for this long is lost.
     std::chrono::milliseconds stallLimit{10000};
+    // A lost stream (closed, or silent for stallLimit) is connected and
+    // started again, first after 0.2 s and then at growing intervals of up to
+    // 1 s, for this long after its last data (0: the run ends as a failure).
+    std::chrono::milliseconds retry{0};
     device::LinkTiming timing{};
 };
 
@@ -38,7 +45,19 @@ struct RecordingProgress {
     std::chrono::steady_clock::duration elapsed{};
 };
 
-// Where the samples go. Called on the recording's thread.
+struct RecordingResult;
+
+// An interruption of the stream that the recording came back from.
+struct RecordingGap {
+    std::string reason;               // why the stream was lost
+    std::optional<double> beforeMs;   // device time of the last sample before
+    double afterMs = 0;               // device time of the first sample after
+    uint64_t missingRecords = 0;      // as far as the time stamps tell
+    int attempts = 0;                 // tries to connect again
+};
+
+// Where the samples go: a file writer, standard output, a publisher. Called
+// on the recording's thread; a sink never touches the connection.
 class RecordingSink {
 public:
     virtual ~RecordingSink() = default;
@@ -47,10 +66,15 @@ public:
     virtual bool samples(const SampleRow* rows, std::size_t n) = 0;
     // After every receive and every quiet interval (at least every 100 ms).
     virtual void progress(const RecordingProgress& progress) { (void)progress; }
+    // The stream was lost and is back; called just before the first samples
+    // after the gap. The samples go on numbered without a break.
+    virtual void interrupted(const RecordingGap& gap) { (void)gap; }
+    // Once, after "#L02" was sent (or could not be), however the run ended.
+    virtual void ended(const RecordingResult& result) { (void)result; }
 };
 
 enum class RecordingEnd {
-    Completed,      // the sample count or the duration was reached
+    Completed,      // the sample count or the duration (device time) was reached
     Stopped,        // `stop` was set
     ConnectFailed,  // the stream port or the command port could not be reached
     StartFailed,    // "#L01" could not be sent
@@ -63,6 +87,7 @@ struct RecordingResult {
     RecordingEnd end = RecordingEnd::Completed;
     uint64_t samples = 0;   // samples handed to the sink
     uint64_t records = 0;   // whole records received
+    uint64_t reconnects = 0;  // streams started again after a loss
     bool stopSent = false;  // "#L02" went out
     std::string error;      // why the run failed, or why "#L02" did not go out
     bool ok() const {

@@ -1,5 +1,6 @@
 #include "files/record_writer.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -127,6 +128,20 @@ void RecordWriter::fail(std::string reason) {
     queue_.clear();
 }
 
+bool RecordWriter::writeSome(const std::string& bytes, std::size_t& done) {
+    done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd_, bytes.data() + done, bytes.size() - done);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
 bool RecordWriter::writeAll(const std::string& bytes, std::string* reason) {
     if (common::writeAll(fd_, bytes))
         return true;
@@ -138,6 +153,7 @@ void RecordWriter::run() {
     std::vector<acquisition::SampleRow> batch;
     batch.reserve(2 * kWakeBatch);
     std::string text;
+    std::vector<std::size_t> lineEnds;  // where each line of `text` ends
     uint64_t number = 0;
     auto lastSync = std::chrono::steady_clock::now();
     bool unsynced = false;
@@ -158,18 +174,41 @@ void RecordWriter::run() {
 
         if (!batch.empty()) {
             text.clear();
-            for (const auto& row : batch)
+            lineEnds.clear();
+            const uint64_t before = number;
+            for (const auto& row : batch) {
                 formatLine_(text, ++number, row);
-            std::string reason;
-            if (!writeAll(text, &reason)) {
-                // A write can fail part-way (a full disk, a size limit): cut
-                // the file back to its last whole line.
-                if (::ftruncate(fd_, size_) != 0)
+                lineEnds.push_back(text.size());
+            }
+            std::size_t done = 0;
+            if (!writeSome(text, done)) {
+                // A write can fail part-way (a full disk, a size limit): the
+                // lines that went out whole stay, the file is cut back to the
+                // end of the last of them.
+                std::string reason = systemError("cannot write the file");
+                const auto whole = static_cast<std::size_t>(
+                    std::upper_bound(lineEnds.begin(), lineEnds.end(), done) - lineEnds.begin());
+                const std::size_t kept = whole == 0 ? 0 : lineEnds[whole - 1];
+                if (::ftruncate(fd_, size_ + static_cast<off_t>(kept)) != 0 && errno != EINVAL)
                     reason += "; " + systemError("cannot cut the file back");
+                if (whole > 0 && countingHeader_) {
+                    const std::string header = countingHeader_(before + whole);
+                    if (::pwrite(fd_, header.data(), header.size(), 0) < 0)
+                        reason += "; " + systemError("cannot write the file's header");
+                }
+                written_.store(before + whole);
                 fail(reason);
                 return;
             }
             size_ += static_cast<off_t>(text.size());
+            if (countingHeader_) {
+                const std::string header = countingHeader_(number);
+                if (::pwrite(fd_, header.data(), header.size(), 0) !=
+                    static_cast<ssize_t>(header.size())) {
+                    fail(systemError("cannot write the file's header"));
+                    return;
+                }
+            }
             written_.store(number);
             batch.clear();
             unsynced = true;
@@ -177,7 +216,8 @@ void RecordWriter::run() {
 
         const auto now = std::chrono::steady_clock::now();
         if (unsynced && (last || now - lastSync >= kSyncInterval)) {
-            if (::fdatasync(fd_) != 0) {
+            // A pipe or a terminal has nothing to flush (EINVAL).
+            if (::fdatasync(fd_) != 0 && errno != EINVAL) {
                 fail(systemError("cannot write the file to the disk"));
                 return;
             }

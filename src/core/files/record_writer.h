@@ -20,7 +20,8 @@ class SampleList;
 
 namespace tarvelo::files {
 
-// Appends one text line per sample to a file from a thread of its own, so
+// Appends one text line per sample to a file (or a pipe, a terminal: what
+// cannot be flushed to a disk is not) from a thread of its own, so
 // that the producer (the sampling thread) never waits on the disk.
 //
 // The producer hands samples over with append(); they wait in a queue that
@@ -32,7 +33,9 @@ namespace tarvelo::files {
 // Memory is bounded: when more than `maxQueued` samples wait (the disk has
 // fallen minutes behind), the recording fails instead of growing without end
 // or blocking the producer. After a failure further samples are dropped; the
-// file keeps every line written before it, with no gap and no doubled line.
+// file keeps every whole line written before it (a batch that fails part-way
+// keeps the lines that went out whole), with no gap and no doubled line, and
+// written() counts them.
 class RecordWriter {
 public:
     // Appends the whole line of the sample numbered `number` (1, 2, ... in
@@ -40,6 +43,11 @@ public:
     // included. Called on the writer thread only.
     using LineFormatter =
         std::function<void(std::string& out, uint64_t number, const acquisition::SampleRow& row)>;
+    // A header that counts the lines (the sample file's row count): given the
+    // lines in the file, it returns the header, always of the same size. It
+    // is written over the old one after every batch of lines, so the header
+    // never counts a line the file does not hold.
+    using HeaderFormatter = std::function<std::string(uint64_t lines)>;
 
     static constexpr std::chrono::milliseconds kWriteInterval{250};
     static constexpr std::chrono::milliseconds kSyncInterval{1000};
@@ -57,6 +65,8 @@ public:
     // writer is opened once).
     bool open(const std::string& path, std::string header, LineFormatter formatLine,
               std::string* error = nullptr, std::size_t maxQueued = kDefaultMaxQueued);
+    // Before open(): the header is rewritten with the line count as it grows.
+    void setCountingHeader(HeaderFormatter header) { countingHeader_ = std::move(header); }
 
     // Hands samples to the writer. Returns at once: only a lock and a copy
     // into the queue; never waits for the disk. Dropped after a failure or
@@ -84,9 +94,12 @@ private:
     void fail(std::string reason);
     // Writes all of `bytes`; false with the reason on error.
     bool writeAll(const std::string& bytes, std::string* reason);
+    // Writes all of `bytes`; false (errno set) on error, `done` bytes went out.
+    bool writeSome(const std::string& bytes, std::size_t& done);
 
     std::string path_;
     LineFormatter formatLine_;
+    HeaderFormatter countingHeader_;
     std::size_t maxQueued_ = kDefaultMaxQueued;
     int fd_ = -1;
     off_t size_ = 0;  // bytes of whole lines in the file; writer thread only

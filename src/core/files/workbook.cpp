@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <optional>
 #include <unistd.h>
@@ -99,33 +100,24 @@ double columnWidthFor(std::size_t characters) {
     return std::min(255.0, std::ceil(1.2 * static_cast<double>(characters)) + 2.0);
 }
 
-bool writeWorkbook(const std::string& path, const acquisition::SampleList& list,
-                   std::string* error) {
-    const int32_t rows = list.size();
+namespace {
+
+// The cell texts of one worksheet row, A..F; an empty text writes no cell.
+using RowTexts = std::array<std::string, kColumns>;
+// Fills the texts of data row k (1, 2, ...); false on a read failure.
+using RowSource = std::function<bool(int32_t k, RowTexts& texts)>;
+
+// Writes the workbook: row 1 `captions`, then `rows` rows from `next`, the
+// columns as wide as `longest` characters. The rows are formatted once and
+// streamed, so memory does not grow with them.
+bool workbookOfRows(std::string& bytes, const RowTexts& captions, int32_t rows,
+                    const std::array<std::size_t, kColumns>& longest, const RowSource& next,
+                    std::string* error) {
     if (static_cast<int64_t>(rows) + 1 > static_cast<int64_t>(LXW_ROW_MAX)) {
         if (error)
             *error = "too many rows for a worksheet";
         errno = 0;
         return false;
-    }
-
-    // All texts first: the column widths must be known before the rows go
-    // out, and each text is formatted once.
-    std::vector<std::string> cells(static_cast<std::size_t>(rows + 1) * kColumns);
-    std::array<std::size_t, kColumns> longest{};
-    auto put = [&](int32_t row, int column, std::string text) {
-        longest[column] = std::max(longest[column], characterCount(text));
-        cells[static_cast<std::size_t>(row) * kColumns + column] = std::move(text);
-    };
-    for (int column = 1; column < kColumns; ++column)
-        put(0, column, list.caption(column));
-    for (int32_t k = 1; k <= rows; ++k) {
-        put(k, 0, std::to_string(k));
-        for (int column = 1; column < kColumns; ++column) {
-            std::string text = list.cellText(k - 1, column, '.');
-            std::replace(text.begin(), text.end(), ',', '.');
-            put(k, column, std::move(text));
-        }
     }
 
     // The workbook is built in a scratch file and then put in place in one
@@ -164,9 +156,18 @@ bool writeWorkbook(const std::string& path, const acquisition::SampleList& list,
         }
     }
 
+    RowTexts texts;
     for (int32_t row = 0; row <= rows; ++row) {
+        if (row == 0) {
+            texts = captions;
+        } else if (!next(row, texts)) {
+            workbook_close(workbook);
+            if (error)
+                *error = "cannot read the rows";
+            return false;
+        }
         for (int column = 0; column < kColumns; ++column) {
-            const std::string& text = cells[static_cast<std::size_t>(row) * kColumns + column];
+            const std::string& text = texts[static_cast<std::size_t>(column)];
             if (text.empty())
                 continue;
             const auto r = static_cast<lxw_row_t>(row);
@@ -189,10 +190,116 @@ bool writeWorkbook(const std::string& path, const acquisition::SampleList& list,
     const lxw_error code = workbook_close(workbook);
     if (code != LXW_NO_ERROR)
         return failed(error, "cannot write " + scratch.path(), code);
-    std::string bytes;
-    if (!scratch.read(bytes, error))
+    return scratch.read(bytes, error);
+}
+
+RowTexts captionsOf(const acquisition::SampleList& list, std::array<std::size_t, kColumns>& longest) {
+    RowTexts captions;
+    for (int column = 1; column < kColumns; ++column) {
+        captions[static_cast<std::size_t>(column)] = list.caption(column);
+        longest[column] = std::max(longest[column], characterCount(list.caption(column)));
+    }
+    return captions;
+}
+
+// Splits an export text line ("k<TAB>time<TAB>v1..v4<TAB>", its line end
+// already cut off) into the six texts; false for anything else (a line cut
+// short by a crash).
+bool splitExportLine(const std::string& line, RowTexts& texts) {
+    std::size_t from = 0;
+    for (int column = 0; column < kColumns; ++column) {
+        const std::size_t tab = line.find('\t', from);
+        if (tab == std::string::npos)
+            return false;
+        texts[static_cast<std::size_t>(column)].assign(line, from, tab - from);
+        from = tab + 1;
+    }
+    return from == line.size();
+}
+
+}  // namespace
+
+bool writeWorkbook(const std::string& path, const acquisition::SampleList& list,
+                   std::string* error) {
+    const int32_t rows = list.size();
+    if (static_cast<int64_t>(rows) + 1 > static_cast<int64_t>(LXW_ROW_MAX)) {
+        if (error)
+            *error = "too many rows for a worksheet";
         return false;
-    return common::writeFileAtomically(path, bytes, error);
+    }
+    // All texts first: the column widths must be known before the rows go
+    // out, and each text is formatted once.
+    std::array<std::size_t, kColumns> longest{};
+    const RowTexts captions = captionsOf(list, longest);
+    std::vector<RowTexts> cells(static_cast<std::size_t>(rows));
+    for (int32_t k = 1; k <= rows; ++k) {
+        RowTexts& texts = cells[static_cast<std::size_t>(k - 1)];
+        texts[0] = std::to_string(k);
+        for (int column = 1; column < kColumns; ++column) {
+            std::string text = list.cellText(k - 1, column, '.');
+            std::replace(text.begin(), text.end(), ',', '.');
+            texts[static_cast<std::size_t>(column)] = std::move(text);
+        }
+        for (int column = 0; column < kColumns; ++column)
+            longest[column] =
+                std::max(longest[column], characterCount(texts[static_cast<std::size_t>(column)]));
+    }
+    std::string bytes;
+    return workbookOfRows(
+               bytes, captions, rows, longest,
+               [&](int32_t k, RowTexts& texts) {
+                   texts = std::move(cells[static_cast<std::size_t>(k - 1)]);
+                   return true;
+               },
+               error) &&
+           common::writeFileAtomically(path, bytes, error);
+}
+
+bool workbookFromExportText(const std::string& exportPath, const acquisition::SampleList& list,
+                            std::string& bytes, uint64_t maxRows, std::string* error) {
+    std::array<std::size_t, kColumns> longest{};
+    const RowTexts captions = captionsOf(list, longest);
+    // First pass: the rows and the widest texts.
+    std::ifstream in(exportPath, std::ios::binary);
+    if (!in) {
+        if (error)
+            *error = "cannot read " + exportPath + ": " + std::strerror(errno);
+        return false;
+    }
+    std::string line;
+    RowTexts texts;
+    int64_t rows = 0;
+    std::getline(in, line);  // the header line
+    while (std::getline(in, line)) {
+        if (line.empty() || line.back() != '\r' || (line.pop_back(), !splitExportLine(line, texts)))
+            break;  // a cut last line is not a row
+        ++rows;
+        if (static_cast<uint64_t>(rows) > maxRows || rows + 1 > static_cast<int64_t>(LXW_ROW_MAX)) {
+            if (error)
+                *error = "too many rows for a worksheet";
+            return false;
+        }
+        for (int column = 0; column < kColumns; ++column)
+            longest[column] =
+                std::max(longest[column], characterCount(texts[static_cast<std::size_t>(column)]));
+    }
+    if (in.bad()) {
+        if (error)
+            *error = "cannot read " + exportPath;
+        return false;
+    }
+    in.clear();
+    in.seekg(0);
+    std::getline(in, line);
+    return workbookOfRows(
+        bytes, captions, static_cast<int32_t>(rows), longest,
+        [&](int32_t, RowTexts& row) {
+            if (!std::getline(in, line) || line.empty())
+                return false;
+            line.pop_back();
+            return splitExportLine(line, row);
+        },
+        error);
 }
 
 }  // namespace tarvelo::files

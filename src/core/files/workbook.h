@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "acquisition/sample_list.h"
@@ -22,6 +23,15 @@ inline constexpr const char* kWorksheetName = "Tabelle1";
 // when the failure is not one of the system's).
 bool writeWorkbook(const std::string& path, const acquisition::SampleList& list,
                    std::string* error = nullptr);
+
+// The same workbook from an export text file (".asc" lines, as a recording
+// spools them): its header line is skipped, `list` gives the captions, and
+// each line's six fields become the row's cells as writeWorkbook() makes them
+// from the list. The file is read twice and the rows are never all held in
+// memory (only the finished workbook, in `bytes`). A cut last line is not a
+// row. More than `maxRows` rows fail.
+bool workbookFromExportText(const std::string& exportPath, const acquisition::SampleList& list,
+                            std::string& bytes, uint64_t maxRows, std::string* error = nullptr);
 
 // The width, in the spreadsheet's character units, of a column whose longest
 // text is `characters` long.
