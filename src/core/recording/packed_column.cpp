@@ -8,6 +8,7 @@ namespace tarvelo::recording {
 uint8_t* ByteArena::take(std::size_t size) {
     if (size == 0)
         return nullptr;
+    used_ = (used_ + 7) & ~std::size_t{7};  // every block's bytes 8-aligned
     if (used_ + size > kSlabSize) {
         slabs_.push_back(std::make_unique_for_overwrite<uint8_t[]>(kSlabSize));
         used_ = 0;
@@ -20,11 +21,11 @@ uint8_t* ByteArena::take(std::size_t size) {
 namespace {
 
 template <typename T>
-void packAs(const int64_t* values, std::size_t n, int64_t base, uint8_t* out) {
-    for (std::size_t k = 0; k < n; ++k) {
-        const T offset = static_cast<T>(static_cast<uint64_t>(values[k]) - static_cast<uint64_t>(base));
-        std::memcpy(out + k * sizeof(T), &offset, sizeof(T));
-    }
+void packAs(const int64_t* values, std::size_t n, int64_t base, uint8_t* bytes) {
+    T* out = reinterpret_cast<T*>(bytes);  // the arena's bytes are 8-aligned
+    const uint64_t b = static_cast<uint64_t>(base);
+    for (std::size_t k = 0; k < n; ++k)
+        out[k] = static_cast<T>(static_cast<uint64_t>(values[k]) - b);
 }
 
 template <typename T>
@@ -45,9 +46,13 @@ void PackedColumn::setBlock(std::size_t index, const int64_t* values, std::size_
         b = Block{};
         return;
     }
-    const auto [lo, hi] = std::minmax_element(values, values + n);
-    b.base = *lo;
-    const uint64_t range = static_cast<uint64_t>(*hi) - static_cast<uint64_t>(*lo);
+    int64_t lo = values[0], hi = values[0];
+    for (std::size_t k = 1; k < n; ++k) {
+        lo = std::min(lo, values[k]);
+        hi = std::max(hi, values[k]);
+    }
+    b.base = lo;
+    const uint64_t range = static_cast<uint64_t>(hi) - static_cast<uint64_t>(lo);
     b.width = range == 0 ? 0 : range <= 0xFF ? 1 : range <= 0xFFFF ? 2 : range <= 0xFFFFFFFF ? 4 : 8;
     // Room for a whole block, so that a reader of a partial last block never
     // reads outside its bytes.

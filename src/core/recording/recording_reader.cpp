@@ -15,6 +15,10 @@
 
 #include "common/encoding.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace tarvelo::recording {
 
 namespace {
@@ -131,47 +135,47 @@ class LineParser {
 public:
     explicit LineParser(RecordingFormat format) : format_(format) {}
 
-    // Parses the line [p, end) (without its line end) into the time and the
-    // values; false with the reason.
-    bool parse(const char* p, const char* end, int64_t& time, int64_t* values, std::string& reason) {
-        if (end > p && end[-1] == '\r')
-            --end;
+    // Parses the line at p into the time and the values and returns where
+    // the next line starts; nullptr with the reason when it is not a sample
+    // line. The bytes are read in order and only up to the first that does
+    // not fit, so a line that ends ('\n') bounds every read.
+    const char* parse(const char* p, int64_t& time, int64_t* values, std::string& reason) {
         const char separator = format_ == RecordingFormat::Csv ? ',' : '\t';
         // The sample's number.
         const char* start = p;
-        while (p < end && digit(*p) <= 9)
+        while (digit(*p) <= 9)
             ++p;
-        if (p == start || p == end || *p != separator) {
+        if (p == start || *p != separator) {
             reason = "not a sample line";
-            return false;
+            return nullptr;
         }
         ++p;
-        if (end - p < 24 || p[23] != separator ||
-            !(format_ == RecordingFormat::Csv ? isoTime(p, time) : exportTime(p, time))) {
+        if (!(format_ == RecordingFormat::Csv ? isoTime(p, time) : exportTime(p, time)) ||
+            p[23] != separator) {
             reason = "the time is missing or cannot be read";
-            return false;
+            return nullptr;
         }
         p += 24;
         for (int k = 0; k < 4; ++k) {
-            if (!value(p, end, values[k], reason)) {
+            if (!value(p, values[k], reason)) {
                 reason = "channel " + std::to_string(k + 1) + ": " + reason;
-                return false;
+                return nullptr;
             }
-            if (k < 3 || format_ == RecordingFormat::ExportText) {
-                // The export text ends every value with a tab, the CSV all but the last.
-                if (p < end && *p == separator)
-                    ++p;
-                else if (k < 3) {
-                    reason = "channel " + std::to_string(k + 2) + " is missing";
-                    return false;
-                }
+            // The export text ends every value with a tab, the CSV all but the last.
+            if (*p == separator && (k < 3 || format_ == RecordingFormat::ExportText)) {
+                ++p;
+            } else if (k < 3) {
+                reason = "channel " + std::to_string(k + 2) + " is missing";
+                return nullptr;
             }
         }
-        if (p != end) {
+        if (*p == '\r')
+            ++p;
+        if (*p != '\n') {
             reason = "more than four values";
-            return false;
+            return nullptr;
         }
-        return true;
+        return p + 1;
     }
 
 private:
@@ -229,23 +233,23 @@ private:
 
     // A value with at most nine digits before and five after the point (the
     // export text's may be a comma), as a whole number of 1e-5; moves p past it.
-    bool value(const char*& p, const char* end, int64_t& units, std::string& reason) {
-        const bool negative = p < end && *p == '-';
+    bool value(const char*& p, int64_t& units, std::string& reason) {
+        const bool negative = *p == '-';
         if (negative)
             ++p;
         const char* start = p;
         int64_t whole = 0;
-        while (p < end && digit(*p) <= 9)
-            whole = whole * 10 + digit(*p++);
+        for (unsigned d; (d = digit(*p)) <= 9 && p - start < 10; ++p)
+            whole = whole * 10 + d;
         const auto wholeDigits = p - start;
         int64_t fraction = 0;
         long fractionDigits = 0;
-        if (p < end && (*p == '.' || (*p == ',' && format_ == RecordingFormat::ExportText))) {
+        if (*p == '.' || (*p == ',' && format_ == RecordingFormat::ExportText)) {
             const char* first = ++p;
-            while (p < end && digit(*p) <= 9 && p - first < 5)
-                fraction = fraction * 10 + digit(*p++);
+            for (unsigned d; p - first < 5 && (d = digit(*p)) <= 9; ++p)
+                fraction = fraction * 10 + d;
             fractionDigits = p - first;
-            if (p < end && digit(*p) <= 9) {
+            if (digit(*p) <= 9) {
                 reason = "more than five decimals";
                 return false;
             }
@@ -271,6 +275,29 @@ private:
 };
 
 // --- the parallel reading --------------------------------------------------
+
+// The line ends in [p, end), sixteen bytes at a time where the processor can.
+uint64_t countLineEnds(const char* p, const char* end) {
+    uint64_t count = 0;
+#if defined(__SSE2__)
+    const __m128i newline = _mm_set1_epi8('\n');
+    const __m128i zero = _mm_setzero_si128();
+    while (end - p >= 16) {
+        // Up to 255 rounds counted in bytes, then summed.
+        __m128i counts = zero;
+        for (int round = 0; round < 255 && end - p >= 16; ++round, p += 16) {
+            const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+            counts = _mm_sub_epi8(counts, _mm_cmpeq_epi8(bytes, newline));
+        }
+        const __m128i sums = _mm_sad_epu8(counts, zero);
+        count += static_cast<uint64_t>(_mm_cvtsi128_si64(sums)) +
+                 static_cast<uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(sums, sums)));
+    }
+#endif
+    for (; p < end; ++p)
+        count += *p == '\n';
+    return count;
+}
 
 std::string lineText(uint64_t line) {
     return "line " + std::to_string(line);
@@ -384,11 +411,10 @@ void RecordingBuilder::parseChunk(Chunk& chunk, ByteArena& arena) {
         const char* blockStart = p;
         std::size_t n = 0;
         while (n < kBlock && p < chunk.end) {
-            const char* newline =
-                static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(chunk.end - p)));
             int64_t values[4];
             int64_t time;
-            if (!parser.parse(p, newline, time, values, reason)) {
+            const char* next = parser.parse(p, time, values, reason);
+            if (!next) {
                 fault(chunk, headerLines_ + index + n + 1, std::move(reason));
                 return;
             }
@@ -410,7 +436,7 @@ void RecordingBuilder::parseChunk(Chunk& chunk, ByteArena& arena) {
             for (int k = 0; k < 4; ++k)
                 scratch->values[k][n] = values[k];
             ++n;
-            p = newline + 1;
+            p = next;
         }
         // Pack the block and its envelope leaves and sums.
         const std::size_t block = static_cast<std::size_t>(index / kBlock);
@@ -422,8 +448,12 @@ void RecordingBuilder::parseChunk(Chunk& chunk, ByteArena& arena) {
             auto& leaves = recording_->levels_[k][0];
             for (std::size_t from = 0; from < n; from += Recording::kLeafSize) {
                 const std::size_t to = std::min(n, from + Recording::kLeafSize);
-                const auto [lo, hi] = std::minmax_element(v + from, v + to);
-                leaves[(index + from) >> Recording::kLeafShift] = Extremes{*lo, *hi};
+                int64_t lo = v[from], hi = v[from];
+                for (std::size_t i = from + 1; i < to; ++i) {
+                    lo = std::min(lo, v[i]);
+                    hi = std::max(hi, v[i]);
+                }
+                leaves[(index + from) >> Recording::kLeafShift] = Extremes{lo, hi};
             }
             Int128 s1 = 0, s2 = 0;
             for (std::size_t i = 0; i < n; ++i) {
@@ -476,8 +506,13 @@ ReadOutcome RecordingBuilder::run() {
 
     // 1. Count the lines of equal shares of the bytes, in parallel.
     const std::size_t dataBytes = static_cast<std::size_t>(dataEnd - data);
-    unsigned threads = options_.threads ? options_.threads : std::thread::hardware_concurrency();
-    threads = std::max(1u, std::min<unsigned>(threads, static_cast<unsigned>(dataBytes / (1 << 20) + 1)));
+    // One thread per processor, but none for less than a megabyte; as many
+    // as asked for when asked.
+    unsigned threads = options_.threads;
+    if (threads == 0)
+        threads = std::min<unsigned>(std::thread::hardware_concurrency(),
+                                     static_cast<unsigned>(dataBytes / (1 << 20) + 1));
+    threads = std::max(1u, threads);
     chunks_.resize(threads);
     for (unsigned k = 0; k < threads; ++k) {
         chunks_[k].begin = data + dataBytes * k / threads;
@@ -493,11 +528,7 @@ ReadOutcome RecordingBuilder::run() {
             while (p < end) {
                 const char* piece = std::min(end, p + (4 << 20));
                 const char* start = p;
-                while ((p = static_cast<const char*>(
-                            std::memchr(p, '\n', static_cast<std::size_t>(piece - p))))) {
-                    ++count;
-                    ++p;
-                }
+                count += countLineEnds(p, piece);
                 done_.fetch_add(static_cast<uint64_t>(piece - start), std::memory_order_relaxed);
                 p = piece;
                 if (cancelled())
@@ -529,7 +560,11 @@ ReadOutcome RecordingBuilder::run() {
     }
     for (unsigned k = 1; k < threads; ++k) {
         const uint64_t target = std::min(total, (firstLine[k] + kBlock - 1) / kBlock * kBlock);
+        // Line firstLine[k] is the one the share starts in: it begins after
+        // the last line end before the share.
         const char* p = chunks_[k].begin;
+        const void* before = ::memrchr(data, '\n', static_cast<std::size_t>(p - data));
+        p = before ? static_cast<const char*>(before) + 1 : data;
         for (uint64_t line = firstLine[k]; line < target; ++line)
             p = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(dataEnd - p))) + 1;
         chunks_[k].begin = std::max(p, chunks_[k - 1].begin);
@@ -550,8 +585,9 @@ ReadOutcome RecordingBuilder::run() {
     for (unsigned k = 0; k < threads; ++k) {
         r.arenas_.push_back(std::make_unique<ByteArena>());
         const uint64_t next = k + 1 < threads ? chunks_[k + 1].firstSample : total;
+        const uint64_t first = chunks_[k].firstSample;
         chunks_[k].blockSums.resize(
-            static_cast<std::size_t>((next + kBlock - 1) / kBlock - chunks_[k].firstSample / kBlock));
+            next > first ? static_cast<std::size_t>((next + kBlock - 1) / kBlock - first / kBlock) : 0);
     }
     runChunks([&](std::size_t k) { parseChunk(chunks_[k], *r.arenas_[k]); }, 0.1, 0.95);
     const Fault* first = nullptr;
