@@ -24,6 +24,7 @@
 #include "analysis/recordingview.h"
 #include "analysis/statistics.h"
 #include "app/mmain.h"
+#include "files/csv_text.h"
 #include "recording/recording_reader.h"
 #include "support.h"
 
@@ -242,6 +243,63 @@ private slots:
         QVERIFY(w->statisticsText().startsWith(QStringLiteral("Number of datasets: 28500\n\tChannel 1")));
         QVERIFY(rig.dialogs.messages.isEmpty());
         w->close();
+    }
+
+    // Pictures of the window in each language and its regional format, into
+    // the folder TARVELO_RECORDING_PICTURES names (skipped without it).
+    void pictures() {
+        const QString folder = qEnvironmentVariable("TARVELO_RECORDING_PICTURES");
+        if (folder.isEmpty())
+            QSKIP("TARVELO_RECORDING_PICTURES names no folder");
+        Rig rig(false);
+        const QString path = rig.folder() + QStringLiteral("/run-0001.csv");
+        {
+            acquisition::SampleList captions;
+            captions.setCaption(2, "Channel 1 (N)");
+            captions.setCaption(3, "Channel 2 (mm)");
+            captions.setCaption(5, "Channel 4 (\xC2\xB0" "C)");
+            std::string text = files::csvHeaderLine(captions);
+            acquisition::SampleRow row{};
+            for (int i = 0; i < 600000; ++i) {
+                const double t = i / 1000.0;
+                row.timeMs = 1765290000000.0 + i + (i >= 400000 ? 20000 : 0);
+                row.channel[0] = std::round((12.5 * std::sin(t / 7.0) + 0.3 * std::sin(t * 40)) * 1e5) / 1e5;
+                row.channel[1] = std::round((250 + 40 * std::sin(t / 60.0)) * 1e5) / 1e5;
+                row.channel[2] = 0;
+                row.channel[3] = std::round((21 + t / 360.0 + (i % 5000 == 0 ? 3 : 0)) * 1e5) / 1e5;
+                files::appendCsvLine(text, static_cast<uint64_t>(i) + 1, row);
+            }
+            QFile out(path);
+            QVERIFY(out.open(QIODevice::WriteOnly));
+            out.write(text.data(), static_cast<qint64>(text.size()));
+        }
+        const QLocale locales[4] = {QLocale(QLocale::German, QLocale::Germany), QLocale::c(),
+                                    QLocale(QLocale::French, QLocale::France), QLocale::c()};
+        for (int language = 0; language < 4; ++language) {
+            QLocale::setDefault(locales[language]);
+            rig.values.settings.language = language;
+            rig.values.uiText.applyLanguage(language);
+            auto* w = new TrecordingWindow(rig.values, rig.dialogs, nullptr);
+            w->open(path);
+            QTRY_VERIFY_WITH_TIMEOUT(w->recording(), 30000);
+            w->resize(1000, 640);
+            RecordingView* view = w->view();
+            const double first = static_cast<double>(w->recording()->timeMs(0));
+            for (int shot = 0; shot < 3; ++shot) {
+                if (shot == 1)
+                    view->showView({first + 380000, first + 440000, false, 0, 1});
+                if (shot == 2)
+                    view->showView({first + 1000, first + 1060, false, 0, 1});
+                const QPointF over(view->plotArea().center());
+                QMouseEvent move(QEvent::MouseMove, over, view->mapToGlobal(over), Qt::NoButton,
+                                 Qt::NoButton, Qt::NoModifier);
+                QApplication::sendEvent(view, &move);
+                QVERIFY(w->grab().save(folder + QStringLiteral("/recording-%1-%2.png")
+                                                    .arg(QStringLiteral("de,en,fr,it").section(',', language, language))
+                                                    .arg(shot)));
+            }
+            delete w;
+        }
     }
 
     // A file that is no recording: a box with the reason, no window stays.

@@ -105,12 +105,14 @@ TrecordingWindow::TrecordingWindow(app::ProcessValues& values, Dialogs& dialogs,
         bar->addWidget(box);
     }
     bar->addStretch();
+    layout->addLayout(bar);
+    layout->addWidget(view_, 1);
+    // The time and the four values under the cursor line.
     cursor_ = new QLabel;
     cursor_->setObjectName(QStringLiteral("CursorValues"));
     cursor_->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    bar->addWidget(cursor_);
-    layout->addLayout(bar);
-    layout->addWidget(view_, 1);
+    cursor_->setMinimumHeight(cursor_->fontMetrics().height());
+    layout->addWidget(cursor_);
 
     // The statistics of the stretch in view, laid out as the statistics window's.
     auto* stats = new QGridLayout;

@@ -274,6 +274,11 @@ void RecordingView::drawAxes(QPainter& painter, const QRect& area) {
         painter.setPen(text);
         painter.drawLine(x, area.bottom(), x, area.bottom() + 4);
         const int width = 160;
+        // A label that would run past the widget's edge is left out.
+        const int half = std::max(metrics.horizontalAdvance(label.time),
+                                  metrics.horizontalAdvance(label.date)) / 2;
+        if (x - half < 0 || x + half > this->width())
+            continue;
         int line = area.bottom() + 5;
         if (!label.time.isEmpty()) {
             painter.drawText(QRect(x - width / 2, line, width, metrics.height()), Qt::AlignHCenter,

@@ -43,9 +43,10 @@ QString TimeAxis::timeText(double timeMs, int decimals, const QLocale& locale) {
             format.insert(minutes + 2, separator + QLatin1String("ss"));
     }
     if (decimals > 0) {
+        // Always all three digits ("zzz"); the ones not asked for are cut below.
         const qsizetype seconds = format.indexOf(QLatin1String("ss"));
         if (seconds >= 0)
-            format.insert(seconds + 2, locale.decimalPoint() + QString(decimals, QLatin1Char('z')));
+            format.insert(seconds + 2, locale.decimalPoint() + QLatin1String("zzz"));
     }
     QString text = locale.toString(deviceTime(timeMs).time(), format);
     if (decimals > 0 && decimals < 3) {
@@ -69,7 +70,8 @@ QList<TimeLabel> TimeAxis::labels(double startMs, double endMs, double pixels,
     const double step = stepFor(endMs - startMs, pixels);
     const int decimals = step < 10 ? 3 : step < 100 ? 2 : step < kSecond ? 1 : step < kMinute ? 0 : -1;
     QString lastDate;
-    for (double t = std::ceil(startMs / step) * step; t <= endMs; t += step) {
+    const double first = std::ceil(startMs / step);
+    for (double i = 0, t = first * step; t <= endMs; ++i, t = (first + i) * step) {
         TimeLabel label;
         label.timeMs = t;
         label.time = step >= kDay ? QString() : timeText(t, decimals, locale);
