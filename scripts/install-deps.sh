@@ -17,6 +17,8 @@ packages=(
   fonts-dejavu-core
   # the regional formats the window tests run under
   locales
+  # the baseline of the recording benchmark (what an operator would use instead)
+  python3-pandas
   # fuzzing and sanitizer runtimes
   clang libclang-rt-14-dev
   # the Debian package (scripts/package.sh): dependencies, desktop entry check

@@ -16,6 +16,7 @@ extern "C" int fuzzReplies(const uint8_t* data, std::size_t size);
 extern "C" int fuzzStream(const uint8_t* data, std::size_t size);
 extern "C" int fuzzSampleFile(const uint8_t* data, std::size_t size);
 extern "C" int fuzzSettings(const uint8_t* data, std::size_t size);
+extern "C" int fuzzRecording(const uint8_t* data, std::size_t size);
 
 namespace {
 
@@ -66,6 +67,10 @@ TEST(FuzzRegressions, SampleFileReplay) {
 
 TEST(FuzzRegressions, SettingsReplay) {
     replay("settings", fuzzSettings, 1);
+}
+
+TEST(FuzzRegressions, RecordingReplay) {
+    replay("recording", fuzzRecording, 4);
 }
 
 }  // namespace
