@@ -130,7 +130,7 @@ void BM_PandasReadCsv(benchmark::State& state) {
     const std::string out = f.folder + "/pandas.txt";
     for (auto _ : state) {
         const std::string command =
-            "python3 -c 'import sys, time, pandas; t = time.perf_counter(); "
+            "/usr/bin/python3 -c 'import sys, time, pandas; t = time.perf_counter(); "
             "pandas.read_csv(sys.argv[1]); print(time.perf_counter() - t)' '" +
             f.path + "' >'" + out + "' 2>/dev/null";
         if (timeCommand(command) < 0) {

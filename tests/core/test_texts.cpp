@@ -6,6 +6,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/program_text.h"
 #include "app/uitext.h"
 #include "common/encoding.h"
 #include "common/numbers.h"
@@ -67,6 +68,28 @@ TEST(TextTable, ExactTextsPerLanguage) {
     EXPECT_EQ(utf8ToCp1252(text.languageText(kFrench, 0)),
               "Connecter l\x92"
               "appareil");
+}
+
+// "Open recording..." joins the File menu with an accelerator that no other
+// item of that menu has, in each language.
+TEST(TextTable, OpenRecordingHasAFreeAcceleratorInEachLanguage) {
+    auto accelerator = [](std::string_view caption) {
+        const auto at = caption.find('&');
+        return at == std::string_view::npos || at + 1 >= caption.size()
+                   ? '\0'
+                   : static_cast<char>(std::tolower(static_cast<unsigned char>(caption[at + 1])));
+    };
+    for (int language = 0; language < 3; ++language) {
+        const char own = accelerator(tarvelo::app::programText(
+            tarvelo::app::ProgramText::OpenRecordingMenu, language));
+        ASSERT_NE(own, '\0') << language;
+        for (MenuItem item : {MenuItem::Export, MenuItem::LoadFromFile, MenuItem::SaveToFile,
+                              MenuItem::Setup, MenuItem::ExitProgram}) {
+            const auto caption = menuCaption(language, item);
+            const std::string_view text = caption ? *caption : startCaption(item);
+            EXPECT_NE(accelerator(text), own) << language << " " << text;
+        }
+    }
 }
 
 TEST(TextTable, RowShapes) {
