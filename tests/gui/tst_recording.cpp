@@ -302,6 +302,40 @@ private slots:
         }
     }
 
+    // Closing the window or pressing Cancel while it reads stops the reading
+    // quietly; what is pressed after the end changes nothing.
+    void cancelAndCloseWhileOpening() {
+        Rig rig(false);
+        const QString path = rig.folder() + QStringLiteral("/long.csv");
+        {
+            acquisition::SampleList captions;
+            std::string text = files::csvHeaderLine(captions);
+            acquisition::SampleRow row{};
+            for (int i = 0; i < 300000; ++i) {
+                row.timeMs = 1765290000000.0 + i;
+                row.channel[0] = i % 1000;
+                files::appendCsvLine(text, static_cast<uint64_t>(i) + 1, row);
+            }
+            QFile out(path);
+            QVERIFY(out.open(QIODevice::WriteOnly));
+            out.write(text.data(), static_cast<qint64>(text.size()));
+        }
+        auto* closed = new TrecordingWindow(rig.values, rig.dialogs, nullptr);
+        closed->open(path);
+        delete closed;  // joins the reading thread
+
+        QPointer<TrecordingWindow> w = new TrecordingWindow(rig.values, rig.dialogs, nullptr);
+        QSignalSpy finished(w.data(), &TrecordingWindow::openingFinished);
+        w->open(path);
+        QTest::mouseClick(w->findChild<QPushButton*>(QStringLiteral("Cancel")), Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 30000);
+        if (!finished[0][0].toBool())
+            QTRY_VERIFY(w.isNull());
+        else
+            delete w.data();  // it had read all before the press
+        QVERIFY(rig.dialogs.messages.isEmpty());
+    }
+
     // A file that is no recording: a box with the reason, no window stays.
     void refusesWhatIsNoRecording() {
         Rig rig(false);
