@@ -68,6 +68,18 @@ void RecordingView::setColour(int channel, const QColor& colour) {
 }
 
 void RecordingView::setViewQuietly(View view) {
+    // No wider than ten times the run (and a day), so the time axis stays
+    // within the dates it can show.
+    if (recording_ && !recording_->empty()) {
+        const double run = static_cast<double>(recording_->timeMs(recording_->size() - 1) -
+                                               recording_->timeMs(0));
+        const double widest = 10 * run + 86400000.0;
+        if (view.endMs - view.startMs > widest) {
+            const double middle = (view.startMs + view.endMs) / 2;
+            view.startMs = middle - widest / 2;
+            view.endMs = middle + widest / 2;
+        }
+    }
     if (!(view.endMs - view.startMs >= kNarrowestSpan)) {
         const double middle = (view.startMs + view.endMs) / 2;
         view.startMs = middle - kNarrowestSpan / 2;
@@ -362,6 +374,7 @@ void RecordingView::mouseReleaseEvent(QMouseEvent* event) {
         history_.push_back(dragStartView_);
         if (history_.size() > kHistoryLimit)
             history_.erase(history_.begin());
+        emit viewChanged();  // undo is possible now
     } else if (drag == Drag::Box) {
         const QRect box = QRect(dragFrom_, at).normalized();
         if (box.width() > 4 && box.height() > 4) {
