@@ -28,6 +28,8 @@ files = medians("bench_files")
 analysis = medians("bench_analysis")
 refresh = medians("bench_refresh")
 batch = medians("bench_batch")
+recording = medians("bench_recording")
+recording_view = medians("bench_recording_view")
 
 rows = []
 
@@ -106,6 +108,33 @@ for name, what in (("BM_ChartSavePng", "PNG"), ("BM_ChartSaveSvg", "SVG")):
         f"draw it into an image {ms(draw):.2f} ms", f"{ms(b) / ms(draw):.2f}", "<= 3")
 stats = analysis["BM_ComputeStatisticsFullMemory"]
 row("Statistics of a full memory", f"{ms(stats):.3f} ms", "–", "–", "–")
+
+opened = recording["BM_OpenRecording/0/iterations:3/real_time"]
+opened1 = recording["BM_OpenRecording/1/iterations:3/real_time"]
+wc = recording["BM_WcL/iterations:5/manual_time"]
+what = (f"Open a recording of {opened['samples'] / 1e6:.0f} M samples "
+        f"({opened['file_MB']:.0f} MB .csv), every value, until it can be drawn")
+row(what, f"{ms(opened) / 1e3:.2f} s", f"`wc -l` {ms(wc) / 1e3:.3f} s",
+    f"{ms(opened) / ms(wc):.1f}", "<= 10")
+pandas = recording.get("BM_PandasReadCsv/iterations:1/manual_time")
+if pandas and pandas.get("error_occurred") is not True:
+    row("... the same against pandas `read_csv`", f"{ms(opened) / 1e3:.2f} s",
+        f"pandas {ms(pandas) / 1e3:.2f} s", f"{ms(opened) / ms(pandas):.3f}", "<= 0.1")
+row("... the same on one thread", f"{ms(opened1) / 1e3:.2f} s", f"`wc -l` {ms(wc) / 1e3:.3f} s",
+    f"{ms(opened1) / ms(wc):.1f}", "–")
+row("Memory of an open recording (bytes per sample; the file: "
+    f"{opened['file_MB'] * 1e6 / opened['samples']:.0f})", f"{opened['bytes_per_sample']:.1f} B",
+    "a memory row 48 B", f"{opened['bytes_per_sample'] / 48:.2f}", "well below the file")
+for name, what in (("BM_StatisticsWholeRun", "whole run"), ("BM_StatisticsStretch", "random stretch")):
+    b = recording[name]
+    row(f"Statistics of a recording's {what} (exact, every sample)", f"{ms(b):.3f} ms", "–", "–",
+        "<= 50 ms")
+fill = recording_view["BM_PlainImageFill"]
+for arg, what in ((1, "whole run"), (100, "1/100 of it"), (10000, "1/10^4"),
+                  (1000000, "1/10^6: single samples")):
+    b = recording_view[f"BM_RecordingRedraw/{arg}"]
+    row(f"Recording window redraw after a zoom or pan, {what}", f"{ms(b):.2f} ms",
+        f"fill the image {ms(fill):.2f} ms", f"{ms(b) / ms(fill):.0f}", "<= 16 ms")
 
 link = (folder / "link.txt").read_text()
 times = [float(m) for m in re.findall(r"\s([0-9.]+) ms  reply", link)]

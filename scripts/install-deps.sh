@@ -21,6 +21,8 @@ packages=(
   # the regional formats the window tests run under, and the C library's
   # translated error texts the failure boxes show
   locales libc-l10n
+  # the baseline of the recording benchmark (what an operator would use instead)
+  python3-pandas
   # fuzzing and sanitizer runtimes
   clang libclang-rt-14-dev
   # the Debian package (scripts/package.sh): dependencies, desktop entry check

@@ -23,6 +23,7 @@ extern "C" int fuzzReplies(const uint8_t* data, std::size_t size);
 extern "C" int fuzzStream(const uint8_t* data, std::size_t size);
 extern "C" int fuzzSampleFile(const uint8_t* data, std::size_t size);
 extern "C" int fuzzSettings(const uint8_t* data, std::size_t size);
+extern "C" int fuzzRecording(const uint8_t* data, std::size_t size);
 
 namespace {
 
@@ -199,6 +200,10 @@ TEST(FuzzProperties, SampleFileOnMutatedInputs) {
 
 TEST(FuzzProperties, SettingsOnMutatedInputs) {
     checkProperty("settings", fuzzSettings);
+}
+
+TEST(FuzzRegressions, RecordingReplay) {
+    replay("recording", fuzzRecording, 4);
 }
 
 }  // namespace

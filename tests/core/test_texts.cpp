@@ -199,6 +199,28 @@ TEST(TextTable, ActiveRowFollowsTheCopyRule) {
     }
 }
 
+// "Open recording..." joins the File menu with an accelerator that no other
+// item of that menu has, in each language.
+TEST(TextTable, OpenRecordingHasAFreeAcceleratorInEachLanguage) {
+    auto accelerator = [](std::string_view caption) {
+        const auto at = caption.find('&');
+        return at == std::string_view::npos || at + 1 >= caption.size()
+                   ? '\0'
+                   : static_cast<char>(std::tolower(static_cast<unsigned char>(caption[at + 1])));
+    };
+    for (int language = 0; language < 3; ++language) {
+        const char own = accelerator(tarvelo::app::programText(
+            tarvelo::app::ProgramText::OpenRecordingMenu, language));
+        ASSERT_NE(own, '\0') << language;
+        for (MenuItem item : {MenuItem::Export, MenuItem::LoadFromFile, MenuItem::SaveToFile,
+                              MenuItem::Setup, MenuItem::ExitProgram}) {
+            const auto caption = menuCaption(language, item);
+            const std::string_view text = caption ? *caption : startCaption(item);
+            EXPECT_NE(accelerator(text), own) << language << " " << text;
+        }
+    }
+}
+
 // The recording item's selection letter is free in the Samples menu in each
 // language, also where a language leaves another item's caption as an
 // earlier language set it.

@@ -167,13 +167,17 @@ void TestMainWindow::layoutAndMenus() {
         QCOMPARE(w.action(e.item)->text(), QString::fromUtf8(e.caption));
         QCOMPARE(w.action(e.item)->shortcut(), e.shortcut);
     }
-    // Menu order: three menus, the File menu with its two separators.
+    // Menu order: three menus, the File menu with "Open recording..." after
+    // the sample file's items, and its two separators.
     const auto menus = w.menuBar()->actions();
     QCOMPARE(menus.size(), 3);
     const auto fileItems = menus[0]->menu()->actions();
-    QCOMPARE(fileItems.size(), 7);
-    QVERIFY(fileItems[3]->isSeparator() && fileItems[5]->isSeparator());
-    QCOMPARE(fileItems[4], w.action(MenuItem::Setup));
+    QCOMPARE(fileItems.size(), 8);
+    QCOMPARE(fileItems[3], w.openRecordingAction());
+    QCOMPARE(fileItems[3]->text(), QStringLiteral("&Open recording..."));
+    QCOMPARE(fileItems[3]->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_O));
+    QVERIFY(fileItems[4]->isSeparator() && fileItems[6]->isSeparator());
+    QCOMPARE(fileItems[5], w.action(MenuItem::Setup));
 }
 
 void TestMainWindow::startupReachesReadyWithUnits() {

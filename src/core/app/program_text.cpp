@@ -113,6 +113,37 @@ constexpr Entry kEntries[] = {
      "Ctrl+C copie le graphique."},
     {ProgramText::StatisticsCopyButton, "Kopieren", "Copy", "Copier"},
 
+    // Recordings opened in a window of their own
+    {ProgramText::OpenRecordingMenu, "&Aufzeichnung \u00f6ffnen...", "&Open recording...",
+     "Ouvrir un en&registrement..."},
+    {ProgramText::OpenRecordingTitle, "Aufzeichnung \u00f6ffnen", "Open recording",
+     "Ouvrir un enregistrement"},
+    {ProgramText::RecordingFilter, "Aufzeichnungen (*.asc *.csv *.part);;Alle Dateien (*)",
+     "Recordings (*.asc *.csv *.part);;All files (*)",
+     "Enregistrements (*.asc *.csv *.part);;Tous les fichiers (*)"},
+    {ProgramText::RecordingOpenFailed, "Die Aufzeichnung konnte nicht ge\u00f6ffnet werden.",
+     "The recording could not be opened.",
+     "L\u2019enregistrement n\u2019a pas pu \u00eatre ouvert."},
+    {ProgramText::RecordingOpening, "%1 wird ge\u00f6ffnet...", "Opening %1...",
+     "Ouverture de %1..."},
+    {ProgramText::RecordingCancel, "Abbrechen", "Cancel", "Annuler"},
+    {ProgramText::RecordingWholeRun, "Ganze Aufzeichnung", "Whole run",
+     "Tout l\u2019enregistrement"},
+    {ProgramText::RecordingUndoZoom, "Zoom zur\u00fcck", "Undo zoom", "Annuler le zoom"},
+    {ProgramText::RecordingViewTooltip,
+     "Mausrad: zoomen \u2013 Ziehen: verschieben \u2013 mit der rechten Maustaste (oder Umschalt) "
+     "ziehen: Ausschnitt vergr\u00f6\u00dfern",
+     "Wheel: zoom \u2013 drag: pan \u2013 drag with the right button (or Shift): zoom into the "
+     "box",
+     "Molette : zoomer \u2013 glisser : d\u00e9placer \u2013 glisser avec le bouton droit (ou "
+     "Maj) : agrandir le cadre"},
+    {ProgramText::RecordingCutLastLine,
+     "Die letzte Zeile war unvollst\u00e4ndig und wurde ausgelassen.",
+     "The last line was incomplete and has been left out.",
+     "La derni\u00e8re ligne \u00e9tait incompl\u00e8te et a \u00e9t\u00e9 ignor\u00e9e."},
+    {ProgramText::RecordingGaps, "L\u00fccken: %1 (\u00fcblicher Abstand %2 ms)",
+     "Gaps: %1 (usual step %2 ms)", "Lacunes : %1 (pas habituel %2 ms)"},
+
     // Help
     {ProgramText::HelpCaption, "Hilfe", "Help", "Aide"},
     {ProgramText::HelpPageMissing, "Die Hilfeseite wurde nicht gefunden:\n%1",

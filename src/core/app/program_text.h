@@ -52,6 +52,19 @@ enum class ProgramText {
     GraphChartTooltip,
     StatisticsCopyButton,
 
+    // Recordings opened in a window of their own
+    OpenRecordingMenu,     // the File menu's item, with its accelerator
+    OpenRecordingTitle,    // the open dialog
+    RecordingFilter,       // the open dialog's filters
+    RecordingOpenFailed,   // opening line of the failure box; the reason follows
+    RecordingOpening,      // %1 the file
+    RecordingCancel,
+    RecordingWholeRun,
+    RecordingUndoZoom,
+    RecordingViewTooltip,
+    RecordingCutLastLine,  // the file ended inside a line
+    RecordingGaps,         // %1 the number of gaps, %2 the usual step in ms
+
     // Help
     HelpCaption,      // caption of the box when the help cannot be shown
     HelpPageMissing,  // %1: the page's path

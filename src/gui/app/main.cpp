@@ -45,6 +45,10 @@ int main(int argc, char* argv[]) {
     tarvelo::gui::StandardDialogs dialogs;
     tarvelo::gui::ProgramWindows windows = tarvelo::gui::createProgramWindows(values, dialogs);
     windows.hauptFenster->show();
+    // `tarvelo FILE`: a recording named on the command line opens in its
+    // window (Qt's own options are gone from argv by now).
+    for (int i = 1; i < argc; ++i)
+        windows.hauptFenster->openRecording(QString::fromLocal8Bit(argv[i]));
     const int result = application.exec();
     windows.hauptFenster.reset();
     return result;

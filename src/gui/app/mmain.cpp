@@ -162,6 +162,11 @@ void ThauptFenster::createMenus() {
         &ThauptFenster::LoadFromFileClick);
     add(datei, MenuItem::SaveToFile, QKeySequence(Qt::CTRL | Qt::Key_S),
         &ThauptFenster::SaveToFileClick);
+    openRecording_ = datei->addAction(shownText(app::ProgramText::OpenRecordingMenu, 1));
+    openRecording_->setObjectName(QStringLiteral("OpenRecording"));
+    openRecording_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+    openRecording_->setShortcutContext(Qt::WindowShortcut);
+    connect(openRecording_, &QAction::triggered, this, &ThauptFenster::OpenRecordingClick);
     datei->addSeparator();
     // No shortcut: Ctrl+E belongs to "&Export data".
     add(datei, MenuItem::Setup, QKeySequence(), &ThauptFenster::Setup1Click);
@@ -403,6 +408,7 @@ void ThauptFenster::ApplyLanguage() {
     if (recording())
         showRecordingSign(true);
     qtTranslations_.apply(language);
+    openRecording_->setText(shownText(app::ProgramText::OpenRecordingMenu, language));
     bannerSubtitle_->setText(shownText(app::ProgramText::BannerSubtitle, language));
     bannerSubtitle_->adjustSize();
 }

@@ -46,6 +46,7 @@ class Tconfig;
 class TInitConnection;
 class TgraphView;
 class TstatWindow;
+class TrecordingWindow;
 class TFormExport;
 class Tform_gauge;
 class BatchWorker;
@@ -100,6 +101,10 @@ public:
 
     app::ProcessValues& values() { return values_; }
     Dialogs& dialogs() { return dialogs_; }
+    // Opens the recording at `path` in a new recording window (the file
+    // named on the command line, or chosen in the menu) and returns it.
+    TrecordingWindow* openRecording(const QString& path);
+    QAction* openRecordingAction() const { return openRecording_; }
     device::DeviceLink& link() { return link_; }
     acquisition::SampleList& sampleList() { return list_; }
     SampleListModel* listModel() const { return model_; }
@@ -125,6 +130,8 @@ public slots:
     virtual void StartStopTransferClick();
     virtual void ExportDataClick();
     virtual void LoadFromFileClick();
+    // File -> "Open recording...": a recording of any length in a window of its own.
+    void OpenRecordingClick();
     virtual void SaveToFileClick();
     virtual void GrafikClick();
     virtual void statisticClick();
@@ -173,6 +180,7 @@ private:
     std::array<QToolButton*, kButtonCount> buttons_{};
     std::array<QLabel*, kButtonCount> captions_{};
     std::array<QAction*, app::kMenuItemCount> actions_{};
+    QAction* openRecording_ = nullptr;
     QLabel* label6_ = nullptr;
     QLabel* label9_ = nullptr;
     QLabel* statusText_ = nullptr;

@@ -20,6 +20,7 @@
 #include "acquisition/batch_worker.h"
 #include "acquisition/mgauge.h"
 #include "acquisition/samplelistmodel.h"
+#include "analysis/mrecording.h"
 #include "app/dialogs.h"
 #include "app/process_values.h"
 #include "app/program_text.h"
@@ -139,6 +140,23 @@ void ThauptFenster::SaveToFileClick() {
         showFileError(failureText(app::ProgramText::SaveFailed, values_.settings.language.load(),
                                   path, reason, error));
     }
+}
+
+void ThauptFenster::OpenRecordingClick() {
+    const int language = values_.settings.language.load();
+    FileRequest request;
+    request.title = shownText(app::ProgramText::OpenRecordingTitle, language);
+    request.folder = QString::fromStdString(values_.fileDialogFolder());
+    request.filter = shownText(app::ProgramText::RecordingFilter, language);
+    const QString path = dialogs_.openFileName(this, request);
+    if (!path.isEmpty())
+        openRecording(path);
+}
+
+TrecordingWindow* ThauptFenster::openRecording(const QString& path) {
+    auto* window = new TrecordingWindow(values_, dialogs_, this);
+    window->open(path);
+    return window;
 }
 
 void ThauptFenster::LoadFromFileClick() {

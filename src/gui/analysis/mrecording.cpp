@@ -1,0 +1,280 @@
+#include "analysis/mrecording.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QFile>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStackedWidget>
+#include <QVBoxLayout>
+
+#include "acquisition/samplelistmodel.h"
+#include "analysis/recordingview.h"
+#include "analysis/standard_colours.h"
+#include "analysis/statistics.h"
+#include "analysis/timeaxis.h"
+#include "app/dialogs.h"
+#include "app/process_values.h"
+#include "app/program_text.h"
+#include "app/settings.h"
+#include "app/shown_text.h"
+#include "common/numbers.h"
+#include "device/replies.h"
+
+namespace tarvelo::gui {
+
+namespace {
+
+constexpr int kCountText = 42;        // "Number of datasets: %d"
+constexpr int kFirstRowHeading = 43;  // minimum, maximum, average, standard deviation
+
+constexpr analysis::StatisticRow kRows[4] = {
+    analysis::StatisticRow::Minimum, analysis::StatisticRow::Maximum,
+    analysis::StatisticRow::Average, analysis::StatisticRow::Deviation};
+
+QString fromUtf8(const std::string& text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+}  // namespace
+
+TrecordingWindow::TrecordingWindow(app::ProcessValues& values, Dialogs& dialogs, QWidget* owner)
+    : QWidget(owner, Qt::Window), values_(values), dialogs_(dialogs), owner_(owner) {
+    setObjectName(QStringLiteral("RecordingWindow"));
+    setAttribute(Qt::WA_DeleteOnClose);
+    language_ = values_.settings.language.load();
+    resize(1000, 640);
+
+    pages_ = new QStackedWidget(this);
+    auto* outer = new QVBoxLayout(this);
+    outer->addWidget(pages_);
+
+    // Page 0: the progress of the opening.
+    auto* openingPage = new QWidget;
+    auto* openingLayout = new QVBoxLayout(openingPage);
+    openingLabel_ = new QLabel;
+    progress_ = new QProgressBar;
+    progress_->setRange(0, 1000);
+    progress_->setTextVisible(false);
+    cancel_ = new QPushButton(text(static_cast<int>(app::ProgramText::RecordingCancel)));
+    cancel_->setObjectName(QStringLiteral("Cancel"));
+    connect(cancel_, &QPushButton::clicked, this, &TrecordingWindow::cancelOpening);
+    openingLayout->addStretch();
+    openingLayout->addWidget(openingLabel_);
+    openingLayout->addWidget(progress_);
+    openingLayout->addWidget(cancel_, 0, Qt::AlignHCenter);
+    openingLayout->addStretch();
+    pages_->addWidget(openingPage);
+
+    // Page 1: the recording.
+    auto* page = new QWidget;
+    auto* layout = new QVBoxLayout(page);
+    auto* bar = new QHBoxLayout;
+    wholeRun_ = new QPushButton(text(static_cast<int>(app::ProgramText::RecordingWholeRun)));
+    wholeRun_->setObjectName(QStringLiteral("WholeRun"));
+    undo_ = new QPushButton(text(static_cast<int>(app::ProgramText::RecordingUndoZoom)));
+    undo_->setObjectName(QStringLiteral("UndoZoom"));
+    bar->addWidget(wholeRun_);
+    bar->addWidget(undo_);
+    view_ = new RecordingView;
+    view_->setToolTip(text(static_cast<int>(app::ProgramText::RecordingViewTooltip)));
+    const app::SettingsFile settings(values_.settingsFilePath());
+    for (int k = 0; k < 4; ++k) {
+        channels_[static_cast<std::size_t>(k)] = new QCheckBox;
+        auto* box = channels_[static_cast<std::size_t>(k)];
+        box->setObjectName(QStringLiteral("Ch%1").arg(k + 1));
+        box->setChecked(settings.readBool("Channel " + std::to_string(k + 1), true));
+        view_->setChannelShown(k, box->isChecked());
+        const int index = settings.readInt("Color " + std::to_string(k + 1),
+                                           analysis::kDefaultColourIndex[static_cast<std::size_t>(k)]);
+        const auto colour = analysis::standardColour(index).value_or(
+            *analysis::standardColour(analysis::kDefaultColourIndex[static_cast<std::size_t>(k)]));
+        view_->setColour(k, QColor(colour.red, colour.green, colour.blue));
+        QPalette palette = box->palette();
+        palette.setColor(QPalette::WindowText, QColor(colour.red, colour.green, colour.blue).darker(130));
+        box->setPalette(palette);
+        connect(box, &QCheckBox::toggled, this, [this, k](bool on) {
+            view_->setChannelShown(k, on);
+        });
+        bar->addWidget(box);
+    }
+    bar->addStretch();
+    layout->addLayout(bar);
+    layout->addWidget(view_, 1);
+    // The time and the four values under the cursor line.
+    cursor_ = new QLabel;
+    cursor_->setObjectName(QStringLiteral("CursorValues"));
+    cursor_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    cursor_->setMinimumHeight(cursor_->fontMetrics().height());
+    layout->addWidget(cursor_);
+
+    // The statistics of the stretch in view, laid out as the statistics window's.
+    auto* stats = new QGridLayout;
+    count_ = new QLabel;
+    count_->setObjectName(QStringLiteral("numDataSets"));
+    stats->addWidget(count_, 0, 0);
+    for (int k = 0; k < 4; ++k) {
+        headings_[static_cast<std::size_t>(k)] = new QLabel;
+        stats->addWidget(headings_[static_cast<std::size_t>(k)], 0, k + 1, Qt::AlignRight);
+    }
+    for (int r = 0; r < 4; ++r) {
+        rowHeadings_[static_cast<std::size_t>(r)] =
+            new QLabel(fromUtf8(values_.uiText[kFirstRowHeading + r]));
+        stats->addWidget(rowHeadings_[static_cast<std::size_t>(r)], r + 1, 0);
+        for (int k = 0; k < 4; ++k) {
+            auto* cell = new QLabel;
+            cell->setObjectName(QStringLiteral("cell%1_%2").arg(r).arg(k + 1));
+            cell->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+            cell->setMinimumWidth(110);
+            cells_[static_cast<std::size_t>(r)][static_cast<std::size_t>(k)] = cell;
+            stats->addWidget(cell, r + 1, k + 1);
+        }
+    }
+    copy_ = new QPushButton(text(static_cast<int>(app::ProgramText::StatisticsCopyButton)));
+    copy_->setObjectName(QStringLiteral("Copy"));
+    stats->addWidget(copy_, 4, 5, Qt::AlignBottom);
+    stats->setColumnStretch(6, 1);
+    layout->addLayout(stats);
+    info_ = new QLabel;
+    info_->setObjectName(QStringLiteral("Info"));
+    layout->addWidget(info_);
+    pages_->addWidget(page);
+
+    connect(wholeRun_, &QPushButton::clicked, view_, &RecordingView::wholeRun);
+    connect(undo_, &QPushButton::clicked, view_, &RecordingView::undo);
+    connect(copy_, &QPushButton::clicked, this, &TrecordingWindow::copyStatistics);
+    connect(view_, &RecordingView::viewChanged, this, &TrecordingWindow::updateStatistics);
+    connect(view_, &RecordingView::cursorMoved, this, &TrecordingWindow::showCursor);
+}
+
+TrecordingWindow::~TrecordingWindow() {
+    cancelOpening();
+    if (reader_.joinable())
+        reader_.join();
+}
+
+QString TrecordingWindow::text(int programText) const {
+    return shownText(static_cast<app::ProgramText>(programText), language_);
+}
+
+void TrecordingWindow::open(const QString& path) {
+    path_ = path;
+    setWindowTitle(QFileInfo(path).fileName() + QStringLiteral(" \u2013 ") +
+                   QApplication::applicationName());
+    openingLabel_->setText(text(static_cast<int>(app::ProgramText::RecordingOpening))
+                               .arg(QFileInfo(path).fileName()));
+    pages_->setCurrentIndex(0);
+    progress_->setValue(0);
+    show();
+    const std::string file = QFile::encodeName(path).toStdString();
+    reader_ = std::thread([this, file] {
+        recording::ReadOptions options;
+        options.cancel = &cancelled_;
+        int last = -1;
+        options.progress = [this, &last](double share) {
+            const int value = static_cast<int>(share * 1000);
+            if (value == last)
+                return;
+            last = value;
+            QMetaObject::invokeMethod(this, [this, value] { progress_->setValue(value); },
+                                      Qt::QueuedConnection);
+        };
+        outcome_ = recording::readRecording(file, options);
+        QMetaObject::invokeMethod(this, [this] { finishOpening(); }, Qt::QueuedConnection);
+    });
+}
+
+void TrecordingWindow::cancelOpening() {
+    cancelled_.store(true);
+}
+
+void TrecordingWindow::finishOpening() {
+    if (reader_.joinable())
+        reader_.join();
+    if (!outcome_.recording) {
+        if (!outcome_.cancelled) {
+            dialogs_.message(owner_,
+                             text(static_cast<int>(app::ProgramText::RecordingOpenFailed)) +
+                                 QLatin1Char('\n') + QFileInfo(path_).fileName() +
+                                 QStringLiteral(": ") + fromUtf8(outcome_.error),
+                             QString::fromLatin1(device::kErrorCaption), QMessageBox::Critical,
+                             QMessageBox::Ok);
+        }
+        emit openingFinished(false);
+        close();
+        return;
+    }
+    recording_ = std::move(outcome_.recording);
+    for (int k = 0; k < 4; ++k) {
+        const QString caption = fromUtf8(recording_->captions()[static_cast<std::size_t>(k + 1)]);
+        channels_[static_cast<std::size_t>(k)]->setText(caption);
+        headings_[static_cast<std::size_t>(k)]->setText(caption);
+    }
+    QString info = text(static_cast<int>(app::ProgramText::RecordingGaps))
+                       .arg(recording_->gaps().size())
+                       .arg(recording_->usualStepMs());
+    if (recording_->cutLastLine())
+        info += QStringLiteral("  \u2013  ") +
+                text(static_cast<int>(app::ProgramText::RecordingCutLastLine));
+    info_->setText(info);
+    view_->setRecording(recording_.get());
+    pages_->setCurrentIndex(1);
+    emit openingFinished(true);
+}
+
+void TrecordingWindow::updateStatistics() {
+    undo_->setEnabled(view_->canUndo());
+    if (!recording_)
+        return;
+    const auto [from, to] = view_->visibleStretch();
+    const auto result = recording_->statistics(from, to);
+    const char separator = SampleListModel::decimalSeparator();
+    QString count = fromUtf8(values_.uiText[kCountText]);
+    count.replace(QLatin1String("%d"), QString::number(result.count));
+    count_->setText(count);
+    for (int r = 0; r < 4; ++r)
+        for (int k = 0; k < 4; ++k)
+            cells_[static_cast<std::size_t>(r)][static_cast<std::size_t>(k)]->setText(
+                fromUtf8(analysis::statisticCellText(result, k, kRows[r], separator)));
+}
+
+void TrecordingWindow::showCursor(std::optional<uint64_t> sample) {
+    if (!sample || !recording_) {
+        cursor_->clear();
+        return;
+    }
+    const double time = static_cast<double>(recording_->timeMs(*sample));
+    QString line = TimeAxis::dateText(time) + QLatin1Char(' ') + TimeAxis::timeText(time, 3);
+    const char separator = SampleListModel::decimalSeparator();
+    for (int k = 0; k < 4; ++k)
+        line += QStringLiteral("   ") + fromUtf8(common::formatValue(recording_->value(k, *sample), separator));
+    cursor_->setText(line);
+}
+
+QString TrecordingWindow::statisticsText() const {
+    const QLatin1Char tab('\t');
+    const QLatin1Char end('\n');
+    QString table = count_->text() + end;
+    for (const QLabel* heading : headings_)
+        table += tab + heading->text();
+    table += end;
+    for (std::size_t r = 0; r < 4; ++r) {
+        table += rowHeadings_[r]->text();
+        for (const QLabel* cell : cells_[r])
+            table += tab + cell->text();
+        table += end;
+    }
+    return table;
+}
+
+void TrecordingWindow::copyStatistics() {
+    QGuiApplication::clipboard()->setText(statisticsText());
+}
+
+}  // namespace tarvelo::gui

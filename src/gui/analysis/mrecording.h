@@ -1,0 +1,92 @@
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <memory>
+#include <optional>
+#include <thread>
+
+#include <QString>
+#include <QWidget>
+
+#include "recording/recording_reader.h"
+
+class QCheckBox;
+class QLabel;
+class QProgressBar;
+class QPushButton;
+class QStackedWidget;
+
+namespace tarvelo::app {
+struct ProcessValues;
+}
+
+namespace tarvelo::gui {
+
+class Dialogs;
+class RecordingView;
+
+// A window of its own for one recording of any length: opens it on a thread
+// of its own with a progress bar and Cancel, then shows the curves
+// (RecordingView), the channel boxes, "Whole run" and "Undo zoom", the
+// values under the cursor line and the statistics of the stretch in view,
+// computed by the core over every sample of it, with Copy. Deletes itself
+// when closed; a file that cannot be read is reported in a box and the
+// window closes.
+class TrecordingWindow : public QWidget {
+    Q_OBJECT
+
+public:
+    TrecordingWindow(app::ProcessValues& values, Dialogs& dialogs, QWidget* owner);
+    ~TrecordingWindow() override;  // stops a reading in progress
+
+    // Starts reading `path` and shows the window with its progress.
+    void open(const QString& path);
+
+    bool opening() const { return reader_.joinable(); }
+    const recording::Recording* recording() const { return recording_.get(); }
+    RecordingView* view() const { return view_; }
+    // The statistics as Copy puts them on the clipboard.
+    QString statisticsText() const;
+
+signals:
+    // The reading ended: with a recording shown, or not (failed or cancelled).
+    void openingFinished(bool shown);
+
+private:
+    void finishOpening();
+    void cancelOpening();
+    void updateStatistics();
+    void showCursor(std::optional<uint64_t> sample);
+    void copyStatistics();
+    QString text(int programText) const;
+
+    app::ProcessValues& values_;
+    Dialogs& dialogs_;
+    QWidget* owner_;
+    QString path_;
+    int language_ = 1;
+
+    std::thread reader_;
+    std::atomic<bool> cancelled_{false};
+    recording::ReadOutcome outcome_;
+    std::unique_ptr<recording::Recording> recording_;
+
+    QStackedWidget* pages_ = nullptr;
+    QLabel* openingLabel_ = nullptr;
+    QProgressBar* progress_ = nullptr;
+    QPushButton* cancel_ = nullptr;
+    RecordingView* view_ = nullptr;
+    QPushButton* wholeRun_ = nullptr;
+    QPushButton* undo_ = nullptr;
+    std::array<QCheckBox*, 4> channels_{};
+    QLabel* cursor_ = nullptr;
+    QLabel* count_ = nullptr;
+    std::array<QLabel*, 4> headings_{};
+    std::array<QLabel*, 4> rowHeadings_{};
+    std::array<std::array<QLabel*, 4>, 4> cells_{};  // [row][channel]
+    QPushButton* copy_ = nullptr;
+    QLabel* info_ = nullptr;
+};
+
+}  // namespace tarvelo::gui
