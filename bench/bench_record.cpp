@@ -192,7 +192,8 @@ uint64_t linesInFiles(const std::string& base, uint64_t files) {
 // --split 0.5 for 3 s of device time: six files. The process's CPU time (the
 // simulator's threads included) in percent of one core, and the samples
 // lost at the five boundaries (handed to the output but in no file, or a
-// record missing between two files).
+// record missing between two files). The baseline: a plain reader of the
+// same stream with the same simulator, so the difference is the recording's.
 void BM_RecordSplitCpuAt1000(benchmark::State& state) {
     tarvelo::sim::InstrumentConfig config;
     config.recordsPerSecond = 1000;
@@ -226,7 +227,21 @@ void BM_RecordSplitCpuAt1000(benchmark::State& state) {
         files = output.completedFiles() + 1;
         lost += result.samples - linesInFiles(base, files) + checked.gaps;
     }
+    // The baseline: the same stream for as long, only received.
+    const int fd = tarvelo::device::connectTo("127.0.0.1", sim.streamPort(), 100, 0);
+    tarvelo::bench::command(sim, tarvelo::device::kCmdStreamStart, kTiming);
+    std::vector<unsigned char> buffer(64 * 1024);
+    const double before = processCpuSeconds();
+    const auto start = std::chrono::steady_clock::now();
+    while (std::chrono::steady_clock::now() - start < plan.duration)
+        (void)!::recv(fd, buffer.data(), buffer.size(), 0);
+    const double wall =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const double plainCpu = (processCpuSeconds() - before) / wall * 100.0;
+    tarvelo::bench::command(sim, tarvelo::device::kCmdStreamStop, kTiming);
+    tarvelo::device::closeSocket(fd);
     state.counters["cpu_percent"] = cpu;
+    state.counters["plain_cpu_percent"] = plainCpu;
     state.counters["lost"] = static_cast<double>(lost);
     state.counters["files"] = static_cast<double>(files);
 }

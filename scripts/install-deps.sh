@@ -14,6 +14,7 @@ packages=(
   libxlsxwriter-dev libpng-dev
   # display for the run command and screenshots, tools the tests use
   xvfb xauth x11-apps x11-utils imagemagick poppler-utils python3-openpyxl iproute2
+  util-linux mount
   fonts-dejavu-core
   # the workbook's column widths are measured with the wide fonts that stand
   # in for its default font: DejaVu Sans and Liberation Sans

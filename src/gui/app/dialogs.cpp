@@ -54,7 +54,7 @@ public:
         if (request_.refusal && acceptMode() == AcceptSave) {
             QString path = selectedFiles().value(0);
             if (request_.suffixFromFilter && !path.isEmpty())
-                path = withFilterSuffix(path, selectedNameFilter());
+                path = withFilterSuffix(path, selectedNameFilter(), request_.filter);
             const QString refused = path.isEmpty() ? QString() : request_.refusal(path);
             if (!refused.isEmpty()) {
                 dialogs_.message(this, refused, request_.refusalCaption, QMessageBox::Critical,
