@@ -1,5 +1,6 @@
 #include "cli/commands.h"
 
+#include <array>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
@@ -15,7 +16,9 @@
 #include "acquisition/stream_recording.h"
 #include "app/program_paths.h"
 #include "app/uitext.h"
+#include "cli/fan_out_sink.h"
 #include "cli/output.h"
+#include "cli/publishing.h"
 #include "cli/record_output.h"
 #include "device/replies.h"
 #include "files/sample_file.h"
@@ -116,8 +119,10 @@ acquisition::SampleList plainCaptions() {
 }
 
 // The captions with the units the instrument reports, on one connection as
-// at the window program's first contact.
-bool readCaptions(Link& link, acquisition::SampleList& list, std::string& error) {
+// at the window program's first contact; the units alone in `units` (empty
+// for a channel that is not connected).
+bool readCaptions(Link& link, acquisition::SampleList& list, std::string& error,
+                  std::array<std::string, 4>* units = nullptr) {
     app::UiText text;
     text.applyLanguage(kEnglish);
     if (!link.connect(error))
@@ -129,6 +134,9 @@ bool readCaptions(Link& link, acquisition::SampleList& list, std::string& error)
         error = "replies to the unit queries (#Z00, #Z75) without the expected echo";
         return false;
     }
+    if (units != nullptr)
+        for (int channel = 1; channel <= 4; ++channel)
+            (*units)[static_cast<std::size_t>(channel - 1)] = scratch.channelUnit(channel);
     return true;
 }
 
@@ -256,10 +264,12 @@ int runUnits(Context& context) {
 
 int runRecord(Context& context) {
     int status = kExitOk;
-    const auto target = targetOf(context, status);
+    const Options& options = context.options;
+    // With --publish and no --out the samples go to the broker only.
+    const bool toOutput = !options.publish || options.out;
+    const auto target = toOutput ? targetOf(context, status) : std::optional<Target>(Target::Stdout);
     if (!target)
         return status;
-    const Options& options = context.options;
 
     acquisition::RecordingPlan plan;
     plan.address = context.settings.ipServer();
@@ -289,15 +299,24 @@ int runRecord(Context& context) {
     Link link(context);
     acquisition::SampleList captions;
     std::string error;
-    if (!readCaptions(link, captions, error))
+    std::array<std::string, 4> units;
+    if (!readCaptions(link, captions, error, &units))
         return fail(error);
 
     RecordOutput output(*target, plan);
-    if (!output.open(outPath(context), captions, error))
+    if (toOutput && !output.open(outPath(context), captions, error))
         return fail(error);
+    Publishing publishing;
+    if (options.publish && !publishing.start(context, captions, units, error, status)) {
+        message(error);
+        return status;
+    }
+    FanOutSink sink;
+    sink.add(toOutput ? &output : nullptr);
+    sink.add(publishing.sink());
 
     catchStopSignals();
-    const auto result = acquisition::recordStream(plan, output, stopRequest());
+    const auto result = acquisition::recordStream(plan, sink, stopRequest());
 
     using acquisition::RecordingEnd;
     if (!result.error.empty())
@@ -309,9 +328,12 @@ int runRecord(Context& context) {
     const bool keep = result.end != RecordingEnd::ConnectFailed &&
                       result.end != RecordingEnd::StartFailed &&
                       result.end != RecordingEnd::SinkFailed;
-    if (!output.finish(keep, error))
-        return fail(error);
-    return keep && result.ok() ? kExitOk : kExitFailure;
+    const bool written = !toOutput || output.finish(keep, error);
+    if (!written)
+        message(error);
+    // Every sample acknowledged by the broker, or the run fails.
+    const bool published = publishing.finish(result.end);
+    return written && published && keep && result.ok() ? kExitOk : kExitFailure;
 }
 
 int runBatch(Context& context) {
