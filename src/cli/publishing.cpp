@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
+#include <unistd.h>
 
 namespace tarvelo::cli {
 
@@ -47,6 +47,11 @@ bool Publishing::start(const Context& context, const acquisition::SampleList& ca
             return false;
     } else if (const char* fromEnvironment = std::getenv("TARVELO_MQTT_PASSWORD")) {
         password = fromEnvironment;
+    } else if (const char* credentials = std::getenv("CREDENTIALS_DIRECTORY")) {
+        // The service unit hands the password over as a systemd credential.
+        const std::string path = std::string(credentials) + "/mqtt-password";
+        if (::access(path.c_str(), F_OK) == 0 && !readPassword(path, password, error))
+            return false;
     }
     if (!password.empty()) {
         if (options.user.empty()) {

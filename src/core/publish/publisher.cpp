@@ -68,7 +68,7 @@ bool Publisher::start(const Channels& channels, std::chrono::milliseconds wait,
     // The pump publishes from a thread of its own while the network thread
     // runs the loop: libmosquitto then only queues and wakes the loop.
     mosquitto_threaded_set(client_, true);
-    mosquitto_max_inflight_messages_set(client_, static_cast<unsigned>(kWindow));
+    mosquitto_max_inflight_messages_set(client_, 20);
     mosquitto_int_option(client_, MOSQ_OPT_TCP_NODELAY, 1);
     int rc = MOSQ_ERR_SUCCESS;
     if (!options_.user.empty())
