@@ -27,6 +27,7 @@ run bench_files
 run bench_analysis
 run bench_refresh
 run bench_batch
+run bench_publish
 echo "bench: link timings" >&2
 bash scripts/in-netns.sh "$bin/test_link" --gtest_also_run_disabled_tests \
   --gtest_filter='*MeasureDefaultTimings' >"$out/link.txt"

@@ -242,7 +242,7 @@ void Subscriber::onMessage(mosquitto*, void* self, const mosquitto_message* mess
         Message{message->topic,
                 std::string(static_cast<const char*>(message->payload),
                             static_cast<std::size_t>(message->payloadlen)),
-                message->retain});
+                message->retain, std::chrono::system_clock::now()});
     subscriber->changed_.notify_all();
 }
 

@@ -93,6 +93,7 @@ public:
         std::string topic;
         std::string payload;
         bool retained;
+        std::chrono::system_clock::time_point received;
     };
     std::vector<Message> messages() const;
     // The messages of one topic, parsed.

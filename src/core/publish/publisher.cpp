@@ -22,6 +22,9 @@ constexpr auto kRetry = 2s;
 constexpr auto kStatusInterval = 1s;
 // The samples the pump hands over in one go, without the lock.
 constexpr std::size_t kBatch = 256;
+// How long the pump gathers samples that come one by one before it hands
+// them over: a few milliseconds of latency for far fewer wake-ups.
+constexpr auto kGather = 5ms;
 
 void initLibrary() {
     static std::once_flag once;
@@ -106,7 +109,9 @@ bool Publisher::start(const Channels& channels, std::chrono::milliseconds wait,
     pumpThread_ = std::thread(&Publisher::pump, this);
 
     std::unique_lock lock(mutex_);
+    ++settleWaiters_;
     settled_.wait_for(lock, wait, [&] { return answered_ || failedAttempts_ > 0; });
+    --settleWaiters_;
     if (refusal_ != 0) {
         error = broker + " refused the connection: " + mosquitto_connack_string(refusal_);
         if (refusal_ == 4 || refusal_ == 5)
@@ -249,8 +254,11 @@ void Publisher::onPublish(mosquitto*, void* self, int mid) {
         publisher->settle(mid);
     else
         publisher->earlyAcks_.insert(mid);
-    publisher->wake_.notify_all();
-    publisher->settled_.notify_all();
+    // The pump waits for acknowledgements only while its window is full.
+    if (publisher->pumpWaitsForWindow_)
+        publisher->wake_.notify_one();
+    if (publisher->settleWaiters_ > 0)
+        publisher->settled_.notify_all();
 }
 
 void Publisher::onLog(mosquitto*, void* self, int level, const char* text) {
@@ -299,8 +307,12 @@ void Publisher::publishControl(const std::string& topic, const std::string& payl
 void Publisher::publish(const acquisition::SampleRow* rows, std::size_t n) {
     if (n == 0)
         return;
+    bool wasEmpty;
     {
         std::lock_guard lock(mutex_);
+        // A pump with samples on hand is busy, or waits for the window or
+        // the connection, and is woken by those.
+        wasEmpty = queue_.empty();
         for (std::size_t i = 0; i < n; ++i)
             queue_.push_back(Queued{nextNumber_++, rows[i]});
         counts_.samples += n;
@@ -317,7 +329,8 @@ void Publisher::publish(const acquisition::SampleRow* rows, std::size_t n) {
             counts_.dropped += drop;
         }
     }
-    wake_.notify_one();
+    if (wasEmpty)
+        wake_.notify_one();
 }
 
 void Publisher::pump() {
@@ -336,7 +349,15 @@ void Publisher::pump() {
         if (!fresh && !statusDue && !room) {
             // Woken by samples, acknowledgements and connections; the timeout
             // brings a due status out.
+            pumpWaitsForWindow_ = connected_ && !queue_.empty();
             wake_.wait_for(lock, 250ms);
+            pumpWaitsForWindow_ = false;
+            if (connected_ && queue_.size() < kBatch && !stopPump_) {
+                // Samples that come one by one are handed over a few at a
+                // time: a wake-up of this thread and of libmosquitto's loop
+                // per sample would cost more than the rest of the recording.
+                wake_.wait_for(lock, kGather, [&] { return stopPump_ || queue_.size() >= kBatch; });
+            }
             continue;
         }
         if (fresh || statusDue) {
@@ -382,7 +403,8 @@ void Publisher::pump() {
         handing_ = 0;
         if (handed < batch.size())
             wake_.wait_for(lock, 100ms);
-        settled_.notify_all();
+        if (settleWaiters_ > 0)
+            settled_.notify_all();
     }
 }
 
@@ -408,6 +430,7 @@ PublishCounts Publisher::finish(const std::string& reason, std::chrono::millisec
     }
     const auto deadline = Clock::now() + drain;
     std::unique_lock lock(mutex_);
+    ++settleWaiters_;  // from here on every acknowledgement is reported
     settled_.wait_until(lock, deadline, [&] {
         return queue_.empty() && handing_ == 0 && inFlightSamples_ == 0;
     });

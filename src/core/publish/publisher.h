@@ -149,6 +149,8 @@ private:
     std::string lastError_;   // the last error libmosquitto logged
     uint64_t generation_ = 0;  // connections made so far
     uint64_t droppedReported_ = 0;
+    int settleWaiters_ = 0;  // start() or finish() waiting on settled_
+    bool pumpWaitsForWindow_ = false;
     bool stopPump_ = false;
     bool stopNetwork_ = false;
     bool finished_ = false;
