@@ -228,6 +228,18 @@ void Publisher::onConnect(mosquitto*, void* self, int rc) {
                 "connected to the broker at " + hostText(publisher->options_.url) + " again; " +
                 std::to_string(publisher->queue_.size() + publisher->inFlightSamples_) +
                 " samples were waiting");
+        if (publisher->options_.qos == 0) {
+            // QoS 0 messages that had not gone out when the connection broke
+            // were thrown away with it: they stay undelivered, and must not
+            // hold the window.
+            for (auto it = publisher->inFlight_.begin(); it != publisher->inFlight_.end();) {
+                if (it->second.sample)
+                    --publisher->inFlightSamples_;
+                publisher->inFlightBytes_ -= it->second.bytes;
+                it = publisher->inFlight_.erase(it);
+            }
+            publisher->earlyAcks_.clear();
+        }
         publisher->connected_ = true;
         publisher->everConnected_ = true;
         ++publisher->generation_;
