@@ -237,7 +237,7 @@ void BM_PublishAt1000(benchmark::State& state) {
                                static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
         cpu = seconds / wall * 100.0;
         if (publishing) {
-            subscriber->waitForText(prefix + "/status", "\"offline\"");
+            subscriber->waitForText(prefix + "/status", "\"undelivered\"");
             std::vector<double> latencies;
             for (const auto& message : subscriber->messages()) {
                 if (message.topic != prefix + "/samples")

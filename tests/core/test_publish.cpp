@@ -232,7 +232,7 @@ TEST(Publisher, QueuesWhileTheBrokerIsAwayAndDropsTheOldestWhenFull) {
     counts = publisher.finish("completed", 60s);
     EXPECT_EQ(counts.acknowledged, kRoom);
     EXPECT_EQ(counts.undelivered, 0u);
-    ASSERT_TRUE(subscriber.waitForText("queue/status", "\"offline\""));
+    ASSERT_TRUE(subscriber.waitForText("queue/status", "\"undelivered\""));
 
     const auto samples = test::uniqueSamples(subscriber.json("queue/samples"));
     ASSERT_EQ(samples.size(), kRoom);
