@@ -1,6 +1,6 @@
 # Installation of the program for a Linux desktop, and its Debian package.
 # Only the program, its manual and the command-line companion with its manual
-# page are installed (component "program"): the simulated instrument, the tests
+# page and its service unit are installed (component "program"): the simulated instrument, the tests
 # and the benchmarks stay in the build tree.
 include(GNUInstallDirs)
 
@@ -11,6 +11,10 @@ install(FILES ${PROJECT_SOURCE_DIR}/src/cli/tarvelo-cli.1
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs/manual/
         DESTINATION ${CMAKE_INSTALL_DATADIR}/tarvelo/help COMPONENT program
         FILES_MATCHING PATTERN "*.html" PATTERN "*.css" PATTERN "*.png")
+# The service unit template for recordings around the clock (systemd looks in
+# PREFIX/lib/systemd/system for /usr and /usr/local).
+install(FILES ${PROJECT_BINARY_DIR}/systemd/tarvelo-record@.service
+        DESTINATION lib/systemd/system COMPONENT program)
 install(FILES ${PROJECT_SOURCE_DIR}/resources/tarvelo.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications COMPONENT program)
 install(FILES ${PROJECT_SOURCE_DIR}/resources/logo.svg

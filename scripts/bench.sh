@@ -30,6 +30,7 @@ run bench_batch
 # A 10-million-sample recording (about 710 MB in TMPDIR, removed afterwards).
 run bench_recording
 run bench_recording_view
+run bench_publish
 echo "bench: link timings" >&2
 bash scripts/in-netns.sh "$bin/test_link" --gtest_also_run_disabled_tests \
   --gtest_filter='*MeasureDefaultTimings' >"$out/link.txt"

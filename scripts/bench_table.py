@@ -30,6 +30,7 @@ refresh = medians("bench_refresh")
 batch = medians("bench_batch")
 recording = medians("bench_recording")
 recording_view = medians("bench_recording_view")
+publish = medians("bench_publish")
 
 rows = []
 
@@ -135,6 +136,20 @@ for arg, what in ((1, "whole run"), (100, "1/100 of it"), (10000, "1/10^4"),
     b = recording_view[f"BM_RecordingRedraw/{arg}"]
     row(f"Recording window redraw after a zoom or pan, {what}", f"{ms(b):.2f} ms",
         f"fill the image {ms(fill):.2f} ms", f"{ms(b) / ms(fill):.0f}", "<= 16 ms")
+pub = publish["BM_PublishRecording/iterations:3/manual_time"]
+plain_pub = publish["BM_PublishPlainLoop/iterations:3/manual_time"]
+row("Published from the unpaced simulator to mosquitto, QoS 1 (samples/s; lost: %d)"
+    % pub.get("lost", 0), f"{pub['items_per_second'] / 1e3:.1f} k",
+    f"plain libmosquitto loop {plain_pub['items_per_second'] / 1e3:.1f} k",
+    f"{pub['items_per_second'] / plain_pub['items_per_second']:.2f}", ">= 0.5, nothing lost")
+csv_only = publish["BM_PublishAt1000/0/iterations:1/manual_time"]
+csv_pub = publish["BM_PublishAt1000/1/iterations:1/manual_time"]
+row("CPU of `tarvelo-cli record` to .csv + --publish at 1000 samples/s",
+    f"{csv_pub['cpu_percent']:.2f} %", f".csv alone {csv_only['cpu_percent']:.2f} %",
+    f"+{csv_pub['cpu_percent'] - csv_only['cpu_percent']:.2f} points", "< 2 % of a core")
+row("Latency from the record's device time to a subscriber, 1000 samples/s (median; p99)",
+    f"{csv_pub['latency_median_ms']:.1f} ms", f"p99 {csv_pub['latency_p99_ms']:.1f} ms", "–",
+    "median < 20 ms")
 
 link = (folder / "link.txt").read_text()
 times = [float(m) for m in re.findall(r"\s([0-9.]+) ms  reply", link)]

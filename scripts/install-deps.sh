@@ -26,6 +26,10 @@ packages=(
   python3-pandas
   # fuzzing and sanitizer runtimes
   clang libclang-rt-14-dev
+  # publishing to an MQTT broker; the broker, its clients and the JSON reader
+  # of the tests; openssl makes the tests' TLS certificates; systemd-analyze
+  # checks the service unit
+  libmosquitto-dev mosquitto mosquitto-clients nlohmann-json3-dev openssl systemd
   # the Debian package (scripts/package.sh): dependencies, desktop entry check
   dpkg-dev file fakeroot desktop-file-utils
 )

@@ -1,5 +1,6 @@
 #include "cli/commands.h"
 
+#include <array>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -19,8 +20,10 @@
 #include "acquisition/stream_recording.h"
 #include "app/program_paths.h"
 #include "app/uitext.h"
+#include "cli/fan_out_sink.h"
 #include "common/atomic_file.h"
 #include "cli/output.h"
+#include "cli/publishing.h"
 #include "cli/record_output.h"
 #include "cli/run_lock.h"
 #include "device/replies.h"
@@ -124,8 +127,10 @@ acquisition::SampleList plainCaptions() {
 }
 
 // The captions with the units the instrument reports, on one connection as
-// at the window program's first contact.
-bool readCaptions(Link& link, acquisition::SampleList& list, std::string& error) {
+// at the window program's first contact; the units alone in `units` (empty
+// for a channel that is not connected).
+bool readCaptions(Link& link, acquisition::SampleList& list, std::string& error,
+                  std::array<std::string, 4>* units = nullptr) {
     app::UiText text;
     text.applyLanguage(kEnglish);
     if (!link.connect(error))
@@ -137,6 +142,9 @@ bool readCaptions(Link& link, acquisition::SampleList& list, std::string& error)
         error = "replies to the unit queries (#Z00, #Z75) without the expected echo";
         return false;
     }
+    if (units != nullptr)
+        for (int channel = 1; channel <= 4; ++channel)
+            (*units)[static_cast<std::size_t>(channel - 1)] = scratch.channelUnit(channel);
     return true;
 }
 
@@ -387,10 +395,12 @@ int runUnits(Context& context) {
 
 int runRecord(Context& context) {
     int status = kExitOk;
-    const auto target = targetOf(context, status);
+    const Options& options = context.options;
+    // With --publish and no --out the samples go to the broker only.
+    const bool toOutput = !options.publish || options.out;
+    const auto target = toOutput ? targetOf(context, status) : std::optional<Target>(Target::Stdout);
     if (!target)
         return status;
-    const Options& options = context.options;
 
     acquisition::RecordingPlan plan;
     plan.address = context.settings.ipServer();
@@ -449,15 +459,25 @@ int runRecord(Context& context) {
 
     Link link(context);
     acquisition::SampleList captions;
-    if (!readCaptions(link, captions, error))
+    std::array<std::string, 4> units;
+    if (!readCaptions(link, captions, error, &units))
         return fail(error);
 
+    // The broker first: a refused broker ends the run before any file is made.
+    Publishing publishing;
+    if (options.publish && !publishing.start(context, captions, units, error, status)) {
+        message(error);
+        return status;
+    }
     RecordOutput output(*target, plan, options.split.count());
-    if (!output.open(path, captions, error))
+    if (toOutput && !output.open(path, captions, error))
         return fail(error);
+    FanOutSink sink;
+    sink.add(toOutput ? &output : nullptr);
+    sink.add(publishing.sink());
 
     catchStopSignals();
-    const auto result = acquisition::recordStream(plan, output, stopRequest());
+    const auto result = acquisition::recordStream(plan, sink, stopRequest());
 
     using acquisition::RecordingEnd;
     RunEnd end = RunEnd::Partial;
@@ -476,7 +496,7 @@ int runRecord(Context& context) {
             end = RunEnd::Partial;
             break;
     }
-    const bool finished = output.finish(end, error);
+    const bool finished = !toOutput || output.finish(end, error);
     // One line: why the run ended, what is left and where.
     std::string cause = result.error;
     auto add = [&cause](const std::string& text) {
@@ -487,28 +507,34 @@ int runRecord(Context& context) {
         add(output.error());
     if (!finished)
         add(error);
-    std::string samples = count(output.kept(), "sample");
+    // Every sample acknowledged by the broker, or the run fails.
+    const bool published = publishing.finish(result.end);
+    std::string samples = count(toOutput ? output.kept() : result.samples, "sample");
     const std::string& kept = output.keptName();
+    // Where the samples are, for the closing line.
+    const auto where = [&](const std::string& name) {
+        return toOutput ? inOrOn(name) : std::string("published");
+    };
     if (output.completedFiles() > 0)
         samples = count(output.completedFiles(), "complete file") + " before, " + samples;
     if (end == RunEnd::Nothing)
         return fail(cause);
     if (end == RunEnd::Partial || !finished) {
-        add(kept.empty() ? std::string("the run ended early; nothing was recorded")
-                         : "the run ended early; " + samples + " kept " + inOrOn(kept));
+        add(toOutput && kept.empty() ? std::string("the run ended early; nothing was recorded")
+                         : "the run ended early; " + samples + " kept " + where(kept));
         return fail(cause);
     }
     if (result.end == RecordingEnd::Stopped) {
         const int signal = stopSignal().load();
-        add("stopped by " + signalName(signal) + "; " + samples + " " + inOrOn(kept));
+        add("stopped by " + signalName(signal) + "; " + samples + " " + where(kept));
         message(cause);
-        return signal != 0 ? signalStatus() : kExitFailure;
+        return signal != 0 && published ? signalStatus() : kExitFailure;
     }
     if (limit > 0 && result.samples == limit && asked != limit)
-        add(limitText(*target) + ": the run was ended there; " + samples + " " + inOrOn(kept));
+        add(limitText(*target) + ": the run was ended there; " + samples + " " + where(kept));
     if (!cause.empty())
         message(cause);
-    return result.stopSent ? kExitOk : kExitFailure;
+    return result.stopSent && published ? kExitOk : kExitFailure;
 }
 
 int runBatch(Context& context) {

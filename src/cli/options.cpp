@@ -7,6 +7,7 @@
 #include <netinet/in.h>
 
 #include "app/settings.h"
+#include "publish/broker_url.h"
 
 namespace tarvelo::cli {
 
@@ -100,7 +101,31 @@ enum LongOption : int {
     kOptInterval,
     kOptSplit,
     kOptRetry,
+    kOptPublish,
+    kOptQos,
+    kOptClientId,
+    kOptQueueMb,
+    kOptDrain,
+    kOptMqttUser,
+    kOptMqttPasswordFile,
+    kOptMqttCafile,
+    kOptMqttCert,
+    kOptMqttKey,
 };
+
+// The long name of the option whose value is `val`.
+std::string longName(const option* table, int val) {
+    for (; table->name != nullptr; ++table)
+        if (table->val == val)
+            return table->name;
+    return {};
+}
+
+bool parseDecimal(const std::string& text, double& value) {
+    const char* end = text.data() + text.size();
+    const auto [ptr, ec] = std::from_chars(text.data(), end, value);
+    return ec == std::errc() && ptr == end && std::isfinite(value);
+}
 
 std::string unknownOption(int optopt, char** argv, const std::string& where) {
     const std::string what = optopt > 0 && optopt < 1000
@@ -187,7 +212,20 @@ std::string commandHelp(Command command) {
                    "when the run ends as asked, at a size limit or by a signal; when the\n"
                    "instrument vanishes, stalls or a write fails, FILE.part keeps what was\n"
                    "recorded and the exit status is 1. Ctrl+C, SIGTERM or SIGHUP end the run:\n"
-                   "the stream is stopped, everything recorded is kept, exit 128 + signal.\n";
+                   "the stream is stopped, everything recorded is kept, exit 128 + signal.\n"
+"Publishing to an MQTT broker (with or without --out):\n"
+                   "  --publish URL              mqtt://HOST[:PORT]/PREFIX, or mqtts:// for TLS\n"
+                   "  --qos 0|1|2                quality of service (default 1)\n"
+                   "  --client-id ID             default: tarvelo-ADDRESS-PORT\n"
+                   "  --queue-mb MB              memory for samples waiting for the broker\n"
+                   "                             (default 64); past it the oldest are dropped\n"
+                   "  --drain SECONDS            wait at the end for unacknowledged samples\n"
+                   "                             (default 10)\n"
+                   "  --mqtt-user USER           user name at the broker\n"
+                   "  --mqtt-password-file FILE  its password (or TARVELO_MQTT_PASSWORD)\n"
+                   "  --mqtt-cafile FILE         CA certificate of the broker (mqtts)\n"
+                   "  --mqtt-cert FILE           client certificate (mqtts)\n"
+                   "  --mqtt-key FILE            its private key (mqtts)\n";
         case Command::Batch:
             return head +
                    "batch [--out FILE] [--format F]\n"
@@ -281,10 +319,24 @@ ParseResult parseCommandLine(const std::vector<std::string>& arguments) {
                                              {"split", required_argument, nullptr, kOptSplit},
                                              {"retry", required_argument, nullptr, kOptRetry},
                                              {"interval", required_argument, nullptr, kOptInterval},
+                                             {"publish", required_argument, nullptr, kOptPublish},
+                                             {"qos", required_argument, nullptr, kOptQos},
+                                             {"client-id", required_argument, nullptr, kOptClientId},
+                                             {"queue-mb", required_argument, nullptr, kOptQueueMb},
+                                             {"drain", required_argument, nullptr, kOptDrain},
+                                             {"mqtt-user", required_argument, nullptr, kOptMqttUser},
+                                             {"mqtt-password-file", required_argument, nullptr,
+                                              kOptMqttPasswordFile},
+                                             {"mqtt-cafile", required_argument, nullptr, kOptMqttCafile},
+                                             {"mqtt-cert", required_argument, nullptr, kOptMqttCert},
+                                             {"mqtt-key", required_argument, nullptr, kOptMqttKey},
                                              {"help", no_argument, nullptr, 'h'},
                                              {nullptr, 0, nullptr, 0}};
     const bool record = options.command == Command::Record;
     std::vector<std::string> positional;
+    // The publishing options are gathered here and kept only with --publish.
+    PublishOptions publish;
+    std::vector<std::string> publishOptionsGiven;
     optind = 0;
     while (true) {
         opt = getopt_long(commandArgs.argc(), commandArgs.argv(), "-ho:", kCommandOptions, nullptr);
@@ -390,9 +442,72 @@ ParseResult parseCommandLine(const std::vector<std::string>& arguments) {
                 options.rate = rate;
                 break;
             }
+            case kOptPublish: {
+                if (!record)
+                    return usage("--publish is an option of record only");
+                std::string error;
+                if (!publish::parseBrokerUrl(optarg, error))
+                    return usage("--publish: " + error);
+                publish.url = optarg;
+                break;
+            }
+            case kOptQos:
+            case kOptClientId:
+            case kOptQueueMb:
+            case kOptDrain:
+            case kOptMqttUser:
+            case kOptMqttPasswordFile:
+            case kOptMqttCafile:
+            case kOptMqttCert:
+            case kOptMqttKey: {
+                const std::string option = longName(kCommandOptions, opt);
+                if (!record)
+                    return usage("--" + option + " is an option of record only");
+                publishOptionsGiven.push_back("--" + option);
+                const std::string value = optarg;
+                if (opt == kOptQos) {
+                    if (value != "0" && value != "1" && value != "2")
+                        return usage("--qos: 0, 1 or 2, not " + value);
+                    publish.qos = value[0] - '0';
+                } else if (opt == kOptQueueMb) {
+                    // At least one sample's worth, at most what a size_t holds.
+                    if (!parseDecimal(value, publish.queueMb) || publish.queueMb < 0.001 ||
+                        publish.queueMb > 1e9)
+                        return usage("--queue-mb: not a size in megabytes above 0: " + value);
+                } else if (opt == kOptDrain) {
+                    if (!parseDecimal(value, publish.drainSeconds) || publish.drainSeconds < 0 ||
+                        publish.drainSeconds > 9e6)
+                        return usage("--drain: not a number of seconds, 0 or more: " + value);
+                } else if (value.empty()) {
+                    return usage("--" + option + ": empty value");
+                } else if (opt == kOptClientId) {
+                    publish.clientId = value;
+                } else if (opt == kOptMqttUser) {
+                    publish.user = value;
+                } else if (opt == kOptMqttPasswordFile) {
+                    publish.passwordFile = value;
+                } else if (opt == kOptMqttCafile) {
+                    publish.caFile = value;
+                } else if (opt == kOptMqttCert) {
+                    publish.certFile = value;
+                } else {
+                    publish.keyFile = value;
+                }
+                break;
+            }
             default:
                 return usage(unknownOption(optopt, commandArgs.argv(), where));
         }
+    }
+    if (!publish.url.empty()) {
+        if (publish.certFile.has_value() != publish.keyFile.has_value())
+            return usage("--mqtt-cert and --mqtt-key go together");
+        const bool tls = publish.url.starts_with("mqtts:");
+        if (!tls && (publish.caFile || publish.certFile))
+            return usage("--mqtt-cafile, --mqtt-cert and --mqtt-key need an mqtts:// broker");
+        options.publish = std::move(publish);
+    } else if (!publishOptionsGiven.empty()) {
+        return usage(publishOptionsGiven.front() + " needs --publish");
     }
 
     if (options.command == Command::Convert) {

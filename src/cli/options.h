@@ -17,6 +17,19 @@ inline constexpr int kExitSignalBase = 128;
 
 enum class Command { Shot, Units, Record, Batch, Convert };
 
+// record --publish: where and how the samples are published. The password
+// is never an option: it comes from a file or the environment.
+struct PublishOptions {
+    std::string url;  // mqtt://HOST[:PORT]/PREFIX or mqtts://...
+    int qos = 1;
+    std::optional<std::string> clientId;  // default: from the instrument's address and port
+    double queueMb = 64;
+    double drainSeconds = 10;
+    std::optional<std::string> user;
+    std::optional<std::string> passwordFile;
+    std::optional<std::string> caFile, certFile, keyFile;
+};
+
 // What the command line asks for. Address, port and rate left unset come
 // from the settings file.
 struct Options {
@@ -44,6 +57,7 @@ struct Options {
     // of one to the start of the next
     std::optional<uint64_t> count;
     std::chrono::milliseconds interval{1000};
+    std::optional<PublishOptions> publish;
     // convert
     std::string input;
 };

@@ -1,5 +1,5 @@
 # Installs the build into a scratch folder and checks that exactly the
-# program, the command-line program with its manual page, the desktop entry,
+# program, the command-line program with its manual page and service unit, the desktop entry,
 # the icon and the operator's manual are installed, where a
 # desktop and the program look for them, and that every picture, style sheet
 # and page a manual page refers to is installed beside it, as it is in the
@@ -15,7 +15,8 @@ file(GLOB_RECURSE installed RELATIVE ${WORK_DIR} ${WORK_DIR}/*)
 list(SORT installed)
 file(GLOB_RECURSE manual RELATIVE ${MANUAL_DIR} ${MANUAL_DIR}/*.html ${MANUAL_DIR}/*.css
      ${MANUAL_DIR}/*.png)
-set(expected usr/bin/tarvelo usr/bin/tarvelo-cli usr/share/applications/tarvelo.desktop
+set(expected usr/bin/tarvelo usr/bin/tarvelo-cli usr/lib/systemd/system/tarvelo-record@.service
+             usr/share/applications/tarvelo.desktop
              usr/share/icons/hicolor/scalable/apps/tarvelo.svg
              usr/share/man/man1/tarvelo-cli.1)
 foreach(file IN LISTS manual)
