@@ -562,7 +562,9 @@ int runBatch(Context& context) {
     catchStopSignals();
     bool written = false;
     if (*target == Target::BatchFile) {
-        const auto result = acquisition::batchToFile(link.device(), part, ui, &error, &summary);
+        // The data sets read whole are written however the readout ends.
+        const auto result = acquisition::batchToFile(link.device(), part, ui, &error, &summary,
+                                                     acquisition::EarlyEnd::WriteRecordsRead);
         if (result == acquisition::BatchFileResult::WriteFailed) {
             const auto colon = error.rfind(": ");
             return fail("cannot write " + path + ": " +
