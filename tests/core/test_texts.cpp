@@ -400,7 +400,12 @@ TEST(ManualMessages, EachManualListsExactlyTheProgramsMessages) {
         ProgramText::RecordingOn,        ProgramText::GraphImageButton,
         ProgramText::GraphImageTitle,    ProgramText::GraphImageFilter,
         ProgramText::GraphChartTooltip,  ProgramText::StatisticsCopyButton,
-        ProgramText::HelpCaption,
+        ProgramText::HelpCaption,        ProgramText::OpenRecordingMenu,
+        ProgramText::OpenRecordingTitle, ProgramText::RecordingFilter,
+        ProgramText::RecordingOpening,   ProgramText::RecordingCancel,
+        ProgramText::RecordingWholeRun,  ProgramText::RecordingUndoZoom,
+        ProgramText::RecordingViewTooltip, ProgramText::RecordingCutLastLine,
+        ProgramText::RecordingGaps,
     };
     namespace device = tarvelo::device;
     const char* const fixedTexts[] = {device::kSendError, device::kErrX00, device::kErrM01,

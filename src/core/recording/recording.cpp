@@ -166,6 +166,8 @@ analysis::StatisticsResult Recording::statistics(uint64_t from, uint64_t to) con
         }
         const Extremes e = extremes(k, from, to);
         auto& ch = result.channels[static_cast<std::size_t>(k)];
+        // A recording holds no value that could not be read: every sample counts.
+        ch.count = static_cast<int32_t>(n);
         ch.minimum = toValue(e.min);
         ch.maximum = toValue(e.max);
         // The sum held as a float64, then divided by the count: what the
