@@ -376,6 +376,9 @@ enum class Fault { Vanishes, Hangs, Cancel, DiskFull };
 // instrument shows no message, and the summary tells the early end from a
 // complete one.
 TEST_F(BatchTest, FaultMatrixKeepsTheRecordsRead) {
+    // A hung instrument is told by its queries running into the time-out:
+    // one far longer than any answered reply takes, but not out of reach.
+    socketTimeoutMs = 3000;
     // The reference: every record read without a fault.
     const std::string reference = dir.file("reference.txt");
     ASSERT_EQ(BatchFileResult::Written, acquisition::batchToFile(*link, reference, ui));
@@ -460,6 +463,8 @@ TEST_F(BatchTest, FaultMatrixKeepsTheRecordsRead) {
 // A malformed reply keeps its message; a query that gets no byte back shows
 // none.
 TEST_F(BatchTest, MalformedRepliesKeepTheirMessageSilentOnesShowNone) {
+    // Empty and silent replies end at the time-out only.
+    socketTimeoutMs = 3000;
     instrument->overrideReply("#M110", "");  // a reply of no text: malformed
     acquisition::MeasurementMemory memory;
     acquisition::BatchSummary summary;
