@@ -283,7 +283,7 @@ std::optional<std::string> readValue(const std::string& path, const std::string&
     const Line& line = place.lines[*place.keyLine];
     const std::string value(profileValue(std::string_view(text).substr(
         line.begin + place.valueOffset, line.end - line.begin - place.valueOffset)));
-    return utf8 ? value : common::cp1252ToUtf8(value);
+    return utf8 ? common::repairUtf8(value) : common::cp1252ToUtf8(value);
 }
 
 // A decimal integer with an optional sign and blanks around it that fits in

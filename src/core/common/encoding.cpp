@@ -154,4 +154,23 @@ std::string utf8ToCp1252(std::string_view text) {
     return convert(cd, text, 1, onStop);
 }
 
+std::string repairUtf8(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    std::size_t left = text.size();
+    while (left > 0) {
+        uint32_t codePoint = 0;
+        const std::size_t length = decodeUtf8(p, left, codePoint);
+        if (length == 0) {
+            out.append("\xEF\xBF\xBD");
+            ++p, --left;
+            continue;
+        }
+        out.append(reinterpret_cast<const char*>(p), length);
+        p += length, left -= length;
+    }
+    return out;
+}
+
 }  // namespace tarvelo::common

@@ -19,4 +19,9 @@ std::string cp1252ToUtf8(std::string_view bytes);
 // input bytes become '?' as well.
 std::string utf8ToCp1252(std::string_view text);
 
+// Text that claims to be UTF-8 (a file with the UTF-8 byte-order mark) as
+// valid UTF-8: each byte that is not part of a well-formed sequence becomes
+// U+FFFD, the replacement character.
+std::string repairUtf8(std::string_view text);
+
 }  // namespace tarvelo::common
