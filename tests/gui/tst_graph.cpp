@@ -12,6 +12,7 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QDialog>
+#include <QDir>
 #include <QFileDialog>
 #include <QFile>
 #include <QImage>
@@ -771,7 +772,12 @@ void TestGraph::pictureFilesAndClipboard() {
     const QString png = dir.filePath(QStringLiteral("chart.png"));
     const QString svg = dir.filePath(QStringLiteral("chart.svg"));
     const QString pdf = dir.filePath(QStringLiteral("chart.pdf"));
-    rig.dialogs.fileAnswers = {png, svg, pdf, dir.filePath(QStringLiteral("missing/chart.png"))};
+    // The fourth: a missing folder is refused in the dialog, then a name
+    // that cannot be written (a folder of that name) fails on saving.
+    const QString blocked = dir.filePath(QStringLiteral("blocked.png"));
+    QVERIFY(QDir().mkdir(blocked));
+    rig.dialogs.fileAnswers = {png, svg, pdf, dir.filePath(QStringLiteral("missing/chart.png")),
+                               blocked};
     for (int i = 0; i < 4; ++i)
         QTest::mouseClick(g.fImage(), Qt::LeftButton);
     QCOMPARE(g.fImage()->text(), QStringLiteral("Image..."));
@@ -780,10 +786,13 @@ void TestGraph::pictureFilesAndClipboard() {
     const tarvelo::gui::FileRequest& asked = rig.dialogs.fileRequests.front();
     QVERIFY(asked.suffixFromFilter);
     QCOMPARE(asked.filter.count(QStringLiteral("(*.")), 3);
-    // The unwritable one is told, the three others are not.
-    QCOMPARE(rig.dialogs.messages.size(), 1);
-    QCOMPARE(rig.dialogs.messages[0].icon, QMessageBox::Critical);
-    QVERIFY(rig.dialogs.messages[0].text.contains(QStringLiteral("missing/chart.png")));
+    // The missing folder and the unwritable name are told, the three others are not.
+    QCOMPARE(rig.dialogs.messages.size(), 2);
+    QCOMPARE(rig.dialogs.messages[0].text,
+             QStringLiteral("The folder does not exist:\n") + dir.filePath(QStringLiteral("missing")));
+    for (const auto& message : rig.dialogs.messages)
+        QCOMPARE(message.icon, QMessageBox::Critical);
+    QVERIFY(rig.dialogs.messages[1].text.contains(blocked));
 
     // PNG: the chart's size in the window, the drawn curves' colours in the
     // plot area, and no trace of the hidden channel.

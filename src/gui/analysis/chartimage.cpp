@@ -420,6 +420,7 @@ void saveChartImageAs(TgraphView& graph, Dialogs& dialogs, const QString& folder
     request.defaultSuffix = QStringLiteral("png");
     request.fileName = QStringLiteral("graph.png");
     request.suffixFromFilter = true;
+    refuseMissingFolder(request, language, errorCaption);
     const QString path = dialogs.saveFileName(&graph, request);
     if (path.isEmpty())
         return;

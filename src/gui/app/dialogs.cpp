@@ -1,9 +1,13 @@
 #include "app/dialogs.h"
 
 #include <QDesktopServices>
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMimeDatabase>
 #include <QProcess>
+
+#include "app/shown_text.h"
 
 namespace tarvelo::gui {
 
@@ -145,6 +149,17 @@ bool StandardDialogs::openUrl(const QUrl& url) {
     if (url.isLocalFile() && !desktopHasApplicationFor(url.toLocalFile()))
         return false;
     return QDesktopServices::openUrl(url);
+}
+
+void refuseMissingFolder(FileRequest& request, int language, const QString& caption) {
+    request.refusal = [language](const QString& path) {
+        const QString folder = QFileInfo(path).absolutePath();
+        if (QFileInfo(folder).isDir())
+            return QString();
+        return shownText(app::ProgramText::FolderMissing, language)
+            .arg(QDir::toNativeSeparators(folder));
+    };
+    request.refusalCaption = caption;
 }
 
 }  // namespace tarvelo::gui

@@ -35,6 +35,10 @@ struct FileRequest {
     QString refusalCaption;
 };
 
+// Makes a save dialog refuse a path in a folder that does not exist, with the
+// program's text in `language`; the dialog stays open for another choice.
+void refuseMissingFolder(FileRequest& request, int language, const QString& caption);
+
 // The modal message boxes, the file dialogs and the desktop's "open" action
 // go through this seam, so that tests can answer them and check what was
 // asked. The windows never call QMessageBox or QFileDialog directly.

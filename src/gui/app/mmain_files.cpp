@@ -279,15 +279,8 @@ QString ThauptFenster::askSavePath(FileRequest request) {
     // A folder that does not exist is refused by the dialog itself, which
     // stays open for another choice, before a readout of hours or any write
     // begins.
-    const int language = values_.settings.language.load();
-    request.refusal = [language](const QString& path) {
-        const QString folder = QFileInfo(path).absolutePath();
-        if (QFileInfo(folder).isDir())
-            return QString();
-        return shownText(app::ProgramText::FolderMissing, language)
-            .arg(QDir::toNativeSeparators(folder));
-    };
-    request.refusalCaption = fromUtf8(values_.uiText[kErrorCaptionText]);
+    refuseMissingFolder(request, values_.settings.language.load(),
+                        fromUtf8(values_.uiText[kErrorCaptionText]));
     return dialogs_.saveFileName(this, request);
 }
 
