@@ -541,6 +541,15 @@ void TestFaults::streamClosesAndComesBack() {
     QVERIFY2(w.streamNoteLabel()->text().startsWith(
                  QStringLiteral("The data stream was interrupted; ")),
              qPrintable(w.streamNoteLabel()->text()));
+    // The note follows a change of language.
+    const int language = rig.values.settings.language.load();
+    rig.values.settings.language = 0;
+    w.ApplyLanguage();
+    QVERIFY2(w.streamNoteLabel()->text().startsWith(
+                 QStringLiteral("Der Datenstrom war unterbrochen; ")),
+             qPrintable(w.streamNoteLabel()->text()));
+    rig.values.settings.language = language;
+    w.ApplyLanguage();
     verifyRecovers(rig);
 }
 

@@ -455,7 +455,7 @@ void TestFiles::exportDialogOffersNoChoice() {
 void TestFiles::exportToAscFile() {
     Rig rig;
     rig.writeSettings();
-    ThauptFenster& w = rig.startReady();
+    rig.startReady();
     QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
     addTwoSamples(rig);
 

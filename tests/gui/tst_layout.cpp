@@ -299,13 +299,13 @@ void TestLayout::everyWindowWhole() {
         main.streamResumed(-1);
         QTRY_VERIFY(!main.streamNoteLabel()->text().isEmpty());
         check(QStringLiteral("main-recording-unknown"), &main, [&main] {
-            main.streamNoteLabel()->clear();
+            main.clearStreamNote();
         });
         main.streamResumed(12345);
         QTRY_VERIFY(!main.streamNoteLabel()->text().isEmpty());
         check(QStringLiteral("main-recording"), &main, [&main] {
             main.action(tarvelo::app::MenuItem::RecordToFile)->trigger();
-            main.streamNoteLabel()->clear();
+            main.clearStreamNote();
         });
     }
     for (QWidget* dialog : std::initializer_list<QWidget*>{w.config, w.initConnection, w.about,

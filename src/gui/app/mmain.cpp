@@ -407,6 +407,7 @@ void ThauptFenster::ApplyLanguage() {
             ->setText(QString::fromStdString(values_.uiText[11]));
     if (recording())
         showRecordingSign(true);
+    showStreamNote();
     qtTranslations_.apply(language);
     openRecording_->setText(shownText(app::ProgramText::OpenRecordingMenu, language));
     bannerSubtitle_->setText(shownText(app::ProgramText::BannerSubtitle, language));

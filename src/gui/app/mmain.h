@@ -4,6 +4,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -205,6 +206,12 @@ public:
     // the note of an interrupted stream.
     QLabel* recordingSignLabel() const { return recordingSign_; }
     QLabel* streamNoteLabel() const { return streamNote_; }
+    // Forgets the last stream interruption and its note, as a new sampling
+    // run does.
+    void clearStreamNote() {
+        streamLost_.reset();
+        showStreamNote();
+    }
     // "Load from file", "Delete Sample Data" (button and menu) and "Batch to
     // list": the commands besides the sampling thread that write the memory.
     void setMemoryWritersEnabled(bool enabled);
@@ -226,6 +233,10 @@ private:
     QElapsedTimer quietSince_;
     uint64_t quietStored_ = 0;
     QLabel* streamNote_ = nullptr;
+    // The records the last stream interruption lost (-1: unknown), kept so
+    // that the note can be shown again in another language.
+    std::optional<int64_t> streamLost_;
+    void showStreamNote();
     QLabel* recordingSign_ = nullptr;
 
     // Sample files, export and batch readout (mmain_files.cpp).

@@ -69,7 +69,7 @@ void ThauptFenster::StartStopTransferClick() {
         setSamplingControlsEnabled(false);
         caption->setText(QString::fromStdString(values_.uiText[kStopSamplingEntry]));
         sampling_ = true;
-        streamNote_->clear();
+        clearStreamNote();
         // The reply is not examined.
         link_.SendReceive(device::kCmdStreamStart);
         link_.DisconnectServer();
@@ -182,14 +182,22 @@ void ThauptFenster::streamResumed(int64_t recordsLost) {
     QMetaObject::invokeMethod(
         this,
         [this, recordsLost] {
-            const int language = values_.settings.language.load();
-            streamNote_->setText(
-                recordsLost < 0
-                    ? shownText(app::ProgramText::StreamInterruptedUnknown, language)
-                    : shownText(app::ProgramText::StreamInterrupted, language)
-                          .arg(static_cast<qlonglong>(recordsLost)));
+            streamLost_ = recordsLost;
+            showStreamNote();
         },
         Qt::QueuedConnection);
+}
+
+void ThauptFenster::showStreamNote() {
+    if (!streamLost_) {
+        streamNote_->clear();
+        return;
+    }
+    const int language = values_.settings.language.load();
+    streamNote_->setText(*streamLost_ < 0
+                             ? shownText(app::ProgramText::StreamInterruptedUnknown, language)
+                             : shownText(app::ProgramText::StreamInterrupted, language)
+                                   .arg(static_cast<qlonglong>(*streamLost_)));
 }
 
 }  // namespace tarvelo::gui
