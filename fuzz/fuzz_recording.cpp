@@ -9,13 +9,8 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "checks.h"
 #include "recording/recording_reader.h"
-
-// A broken expectation aborts, which libFuzzer reports as a crash.
-#define require(condition) \
-    ((condition)           \
-         ? (void)0         \
-         : (std::fprintf(stderr, "%s:%d: %s\n", __FILE__, __LINE__, #condition), std::abort()))
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     using namespace tarvelo::recording;

@@ -9,14 +9,9 @@
 #include <cstring>
 #include <string_view>
 
+#include "checks.h"
 #include "acquisition/measurement_memory.h"
 #include "files/sample_file.h"
-
-// A broken expectation aborts, which libFuzzer reports as a crash.
-#define require(condition) \
-    ((condition)           \
-         ? (void)0         \
-         : (std::fprintf(stderr, "%s:%d: %s\n", __FILE__, __LINE__, #condition), std::abort()))
 
 namespace {}  // namespace
 

@@ -15,38 +15,15 @@
 #include <string_view>
 #include <unistd.h>
 
+#include "checks.h"
 #include "app/settings.h"
-
-// A broken expectation aborts, which libFuzzer reports as a crash.
-#define require(condition) \
-    ((condition)           \
-         ? (void)0         \
-         : (std::fprintf(stderr, "%s:%d: %s\n", __FILE__, __LINE__, #condition), std::abort()))
 
 namespace {
 
+using tarvelo::fuzz::validUtf8;
+
 using tarvelo::app::Settings;
 using tarvelo::app::SettingsFile;
-
-bool validUtf8(std::string_view text) {
-    std::size_t i = 0;
-    while (i < text.size()) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        std::size_t length = c < 0x80           ? 1
-                             : (c >> 5) == 0x6  ? 2
-                             : (c >> 4) == 0xE  ? 3
-                             : (c >> 3) == 0x1E ? 4
-                                                : 0;
-        if (length == 0 || i + length > text.size())
-            return false;
-        for (std::size_t k = 1; k < length; ++k) {
-            if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80)
-                return false;
-        }
-        i += length;
-    }
-    return true;
-}
 
 // One folder per process, on a memory file system when there is one, so that
 // the atomic replacement of the file costs little.

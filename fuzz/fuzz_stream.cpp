@@ -12,15 +12,10 @@
 #include <cstring>
 #include <vector>
 
+#include "checks.h"
 #include "acquisition/sample_row.h"
 #include "acquisition/stream_assembler.h"
 #include "app/settings.h"
-
-// A broken expectation aborts, which libFuzzer reports as a crash.
-#define require(condition) \
-    ((condition)           \
-         ? (void)0         \
-         : (std::fprintf(stderr, "%s:%d: %s\n", __FILE__, __LINE__, #condition), std::abort()))
 
 namespace {
 
