@@ -95,6 +95,12 @@ Rig::Rig(bool listening, sim::InstrumentConfig config) {
         refusingFd_ = boundRefusingSocket(port_);
     }
     values.programDirectory = dir_.path().toStdString();
+    // The start-up probe is made once and gives up at the worker threads'
+    // receive time-out; on a loaded machine (a sanitizer build beside other
+    // work) the simulator's answer can take longer than the instrument's one
+    // second, and the program would then never become ready. The stream
+    // thread only refreshes the status bar on this time-out.
+    values.workerTiming.workerReceiveTimeout = std::chrono::seconds(5);
 }
 
 Rig::~Rig() {

@@ -465,7 +465,7 @@ void TestFaults::stalledStream() {
 
     QTest::mouseClick(w.button(Button::StartStopTransfer), Qt::LeftButton);
     QVERIFY(w.sampling());
-    QTRY_VERIFY_WITH_TIMEOUT(rig.values.memory.RowCount() >= 50, 8000);
+    QTRY_VERIFY_WITH_TIMEOUT(rig.values.memory.RowCount() >= 50, tarvelo::guitest::kHungMs.count());
 
     rig.instrument->setStreamFault(StreamFault::Stall);
     // Once the records in flight are in, nothing more comes; the thread's
@@ -473,7 +473,7 @@ void TestFaults::stalledStream() {
     QTRY_VERIFY_WITH_TIMEOUT(
         shownCount(w) == rig.values.memory.WritePosition() &&
             w.samplingThread()->recordsConsumed() == rig.instrument->recordsSent(),
-        5000);
+        tarvelo::guitest::kHungMs.count());
     const auto held = storedRows(rig);
     QTest::qWait(static_cast<int>(kTimeoutMs + 500));
     QCOMPARE(storedRows(rig).size(), held.size());
@@ -490,7 +490,7 @@ void TestFaults::stalledStream() {
     QVERIFY2(log.saw(QStringLiteral("Connection to Device failed")), qPrintable(log.all()));
     QCOMPARE(rig.dialogs.messages.size(), 1);
     verifyMessage(rig, QStringLiteral("Send error"), QString());
-    QTRY_VERIFY_WITH_TIMEOUT(!w.waitingForQuietStream(), 8000);
+    QTRY_VERIFY_WITH_TIMEOUT(!w.waitingForQuietStream(), tarvelo::guitest::kHungMs.count());
     QVERIFY(w.button(Button::LoadFromFile)->isEnabled());
     const auto after = storedRows(rig);
     QVERIFY(sameRows(held, after, held.size()));
@@ -514,20 +514,23 @@ void TestFaults::streamClosesAndComesBack() {
     ThauptFenster& w = startWithShots(rig, 2, {QStringLiteral("SampleRate=0")});
     QTRY_VERIFY(w.samplingThread()->connected());
     QTest::mouseClick(w.button(Button::StartStopTransfer), Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(rig.values.memory.RowCount() >= 100, 8000);
+    QTRY_VERIFY_WITH_TIMEOUT(rig.values.memory.RowCount() >= 100,
+                             tarvelo::guitest::kHungMs.count());
 
     // Closed in the middle of the stream, and again at every reconnect.
     rig.instrument->setStreamFault(StreamFault::CloseStream);
     QTRY_VERIFY(!w.samplingThread()->connected());
     const auto beforeGap = storedRows(rig);
     const int connects = w.samplingThread()->streamConnects();
-    QTRY_VERIFY_WITH_TIMEOUT(w.samplingThread()->streamConnects() > connects, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(w.samplingThread()->streamConnects() > connects,
+                             tarvelo::guitest::kHungMs.count());
     QCOMPARE(storedRows(rig).size(), beforeGap.size());
     QVERIFY(eventLoopResponds());
 
     rig.instrument->setStreamFault(StreamFault::None);
     QTRY_VERIFY_WITH_TIMEOUT(
-        rig.values.memory.RowCount() >= static_cast<int>(beforeGap.size()) + 100, 8000);
+        rig.values.memory.RowCount() >= static_cast<int>(beforeGap.size()) + 100,
+        tarvelo::guitest::kHungMs.count());
     QVERIFY(timedClick(w.button(Button::StartStopTransfer)) < kReplyWaitMs + kTimeoutMs + kSlackMs);
     QVERIFY(rig.dialogs.messages.isEmpty());
     QTRY_VERIFY(!rig.instrument->streaming());
@@ -538,16 +541,16 @@ void TestFaults::streamClosesAndComesBack() {
     verifyStreamRows(after, 2);
     // The stream was asked for again, and the status bar says it was cut.
     QVERIFY(w.samplingThread()->streamRestarts() >= 1);
-    QVERIFY2(w.streamNoteLabel()->text().startsWith(
-                 QStringLiteral("The data stream was interrupted; ")),
-             qPrintable(w.streamNoteLabel()->text()));
+    QVERIFY2(
+        w.streamNoteLabel()->text().startsWith(QStringLiteral("The data stream was interrupted; ")),
+        qPrintable(w.streamNoteLabel()->text()));
     // The note follows a change of language.
     const int language = rig.values.settings.language.load();
     rig.values.settings.language = 0;
     w.ApplyLanguage();
-    QVERIFY2(w.streamNoteLabel()->text().startsWith(
-                 QStringLiteral("Der Datenstrom war unterbrochen; ")),
-             qPrintable(w.streamNoteLabel()->text()));
+    QVERIFY2(
+        w.streamNoteLabel()->text().startsWith(QStringLiteral("Der Datenstrom war unterbrochen; ")),
+        qPrintable(w.streamNoteLabel()->text()));
     rig.values.settings.language = language;
     w.ApplyLanguage();
     verifyRecovers(rig);
@@ -714,12 +717,13 @@ void TestFaults::batchReadoutsThatHangOrAreCancelled() {
     ThauptFenster& w = rig.startReady();
     for (const bool toFile : {true, false}) {
         for (const bool hang : {true, false}) {
-            const QString cell = QStringLiteral("%1, %2").arg(toFile ? "file" : "list",
-                                                               hang ? "hangs" : "cancel");
+            const QString cell =
+                QStringLiteral("%1, %2").arg(toFile ? "file" : "list", hang ? "hangs" : "cancel");
             rig.instrument->setCommandFault(CommandFault::None);
             rig.dialogs.messages.clear();
             const auto before = storedRows(rig);
-            const QString path = rig.folder() + QStringLiteral("/%1.txt").arg(hang ? "hang" : "cancel");
+            const QString path =
+                rig.folder() + QStringLiteral("/%1.txt").arg(hang ? "hang" : "cancel");
             // Strikes in the third record.
             const uint64_t start = rig.instrument->commandsReceived();
             const uint64_t at = start + 1 + (toFile ? 12 : 2) * 2 + 1;
@@ -779,7 +783,8 @@ void TestFaults::failedStopKeepsTheOtherWritersAway() {
     ThauptFenster& w = startWithShots(rig, 1, {QStringLiteral("SampleRate=3")});
     QTRY_VERIFY(w.samplingThread()->connected());
     QTest::mouseClick(w.button(Button::StartStopTransfer), Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(w.samplingThread()->samplesStored() >= 20, 8000);
+    QTRY_VERIFY_WITH_TIMEOUT(w.samplingThread()->samplesStored() >= 20,
+                             tarvelo::guitest::kHungMs.count());
 
     rig.instrument->setCommandFault(CommandFault::RefuseConnections);
     QTest::mouseClick(w.button(Button::StartStopTransfer), Qt::LeftButton);
@@ -789,7 +794,8 @@ void TestFaults::failedStopKeepsTheOtherWritersAway() {
                                   w.button(Button::SaveToFile), w.button(Button::ExportData)};
     // Samples keep coming for well over the second: the writers stay away.
     const uint64_t stored = w.samplingThread()->samplesStored();
-    QTRY_VERIFY_WITH_TIMEOUT(w.samplingThread()->samplesStored() >= stored + 150, 8000);
+    QTRY_VERIFY_WITH_TIMEOUT(w.samplingThread()->samplesStored() >= stored + 150,
+                             tarvelo::guitest::kHungMs.count());
     QVERIFY(w.waitingForQuietStream());
     for (QWidget* control : writers)
         QVERIFY(!control->isEnabled());
@@ -803,7 +809,7 @@ void TestFaults::failedStopKeepsTheOtherWritersAway() {
     QVERIFY(fd >= 0);
     tarvelo::device::exchange(fd, "#L02", tarvelo::device::LinkTiming{});
     tarvelo::device::closeSocket(fd);
-    QTRY_VERIFY_WITH_TIMEOUT(!w.waitingForQuietStream(), 8000);
+    QTRY_VERIFY_WITH_TIMEOUT(!w.waitingForQuietStream(), tarvelo::guitest::kHungMs.count());
     for (QWidget* control : writers)
         QVERIFY(control->isEnabled());
     QCOMPARE(w.listView()->model()->rowCount(), rig.values.memory.RowCount());

@@ -741,11 +741,13 @@ void TestGraph::followsTheStreamingInstrument() {
     rig.writeSettings({QStringLiteral("SampleRate=0")});
     rig.startReady();
     rig.window().StartStopTransferClick();
-    QTRY_VERIFY_WITH_TIMEOUT(rig.values.memory.WritePosition() > 20, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(rig.values.memory.WritePosition() > 20,
+                             tarvelo::guitest::kHungMs.count());
     TgraphView& g = showGraph(rig);
     g.largeValues()->setChecked(true);
     const std::size_t first = g.channelValues(1).size();
-    QTRY_VERIFY_WITH_TIMEOUT(g.channelValues(1).size() > first + 10, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(g.channelValues(1).size() > first + 10,
+                             tarvelo::guitest::kHungMs.count());
     QTRY_VERIFY(rig.windows.live->valueLabel(1)->text() != QStringLiteral("0,0"));
     QVERIFY(
         rig.windows.live->valueLabel(1)->text().contains(QRegularExpression("^-?\\d+\\.\\d{5}$")));
@@ -788,8 +790,8 @@ void TestGraph::pictureFilesAndClipboard() {
     QCOMPARE(asked.filter.count(QStringLiteral("(*.")), 3);
     // The missing folder and the unwritable name are told, the three others are not.
     QCOMPARE(rig.dialogs.messages.size(), 2);
-    QCOMPARE(rig.dialogs.messages[0].text,
-             QStringLiteral("The folder does not exist:\n") + dir.filePath(QStringLiteral("missing")));
+    QCOMPARE(rig.dialogs.messages[0].text, QStringLiteral("The folder does not exist:\n") +
+                                               dir.filePath(QStringLiteral("missing")));
     for (const auto& message : rig.dialogs.messages)
         QCOMPARE(message.icon, QMessageBox::Critical);
     QVERIFY(rig.dialogs.messages[1].text.contains(blocked));

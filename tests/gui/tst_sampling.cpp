@@ -278,7 +278,7 @@ void TestSampling::fullMemoryFromALoadStopsTheStream() {
     QTRY_VERIFY(!rig.instrument->streaming());
     QCOMPARE(lastCommand(rig), std::string("#L02"));
     QCOMPARE(w.listView()->model()->rowCount(), 0);
-    QTRY_COMPARE_WITH_TIMEOUT(shownCount(w), kMemoryCapacity, 4000);
+    QTRY_COMPARE_WITH_TIMEOUT(shownCount(w), kMemoryCapacity, tarvelo::guitest::kHungMs.count());
     QCOMPARE(rig.values.memory.row(kMemoryCapacity - 1).timeMs, kMemoryCapacity - 1.0);
     QCOMPARE(rig.values.memory.row(0).timeMs, 0.0);
     // The controls the start disabled stay so until the next start and stop;
@@ -470,7 +470,7 @@ void TestSampling::recordingFromTheSamplesMenu() {
     {
         FileSizeLimit limit(64 * 1024);
         QTest::mouseClick(w.button(Button::StartStopTransfer), Qt::LeftButton);
-        QTRY_VERIFY_WITH_TIMEOUT(!w.recording(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(!w.recording(), tarvelo::guitest::kHungMs.count());
     }
     QVERIFY(!item->isChecked());
     QVERIFY(w.recordingSignLabel()->isHidden());
