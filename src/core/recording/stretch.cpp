@@ -56,6 +56,12 @@ MemoryStretch stretchToMemory(const Recording& recording, uint64_t from, uint64_
     stretch.fits = stretch.samples <= limit;
     if (!stretch.fits) {
         stretch.zoomFactor = static_cast<double>(stretch.samples) / static_cast<double>(limit);
+        // A view holds the samples from its start to its end, both included.
+        const double span =
+            static_cast<double>(recording.timeMs(to - 1) - recording.timeMs(from)) / stretch.zoomFactor;
+        const double steady = static_cast<double>(recording.usualStepMs()) *
+                              static_cast<double>(limit > 0 ? limit - 1 : 0);
+        stretch.fittingSpanMs = recording.usualStepMs() > 0 ? std::min(span, steady) : span;
         return stretch;
     }
     stretch.rows.reserve(stretch.samples);

@@ -26,6 +26,9 @@ struct MemoryStretch {
     // When it does not fit: how many times fewer samples a stretch must hold
     // (samples / limit, above 1).
     double zoomFactor = 1.0;
+    // ... and the longest time span that holds at most `limit` samples: at
+    // the run's usual step, or less where the stretch is denser than that.
+    double fittingSpanMs = 0.0;
 };
 
 MemoryStretch stretchToMemory(const Recording& recording, uint64_t from, uint64_t to,

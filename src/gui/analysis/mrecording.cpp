@@ -1,5 +1,7 @@
 #include "analysis/mrecording.h"
 
+#include <cmath>
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
@@ -26,6 +28,8 @@
 #include "app/shown_text.h"
 #include "common/numbers.h"
 #include "device/replies.h"
+#include "files/workbook.h"
+#include "recording/stretch.h"
 
 namespace tarvelo::gui {
 
@@ -33,6 +37,7 @@ namespace {
 
 constexpr int kCountText = 42;        // "Number of datasets: %d"
 constexpr int kFirstRowHeading = 43;  // minimum, maximum, average, standard deviation
+constexpr int kErrorCaptionText = 34;  // "Error"
 
 constexpr analysis::StatisticRow kRows[4] = {
     analysis::StatisticRow::Minimum, analysis::StatisticRow::Maximum,
@@ -40,6 +45,32 @@ constexpr analysis::StatisticRow kRows[4] = {
 
 QString fromUtf8(const std::string& text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// `value` cut (never rounded up) to `decimals` places, without trailing zeros,
+// with the regional decimal separator.
+QString decimalText(double value, int decimals, char separator) {
+    const double scale = std::pow(10.0, decimals);
+    QString text = QString::number(std::floor(value * scale + 1e-9) / scale, 'f', decimals);
+    if (text.contains(QLatin1Char('.'))) {
+        while (text.endsWith(QLatin1Char('0')))
+            text.chop(1);
+        if (text.endsWith(QLatin1Char('.')))
+            text.chop(1);
+    }
+    return text.replace(QLatin1Char('.'), QLatin1Char(separator));
+}
+
+// A time span in the unit that reads best, cut so that it never says more
+// than `ms`: "750 ms", "10,24 s", "2,5 min", "3,1 h".
+QString spanText(double ms, char separator) {
+    if (ms < 1000.0)
+        return decimalText(ms, 0, separator) + QStringLiteral(" ms");
+    if (ms < 120000.0)
+        return decimalText(ms / 1000.0, 2, separator) + QStringLiteral(" s");
+    if (ms < 7200000.0)
+        return decimalText(ms / 60000.0, 1, separator) + QStringLiteral(" min");
+    return decimalText(ms / 3600000.0, 1, separator) + QStringLiteral(" h");
 }
 
 }  // namespace
@@ -80,8 +111,14 @@ TrecordingWindow::TrecordingWindow(app::ProcessValues& values, Dialogs& dialogs,
     wholeRun_->setObjectName(QStringLiteral("WholeRun"));
     undo_ = new QPushButton(text(static_cast<int>(app::ProgramText::RecordingUndoZoom)));
     undo_->setObjectName(QStringLiteral("UndoZoom"));
+    take_ = new QPushButton(text(static_cast<int>(app::ProgramText::RecordingTakeIntoMemory)));
+    take_->setObjectName(QStringLiteral("TakeIntoMemory"));
+    export_ = new QPushButton(text(static_cast<int>(app::ProgramText::RecordingExportStretch)));
+    export_->setObjectName(QStringLiteral("ExportStretch"));
     bar->addWidget(wholeRun_);
     bar->addWidget(undo_);
+    bar->addWidget(take_);
+    bar->addWidget(export_);
     view_ = new RecordingView;
     view_->setToolTip(text(static_cast<int>(app::ProgramText::RecordingViewTooltip)));
     const app::SettingsFile settings(values_.settingsFilePath());
@@ -149,6 +186,8 @@ TrecordingWindow::TrecordingWindow(app::ProcessValues& values, Dialogs& dialogs,
     connect(wholeRun_, &QPushButton::clicked, view_, &RecordingView::wholeRun);
     connect(undo_, &QPushButton::clicked, view_, &RecordingView::undo);
     connect(copy_, &QPushButton::clicked, this, &TrecordingWindow::copyStatistics);
+    connect(take_, &QPushButton::clicked, this, &TrecordingWindow::takeIntoMemory);
+    connect(export_, &QPushButton::clicked, this, &TrecordingWindow::exportStretch);
     connect(view_, &RecordingView::viewChanged, this, &TrecordingWindow::updateStatistics);
     connect(view_, &RecordingView::cursorMoved, this, &TrecordingWindow::showCursor);
 }
@@ -233,6 +272,9 @@ void TrecordingWindow::updateStatistics() {
     if (!recording_)
         return;
     const auto [from, to] = view_->visibleStretch();
+    // A stretch without samples gives nothing to take or write.
+    take_->setEnabled(to > from);
+    export_->setEnabled(to > from);
     const auto result = recording_->statistics(from, to);
     const char separator = SampleListModel::decimalSeparator();
     QString count = fromUtf8(values_.uiText[kCountText]);
@@ -275,6 +317,84 @@ QString TrecordingWindow::statisticsText() const {
 
 void TrecordingWindow::copyStatistics() {
     QGuiApplication::clipboard()->setText(statisticsText());
+}
+
+void TrecordingWindow::takeIntoMemory() {
+    if (!recording_ || !taker_)
+        return;
+    const auto [from, to] = view_->visibleStretch();
+    const recording::MemoryStretch stretch = recording::stretchToMemory(*recording_, from, to);
+    const QString caption = text(static_cast<int>(app::ProgramText::RecordingTakeIntoMemory));
+    if (!stretch.fits) {
+        // How far to zoom in: the factor, rounded up, and the span of a
+        // view that holds no more samples than the memory takes.
+        const char separator = SampleListModel::decimalSeparator();
+        const double factor = std::ceil(stretch.zoomFactor * 10.0 - 1e-9) / 10.0;
+        const double span = stretch.fittingSpanMs;
+        dialogs_.message(this,
+                         text(static_cast<int>(app::ProgramText::RecordingTakeTooLong))
+                             .arg(stretch.samples)
+                             .arg(acquisition::kMemoryCapacity)
+                             .arg(decimalText(factor, 1, separator), spanText(span, separator)),
+                         caption, QMessageBox::Information, QMessageBox::Ok);
+        return;
+    }
+    if (taker_(stretch.rows, this) == Take::Busy)
+        dialogs_.message(this, text(static_cast<int>(app::ProgramText::RecordingMemoryBusy)),
+                         caption, QMessageBox::Warning, QMessageBox::Ok);
+}
+
+void TrecordingWindow::exportStretch() {
+    if (!recording_)
+        return;
+    const auto [from, to] = view_->visibleStretch();
+    const uint64_t samples = to - from;
+    const int language = language_;
+    const QString tooLong = text(static_cast<int>(app::ProgramText::RecordingWorkbookTooLong))
+                                .arg(files::kWorkbookRowLimit)
+                                .arg(samples);
+
+    FileRequest request;
+    request.title = text(static_cast<int>(app::ProgramText::RecordingExportTitle));
+    request.folder = QString::fromStdString(values_.fileDialogFolder());
+    request.filter = text(static_cast<int>(app::ProgramText::RecordingExportFilter));
+    request.defaultSuffix = QStringLiteral("asc");
+    request.suffixFromFilter = true;
+    request.confirmOverwrite = true;
+    // Refused in the dialog, which stays open for another choice, before
+    // anything is written: a folder that is not there, and a workbook that
+    // could not hold the stretch.
+    request.refusal = [language, samples, tooLong](const QString& path) {
+        QString refused = missingFolderText(path, language);
+        if (refused.isEmpty() &&
+            recording::stretchFormatFor(path.toStdString()) == recording::StretchFormat::Workbook &&
+            samples > files::kWorkbookRowLimit)
+            refused = tooLong;
+        return refused;
+    };
+    request.refusalCaption = fromUtf8(values_.uiText[kErrorCaptionText]);
+    const QString path = dialogs_.saveFileName(this, request);
+    if (path.isEmpty())
+        return;
+
+    const std::string file = QFile::encodeName(path).toStdString();
+    const auto format =
+        recording::stretchFormatFor(path.toStdString()).value_or(recording::StretchFormat::ExportText);
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const recording::StretchExport outcome = recording::exportStretch(
+        *recording_, from, to, format, file, SampleListModel::decimalSeparator());
+    QApplication::restoreOverrideCursor();
+    if (outcome.result == recording::StretchExport::Result::TooManyRows) {
+        dialogs_.message(this, tooLong, fromUtf8(values_.uiText[kErrorCaptionText]),
+                         QMessageBox::Critical, QMessageBox::Ok);
+    } else if (outcome.result == recording::StretchExport::Result::Failed) {
+        // As the main window's Save and Export report a failed write.
+        dialogs_.message(this,
+                         failureText(app::ProgramText::WriteFailed, language, path,
+                                     outcome.errorNumber, outcome.error),
+                         QString::fromLatin1(device::kErrorCaption), QMessageBox::Critical,
+                         QMessageBox::Ok);
+    }
 }
 
 }  // namespace tarvelo::gui

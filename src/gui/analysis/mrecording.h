@@ -2,13 +2,16 @@
 
 #include <array>
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <thread>
+#include <vector>
 
 #include <QString>
 #include <QWidget>
 
+#include "acquisition/sample_row.h"
 #include "recording/recording_reader.h"
 
 class QCheckBox;
@@ -30,7 +33,9 @@ class RecordingView;
 // of its own with a progress bar and Cancel, then shows the curves
 // (RecordingView), the channel boxes, "Whole run" and "Undo zoom", the
 // values under the cursor line and the statistics of the stretch in view,
-// computed by the core over every sample of it, with Copy. Deletes itself
+// computed by the core over every sample of it, with Copy; "Take into
+// memory" puts the stretch in view into the sample memory (at most 10240
+// samples), "Export stretch..." writes it to a file. Deletes itself
 // when closed; a file that cannot be read is reported in a box and the
 // window closes.
 class TrecordingWindow : public QWidget {
@@ -39,6 +44,18 @@ class TrecordingWindow : public QWidget {
 public:
     TrecordingWindow(app::ProcessValues& values, Dialogs& dialogs, QWidget* owner);
     ~TrecordingWindow() override;  // stops a reading in progress
+
+    // What became of a stretch handed to the sample memory.
+    enum class Take {
+        Taken,
+        Declined,  // the operator kept the memory as it was
+        Busy,      // sampling or a batch readout owns the memory now
+    };
+    // Replaces the sample memory by the rows (oldest first), asking in a box
+    // owned by the given window when the memory holds samples.
+    using MemoryTaker =
+        std::function<Take(const std::vector<acquisition::SampleRow>&, QWidget* asker)>;
+    void setMemoryTaker(MemoryTaker taker) { taker_ = std::move(taker); }
 
     // Starts reading `path` and shows the window with its progress.
     void open(const QString& path);
@@ -59,6 +76,8 @@ private:
     void updateStatistics();
     void showCursor(std::optional<uint64_t> sample);
     void copyStatistics();
+    void takeIntoMemory();
+    void exportStretch();
     QString text(int programText) const;
 
     app::ProcessValues& values_;
@@ -66,6 +85,7 @@ private:
     QWidget* owner_;
     QString path_;
     int language_ = 1;
+    MemoryTaker taker_;
 
     std::thread reader_;
     std::atomic<bool> cancelled_{false};
@@ -79,6 +99,8 @@ private:
     RecordingView* view_ = nullptr;
     QPushButton* wholeRun_ = nullptr;
     QPushButton* undo_ = nullptr;
+    QPushButton* take_ = nullptr;
+    QPushButton* export_ = nullptr;
     std::array<QCheckBox*, 4> channels_{};
     QLabel* cursor_ = nullptr;
     QLabel* count_ = nullptr;
