@@ -1,5 +1,6 @@
 #include "analysis/mrecording.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include <QApplication>
@@ -14,6 +15,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStackedWidget>
+#include <QStyle>
 #include <QVBoxLayout>
 
 #include "acquisition/samplelistmodel.h"
@@ -45,6 +47,16 @@ constexpr analysis::StatisticRow kRows[4] = {
 
 QString fromUtf8(const std::string& text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// A push button wide enough for its text with the style's margin on both
+// sides (the style's own size hint leaves room for one).
+void giveTextRoom(QPushButton* button) {
+    const QStyle* style = button->style();
+    const int room = button->fontMetrics().horizontalAdvance(button->text()) +
+                     2 * style->pixelMetric(QStyle::PM_ButtonMargin, nullptr, button) +
+                     2 * style->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, button);
+    button->setMinimumWidth(std::max(button->minimumSizeHint().width(), room));
 }
 
 // `value` cut (never rounded up) to `decimals` places, without trailing zeros,
@@ -117,8 +129,6 @@ TrecordingWindow::TrecordingWindow(app::ProcessValues& values, Dialogs& dialogs,
     export_->setObjectName(QStringLiteral("ExportStretch"));
     bar->addWidget(wholeRun_);
     bar->addWidget(undo_);
-    bar->addWidget(take_);
-    bar->addWidget(export_);
     view_ = new RecordingView;
     view_->setToolTip(text(static_cast<int>(app::ProgramText::RecordingViewTooltip)));
     const app::SettingsFile settings(values_.settingsFilePath());
@@ -175,6 +185,9 @@ TrecordingWindow::TrecordingWindow(app::ProcessValues& values, Dialogs& dialogs,
     }
     copy_ = new QPushButton(text(static_cast<int>(app::ProgramText::StatisticsCopyButton)));
     copy_->setObjectName(QStringLiteral("Copy"));
+    // What acts on the stretch in view, beside its statistics.
+    stats->addWidget(take_, 2, 5);
+    stats->addWidget(export_, 3, 5);
     stats->addWidget(copy_, 4, 5, Qt::AlignBottom);
     stats->setColumnStretch(6, 1);
     layout->addLayout(stats);
@@ -182,6 +195,9 @@ TrecordingWindow::TrecordingWindow(app::ProcessValues& values, Dialogs& dialogs,
     info_->setObjectName(QStringLiteral("Info"));
     layout->addWidget(info_);
     pages_->addWidget(page);
+
+    for (QPushButton* button : {cancel_, wholeRun_, undo_, take_, export_, copy_})
+        giveTextRoom(button);
 
     connect(wholeRun_, &QPushButton::clicked, view_, &RecordingView::wholeRun);
     connect(undo_, &QPushButton::clicked, view_, &RecordingView::undo);
