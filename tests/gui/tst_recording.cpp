@@ -28,6 +28,7 @@
 #include "files/csv_text.h"
 #include "files/sample_file.h"
 #include "recording/recording_reader.h"
+#include "recording/stretch.h"
 #include "support.h"
 
 using namespace tarvelo;
@@ -220,6 +221,12 @@ void takeAndExportTheStretchInView() {
     QCOMPARE(rig.dialogs.messages.takeFirst().text,
              QStringLiteral("A workbook holds at most 1048575 samples; the visible stretch holds "
                             "1048600.\nZoom in, or export to .asc or .csv. Nothing was written."));
+    QVERIFY(!QFile::exists(whole));
+    // The writer itself refuses too, before anything is made.
+    QCOMPARE(recording::exportStretch(*w->recording(), 0, w->recording()->size(),
+                                      recording::StretchFormat::Workbook, whole.toStdString(), '.')
+                 .result,
+             recording::StretchExport::Result::TooManyRows);
     QVERIFY(!QFile::exists(whole));
     QCOMPARE(QDir(rig.folder()).entryList(QDir::Files | QDir::Hidden).filter(QStringLiteral("whole")),
              QStringList());
