@@ -1,6 +1,7 @@
 // Reading a recording of either program's text, its envelope, its exact
 // statistics and its gaps, against what the rows give when walked one by one.
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cmath>
 #include <filesystem>
@@ -296,11 +297,48 @@ TEST(RecordingStretch, TakesWhatFitsAndSaysHowFarToZoomOtherwise) {
     }
 }
 
-// A file written as it is made: a producer that gives up part-way leaves the
-// old file whole and no temporary file behind.
-TEST(RecordingStretch, AFileAbandonedPartWayLeavesTheOldOne) {
+// An export stopped part-way, by Cancel or a failed write, leaves the old
+// file whole and no temporary file behind; one that goes on reports its way
+// up to the whole.
+TEST(RecordingStretch, AnExportStoppedPartWayLeavesTheOldFile) {
+    const auto rows = makeRows(60000, 9);
+    const auto r = read(fileText(Writer::Csv, rows));
+    ASSERT_TRUE(r);
     test::TempDir dir;
-    const std::string path = dir.file("stretch.csv");
+    const auto names = [&dir] {
+        std::vector<std::string> found;
+        for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+            found.push_back(entry.path().filename().string());
+        return found;
+    };
+    for (const auto format : {recording::StretchFormat::ExportText, recording::StretchFormat::Csv}) {
+        const std::string path = dir.file("stretch.txt");
+        ASSERT_TRUE(common::writeFileAtomically(path, "old"));
+        std::atomic<bool> cancel{false};
+        std::vector<double> shares;
+        recording::ExportOptions options;
+        options.cancel = &cancel;
+        options.progress = [&](double share) {
+            shares.push_back(share);
+            if (share > 0.3)
+                cancel = true;  // Cancel pressed while it writes
+        };
+        const auto stopped = recording::exportStretch(*r, 0, r->size(), format, path, '.', options);
+        EXPECT_EQ(stopped.result, recording::StretchExport::Result::Cancelled);
+        EXPECT_GT(shares.size(), 1u);
+        EXPECT_TRUE(std::is_sorted(shares.begin(), shares.end()));
+        EXPECT_EQ(test::readFile(path), "old");
+        EXPECT_EQ(names(), std::vector<std::string>{"stretch.txt"});
+
+        shares.clear();
+        options.cancel = nullptr;
+        const auto whole = recording::exportStretch(*r, 0, r->size(), format, path, '.', options);
+        EXPECT_EQ(whole.result, recording::StretchExport::Result::Written);
+        EXPECT_EQ(shares.back(), 1.0);
+        EXPECT_EQ(test::readFile(path).substr(0, 1), format == recording::StretchFormat::Csv ? "N" : "\t");
+    }
+    // A producer that gives up after its first piece: the same.
+    const std::string path = dir.file("stretch.txt");
     ASSERT_TRUE(common::writeFileAtomically(path, "old"));
     std::string error;
     EXPECT_FALSE(common::writeFileAtomicallyFrom(
@@ -314,10 +352,7 @@ TEST(RecordingStretch, AFileAbandonedPartWayLeavesTheOldOne) {
         &error));
     EXPECT_NE(error.find("No space left"), std::string::npos) << error;
     EXPECT_EQ(test::readFile(path), "old");
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
-        names.push_back(entry.path().filename().string());
-    EXPECT_EQ(names, std::vector<std::string>{"stretch.csv"});
+    EXPECT_EQ(names(), std::vector<std::string>{"stretch.txt"});
 }
 
 // The deviation of values far from zero with a tiny spread stays exact

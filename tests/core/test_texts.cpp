@@ -407,7 +407,7 @@ TEST(ManualMessages, EachManualListsExactlyTheProgramsMessages) {
         ProgramText::RecordingViewTooltip, ProgramText::RecordingCutLastLine,
         ProgramText::RecordingGaps,      ProgramText::RecordingTakeIntoMemory,
         ProgramText::RecordingExportStretch, ProgramText::RecordingExportTitle,
-        ProgramText::RecordingExportFilter,
+        ProgramText::RecordingExportFilter, ProgramText::RecordingExportWriting,
     };
     namespace device = tarvelo::device;
     const char* const fixedTexts[] = {device::kSendError, device::kErrX00, device::kErrM01,

@@ -217,6 +217,7 @@ void takeAndExportTheStretchInView() {
     const QString whole = rig.folder() + QStringLiteral("/whole.xlsx");
     rig.dialogs.fileAnswers << whole;
     exportButton->click();
+    QVERIFY(!w->exporting());
     QCOMPARE(rig.dialogs.messages.size(), 1);
     QCOMPARE(rig.dialogs.messages.takeFirst().text,
              QStringLiteral("A workbook holds at most 1048575 samples; the visible stretch holds "
@@ -299,6 +300,8 @@ void takeAndExportTheStretchInView() {
             guitest::ScopedFormat german(QLocale(QLocale::German, QLocale::Germany));
             exportButton->click();
         }
+        QVERIFY(w->exporting());
+        QTRY_VERIFY_WITH_TIMEOUT(!w->exporting(), 60000);
         QVERIFY(rig.dialogs.messages.isEmpty());
         QProcess python;
         python.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral("-c"), QLatin1String(kReadBack), file});
@@ -320,6 +323,7 @@ void takeAndExportTheStretchInView() {
     w->view()->wholeRun();
     rig.dialogs.fileAnswers << rig.folder() + QStringLiteral("/stretch.csv");
     exportButton->click();
+    QTRY_VERIFY_WITH_TIMEOUT(!w->exporting(), 60000);
     QCOMPARE(rig.dialogs.messages.size(), 1);
     QCOMPARE(rig.dialogs.messages[0].caption, QStringLiteral("Error"));
     QVERIFY2(rig.dialogs.messages[0].text.startsWith(QStringLiteral("The file could not be written.")),

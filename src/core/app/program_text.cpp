@@ -175,6 +175,8 @@ constexpr Entry kEntries[] = {
      "Zoom in, or export to .asc or .csv. Nothing was written.",
      "Un classeur contient au plus %1 mesures ; l\u2019extrait visible en contient %2.\n"
      "Agrandissez ou exportez en .asc ou .csv. Rien n\u2019a \u00e9t\u00e9 \u00e9crit."},
+    {ProgramText::RecordingExportWriting, "%1 wird geschrieben...", "Writing %1...",
+     "\u00c9criture de %1..."},
 
     // Help
     {ProgramText::HelpCaption, "Hilfe", "Help", "Aide"},

@@ -71,6 +71,7 @@ enum class ProgramText {
     RecordingExportTitle,    // its save dialog
     RecordingExportFilter,   // its save dialog's filters: .asc, .csv, .xlsx
     RecordingWorkbookTooLong,  // %1 the workbook's row limit, %2 samples in view
+    RecordingExportWriting,  // the progress of Export stretch...: %1 the file
 
     // Help
     HelpCaption,      // caption of the box when the help cannot be shown

@@ -26,11 +26,26 @@ acquisition::SampleList captionList(const Recording& recording) {
     return list;
 }
 
+bool cancelled(const ExportOptions& options) {
+    return options.cancel != nullptr && options.cancel->load(std::memory_order_relaxed);
+}
+
+// Says how far the writing is; false (errno ECANCELED) when it is to stop.
+bool goOn(const ExportOptions& options, uint64_t done, uint64_t total) {
+    if (cancelled(options)) {
+        errno = ECANCELED;
+        return false;
+    }
+    if (options.progress && total > 0)
+        options.progress(static_cast<double>(done) / static_cast<double>(total));
+    return true;
+}
+
 // Formats the samples [from, to) line by line with `append` after `header`,
 // handing the text to the sink in pieces.
 template <typename Append>
 bool produceLines(const common::ByteSink& sink, const std::string& header, const Recording& recording,
-                  uint64_t from, uint64_t to, Append append) {
+                  uint64_t from, uint64_t to, const ExportOptions& options, Append append) {
     std::string piece;
     piece.reserve(kPieceBytes + 256);
     piece += header;
@@ -38,12 +53,12 @@ bool produceLines(const common::ByteSink& sink, const std::string& header, const
     for (uint64_t i = from; i < to; ++i) {
         append(piece, ++number, recording.row(i));
         if (piece.size() >= kPieceBytes) {
-            if (!sink(piece))
+            if (!goOn(options, i - from, to - from) || !sink(piece))
                 return false;
             piece.clear();
         }
     }
-    return sink(piece);
+    return goOn(options, to - from, to - from) && sink(piece);
 }
 
 }  // namespace
@@ -88,7 +103,8 @@ std::optional<StretchFormat> stretchFormatFor(const std::string& path) {
 }
 
 StretchExport exportStretch(const Recording& recording, uint64_t from, uint64_t to,
-                            StretchFormat format, const std::string& path, char decimalSeparator) {
+                            StretchFormat format, const std::string& path, char decimalSeparator,
+                            const ExportOptions& options) {
     StretchExport outcome;
     to = std::min(to, recording.size());
     from = std::min(from, to);
@@ -105,7 +121,7 @@ StretchExport exportStretch(const Recording& recording, uint64_t from, uint64_t 
                 [&](const common::ByteSink& sink) {
                     return produceLines(
                         sink, common::utf8ToCp1252(files::exportHeaderLine(captions)), recording,
-                        from, to,
+                        from, to, options,
                         [decimalSeparator](std::string& out, uint64_t number,
                                            const acquisition::SampleRow& row) {
                             files::appendExportLine(out, number, row, decimalSeparator);
@@ -118,7 +134,7 @@ StretchExport exportStretch(const Recording& recording, uint64_t from, uint64_t 
                 path,
                 [&](const common::ByteSink& sink) {
                     return produceLines(sink, files::csvHeaderLine(captions), recording, from, to,
-                                        [](std::string& out, uint64_t number,
+                                        options, [](std::string& out, uint64_t number,
                                            const acquisition::SampleRow& row) {
                                             files::appendCsvLine(out, number, row);
                                         });
@@ -131,16 +147,24 @@ StretchExport exportStretch(const Recording& recording, uint64_t from, uint64_t 
                 outcome.result = StretchExport::Result::TooManyRows;
                 return outcome;
             }
+            // The rows are gathered first (the first half of the way), then
+            // the workbook is made and written in one go.
             acquisition::SampleList list = captions;
-            for (uint64_t i = from; i < to; ++i)
+            for (uint64_t i = from; i < to; ++i) {
+                if ((i - from) % 65536 == 0 && !goOn(options, (i - from) / 2, to - from)) {
+                    outcome.result = StretchExport::Result::Cancelled;
+                    return outcome;
+                }
                 list.addRow(recording.row(i));
+            }
             written = files::writeWorkbook(path, list, &outcome.error);
             break;
         }
     }
     if (!written) {
         outcome.errorNumber = errno;
-        outcome.result = StretchExport::Result::Failed;
+        outcome.result = cancelled(options) ? StretchExport::Result::Cancelled
+                                            : StretchExport::Result::Failed;
     }
     return outcome;
 }

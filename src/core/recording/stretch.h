@@ -1,6 +1,8 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -48,11 +50,19 @@ struct StretchExport {
         Written,
         TooManyRows,  // a workbook: more than files::kWorkbookRowLimit; nothing was written
         Failed,       // the write failed; an existing file stays as it was
+        Cancelled,    // stopped on request; an existing file stays as it was
     };
     Result result = Result::Written;
     uint64_t rows = 0;      // samples in the stretch
     std::string error;      // the reason of a failed write (English)
     int errorNumber = 0;    // the system's error of a failed write, 0 when none
+};
+
+struct ExportOptions {
+    // Called on the writing thread now and then with the share done (0..1).
+    std::function<void(double)> progress;
+    // Set from any thread to stop the writing soon.
+    const std::atomic<bool>* cancel = nullptr;
 };
 
 // Writes the samples [from, to) to `path`, numbered from 1, with the
@@ -62,6 +72,7 @@ struct StretchExport {
 // Long stretches are written as they are formatted, never whole in memory
 // (a workbook excepted, which its row limit keeps small).
 StretchExport exportStretch(const Recording& recording, uint64_t from, uint64_t to,
-                            StretchFormat format, const std::string& path, char decimalSeparator);
+                            StretchFormat format, const std::string& path, char decimalSeparator,
+                            const ExportOptions& options = {});
 
 }  // namespace tarvelo::recording

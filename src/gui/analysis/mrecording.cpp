@@ -13,6 +13,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QProgressBar>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QStackedWidget>
 #include <QStyle>
@@ -212,6 +213,10 @@ TrecordingWindow::~TrecordingWindow() {
     cancelOpening();
     if (reader_.joinable())
         reader_.join();
+    // An export in progress stops; the file it was to replace stays.
+    exportCancelled_.store(true);
+    if (exporter_.joinable())
+        exporter_.join();
 }
 
 QString TrecordingWindow::text(int programText) const {
@@ -290,7 +295,7 @@ void TrecordingWindow::updateStatistics() {
     const auto [from, to] = view_->visibleStretch();
     // A stretch without samples gives nothing to take or write.
     take_->setEnabled(to > from);
-    export_->setEnabled(to > from);
+    export_->setEnabled(to > from && !exporting());
     const auto result = recording_->statistics(from, to);
     const char separator = SampleListModel::decimalSeparator();
     QString count = fromUtf8(values_.uiText[kCountText]);
@@ -361,7 +366,7 @@ void TrecordingWindow::takeIntoMemory() {
 }
 
 void TrecordingWindow::exportStretch() {
-    if (!recording_)
+    if (!recording_ || exporting())
         return;
     const auto [from, to] = view_->visibleStretch();
     const uint64_t samples = to - from;
@@ -393,24 +398,73 @@ void TrecordingWindow::exportStretch() {
     if (path.isEmpty())
         return;
 
+    // Written on a thread of its own, a stretch of any length: the window
+    // waits behind a progress box with Cancel, the program goes on.
     const std::string file = QFile::encodeName(path).toStdString();
     const auto format =
         recording::stretchFormatFor(path.toStdString()).value_or(recording::StretchFormat::ExportText);
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    const recording::StretchExport outcome = recording::exportStretch(
-        *recording_, from, to, format, file, SampleListModel::decimalSeparator());
-    QApplication::restoreOverrideCursor();
-    if (outcome.result == recording::StretchExport::Result::TooManyRows) {
-        dialogs_.message(this, tooLong, fromUtf8(values_.uiText[kErrorCaptionText]),
-                         QMessageBox::Critical, QMessageBox::Ok);
-    } else if (outcome.result == recording::StretchExport::Result::Failed) {
+    const char separator = SampleListModel::decimalSeparator();
+    exportPath_ = path;
+    exportCancelled_.store(false);
+    exportProgress_ = new QProgressDialog(
+        text(static_cast<int>(app::ProgramText::RecordingExportWriting)).arg(QFileInfo(path).fileName()),
+        text(static_cast<int>(app::ProgramText::RecordingCancel)), 0, 1000, this);
+    exportProgress_->setObjectName(QStringLiteral("ExportProgress"));
+    exportProgress_->setWindowModality(Qt::WindowModal);
+    exportProgress_->setMinimumDuration(500);
+    exportProgress_->setAutoReset(false);
+    exportProgress_->setAutoClose(false);
+    exportProgress_->setValue(0);
+    connect(exportProgress_, &QProgressDialog::canceled, this,
+            [this] { exportCancelled_.store(true); });
+    export_->setEnabled(false);
+    exporter_ = std::thread([this, file, format, separator, from = from, to = to] {
+        recording::ExportOptions options;
+        options.cancel = &exportCancelled_;
+        int last = -1;
+        options.progress = [this, &last](double share) {
+            const int value = static_cast<int>(share * 1000);
+            if (value == last)
+                return;
+            last = value;
+            QMetaObject::invokeMethod(
+                this,
+                [this, value] {
+                    if (exportProgress_)
+                        exportProgress_->setValue(value);
+                },
+                Qt::QueuedConnection);
+        };
+        exportOutcome_ =
+            recording::exportStretch(*recording_, from, to, format, file, separator, options);
+        QMetaObject::invokeMethod(this, [this] { finishExport(); }, Qt::QueuedConnection);
+    });
+}
+
+void TrecordingWindow::finishExport() {
+    if (exporter_.joinable())
+        exporter_.join();
+    if (exportProgress_) {
+        exportProgress_->deleteLater();
+        exportProgress_ = nullptr;
+    }
+    updateStatistics();  // enables the buttons again
+    const QString caption = fromUtf8(values_.uiText[kErrorCaptionText]);
+    if (exportOutcome_.result == recording::StretchExport::Result::TooManyRows) {
+        dialogs_.message(this,
+                         text(static_cast<int>(app::ProgramText::RecordingWorkbookTooLong))
+                             .arg(files::kWorkbookRowLimit)
+                             .arg(exportOutcome_.rows),
+                         caption, QMessageBox::Critical, QMessageBox::Ok);
+    } else if (exportOutcome_.result == recording::StretchExport::Result::Failed) {
         // As the main window's Save and Export report a failed write.
         dialogs_.message(this,
-                         failureText(app::ProgramText::WriteFailed, language, path,
-                                     outcome.errorNumber, outcome.error),
+                         failureText(app::ProgramText::WriteFailed, language_, exportPath_,
+                                     exportOutcome_.errorNumber, exportOutcome_.error),
                          QString::fromLatin1(device::kErrorCaption), QMessageBox::Critical,
                          QMessageBox::Ok);
     }
+    emit exportFinished();
 }
 
 }  // namespace tarvelo::gui

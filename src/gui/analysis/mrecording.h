@@ -13,8 +13,10 @@
 
 #include "acquisition/sample_row.h"
 #include "recording/recording_reader.h"
+#include "recording/stretch.h"
 
 class QCheckBox;
+class QProgressDialog;
 class QLabel;
 class QProgressBar;
 class QPushButton;
@@ -61,6 +63,8 @@ public:
     void open(const QString& path);
 
     bool opening() const { return reader_.joinable(); }
+    // An "Export stretch..." is being written (on a thread of its own).
+    bool exporting() const { return exporter_.joinable(); }
     const recording::Recording* recording() const { return recording_.get(); }
     RecordingView* view() const { return view_; }
     // The statistics as Copy puts them on the clipboard.
@@ -69,6 +73,8 @@ public:
 signals:
     // The reading ended: with a recording shown, or not (failed or cancelled).
     void openingFinished(bool shown);
+    // An export's writing ended (written, failed or cancelled; any box shown).
+    void exportFinished();
 
 private:
     void finishOpening();
@@ -78,6 +84,7 @@ private:
     void copyStatistics();
     void takeIntoMemory();
     void exportStretch();
+    void finishExport();
     QString text(int programText) const;
 
     app::ProcessValues& values_;
@@ -91,6 +98,12 @@ private:
     std::atomic<bool> cancelled_{false};
     recording::ReadOutcome outcome_;
     std::unique_ptr<recording::Recording> recording_;
+
+    std::thread exporter_;
+    std::atomic<bool> exportCancelled_{false};
+    recording::StretchExport exportOutcome_;
+    QString exportPath_;
+    QProgressDialog* exportProgress_ = nullptr;
 
     QStackedWidget* pages_ = nullptr;
     QLabel* openingLabel_ = nullptr;
