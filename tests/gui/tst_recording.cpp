@@ -18,6 +18,7 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <QToolButton>
 #include <QWheelEvent>
 
 #include "acquisition/sample_row.h"
@@ -252,6 +253,8 @@ void takeAndExportTheStretchInView() {
     rig.dialogs.messages.clear();
     QCOMPARE(memory.RowCount(), b - a);
     QCOMPARE(rig.window().sampleList().size(), b - a);
+    QVERIFY(rig.window().button(gui::ThauptFenster::Button::SaveToFile)->isEnabled());
+    QVERIFY(rig.window().button(gui::ThauptFenster::Button::ExportData)->isEnabled());
 
     // The rows tarvelo-cli converts from the stretch's lines, to the five
     // decimals of the file; the 5 s gap stays a jump of the time.
