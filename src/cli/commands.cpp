@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <strings.h>
 #include <fcntl.h>
 #include <csignal>
 #include <cstdio>
@@ -30,6 +31,8 @@
 #include "files/csv_text.h"
 #include "files/export_text.h"
 #include "files/sample_file.h"
+#include "recording/recording_reader.h"
+#include "recording/stretch.h"
 
 namespace tarvelo::cli {
 
@@ -617,11 +620,66 @@ int runBatch(Context& context) {
     return ui.errors > 0 ? kExitFailure : kExitOk;
 }
 
+namespace {
+
+// Whether `path` is meant as a sample file: named ".dat", or beginning as
+// one does; a file that cannot be read counts as one, so that its reading
+// names the reason.
+bool looksLikeSampleFile(const std::string& path) {
+    if (path.size() >= 4 && ::strcasecmp(path.c_str() + path.size() - 4, ".dat") == 0)
+        return true;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return true;
+    char head[files::kSampleFileMagic.size()] = {};
+    const ssize_t n = ::read(fd, head, sizeof head);
+    ::close(fd);
+    return n < 0 || std::string_view(head, static_cast<std::size_t>(n)) == files::kSampleFileMagic;
+}
+
+// A recording either program wrote (.asc or .csv, finished or .part), read
+// whole and written as the target asks, with the recording's captions.
+int convertRecording(const Context& context, Target target) {
+    const std::string& input = context.options.input;
+    auto outcome = recording::readRecording(input);
+    if (!outcome.recording)
+        return fail(input + ": neither a sample file nor a recording: " + outcome.error);
+    const recording::Recording& run = *outcome.recording;
+    const std::string path = outPath(context);
+    const uint64_t limit = limitOf(target);
+    if (limit != 0 && run.size() > limit)
+        return fail(limitText(target) + ", " + input + " holds " + std::to_string(run.size()) +
+                    "; " + path + " was not written");
+
+    const auto format = recording::stretchFormatFor(path);
+    if (target == Target::SampleFile || isStdout(target) || !format) {
+        acquisition::SampleList captions;
+        for (int column = 1; column <= 5; ++column)
+            captions.setCaption(column, run.captions()[static_cast<std::size_t>(column - 1)]);
+        const auto stretch = recording::stretchToMemory(run, 0, run.size(), run.size());
+        std::string error;
+        if (!writeRows(target, path, stretch.rows, captions, error))
+            return fail(error);
+        return kExitOk;
+    }
+    // Written as it is formatted, however long the recording.
+    const auto written = recording::exportStretch(run, 0, run.size(), *format, path, '.');
+    if (written.result != recording::StretchExport::Result::Written)
+        return fail("cannot write " + path + ": " +
+                    (written.errorNumber != 0 ? std::string(std::strerror(written.errorNumber))
+                                              : written.error));
+    return kExitOk;
+}
+
+}  // namespace
+
 int runConvert(Context& context) {
     int status = kExitOk;
     const auto target = targetOf(context, status);
     if (!target)
         return status;
+    if (!looksLikeSampleFile(context.options.input))
+        return convertRecording(context, *target);
 
     const auto loaded = files::loadSampleFile(context.options.input);
     if (loaded.error == files::LoadError::IoError)

@@ -140,14 +140,14 @@ std::string programHelp() {
     return std::string("Usage: ") + kProgram +
            " [--address A] [--port P] [--settings FILE] COMMAND [options]\n"
            "Takes readings, records runs and reads out the batch memory of the four-channel\n"
-           "instrument, and converts sample files.\n"
+           "instrument, and converts sample files and recordings.\n"
            "\n"
            "Commands:\n"
            "  shot      one reading of the four channels\n"
            "  units     the four channel captions with their units\n"
            "  record    record a run from the instrument's stream\n"
            "  batch     read out the instrument's batch memory\n"
-           "  convert   turn a sample file (.dat) into another format\n"
+           "  convert   turn a sample file (.dat) or a recording into another format\n"
            "\n"
            "Options:\n"
            "  --address A      the instrument's IPv4 address (default: IP-Server of the\n"
@@ -236,9 +236,11 @@ std::string commandHelp(Command command) {
                    "them in FILE.part (exit 1).\n";
         case Command::Convert:
             return head +
-                   "convert IN.dat [--out FILE]\n"
-                   "Writes the samples of a sample file in the format of FILE's extension\n"
-                   "(.asc, .csv, .xlsx or .dat), or the export text to standard output.\n";
+                   "convert IN [--out FILE]\n"
+                   "Writes the samples of a sample file (.dat) or of a recording (.asc or\n"
+                   ".csv as the programs record them, also .part) in the format of FILE's\n"
+                   "extension (.asc, .csv, .xlsx or .dat), or the export text to standard\n"
+                   "output.\n";
     }
     return {};
 }
@@ -512,7 +514,7 @@ ParseResult parseCommandLine(const std::vector<std::string>& arguments) {
 
     if (options.command == Command::Convert) {
         if (positional.size() != 1)
-            return usage("convert takes one sample file (convert IN.dat --out FILE)");
+            return usage("convert takes one sample file or recording (convert IN --out FILE)");
         options.input = positional.front();
     } else if (!positional.empty()) {
         return usage("unexpected argument: " + positional.front() + where);

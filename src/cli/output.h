@@ -10,6 +10,7 @@
 
 #include "acquisition/sample_list.h"
 #include "acquisition/sample_row.h"
+#include "files/workbook.h"
 
 namespace tarvelo::cli {
 
@@ -37,7 +38,7 @@ inline bool isStdout(Target target) {
 
 // The sample file holds at most this many samples, a workbook this many data
 // rows (below its header row).
-inline constexpr std::size_t kWorkbookLimit = 1048575;
+inline constexpr std::size_t kWorkbookLimit = files::kWorkbookRowLimit;
 
 inline constexpr std::size_t kSampleFileLimit = 10240;
 

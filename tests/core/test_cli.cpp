@@ -290,6 +290,22 @@ TEST_F(CliTest, ConvertWritesEveryFormatAndRejectsBrokenFiles) {
     ASSERT_EQ(workbook.status, 0) << workbook.err;
     EXPECT_EQ(test::readFile(dir.file("out.xlsx")).substr(0, 2), "PK");
 
+    // A recording (here the CSV just written) converts as the sample file did.
+    for (const char* name : {"back.asc", "back.dat", "back.xlsx"}) {
+        const Outcome back = run({"convert", dir.file("out.csv"), "--out", dir.file(name)});
+        ASSERT_EQ(back.status, 0) << name << ": " << back.err;
+    }
+    EXPECT_EQ(test::readFile(dir.file("back.asc")), test::readFile(dir.file("out.asc")));
+    EXPECT_EQ(test::readFile(dir.file("back.dat")), test::readFile(dat));
+    EXPECT_EQ(test::readFile(dir.file("back.xlsx")).substr(0, 2), "PK");
+    {
+        std::string text = "Number,Time,Channel 1,Channel 2,Channel 3,Channel 4\r\n";
+        for (int i = 1; i <= 10241; ++i)
+            files::appendCsvLine(text, static_cast<uint64_t>(i), test::makeRow(i, 0, 0, 0, 1000.0 * i));
+        test::writeFile(dir.file("long.csv"), text);
+    }
+    test::writeFile(dir.file("notes.csv"), "a,b\r\n");
+
     // Broken input: each with its cause, exit 1, nothing written.
     const std::string bytes = test::readFile(dat);
     test::writeFile(dir.file("magic.dat"), "473.101" + bytes.substr(7));
@@ -298,14 +314,16 @@ TEST_F(CliTest, ConvertWritesEveryFormatAndRejectsBrokenFiles) {
         std::string input, cause;
     } broken[] = {{dir.file("magic.dat"), "not a sample file: bad magic"},
                   {dir.file("short.dat"), "fewer rows than its count of 2"},
-                  {dir.file("missing.dat"), "No such file or directory"}};
+                  {dir.file("missing.dat"), "No such file or directory"},
+                  {dir.file("notes.csv"), "neither a sample file nor a recording"},
+                  {dir.file("long.csv"), "a sample file holds at most 10240 samples"}};
     for (const auto& [input, cause] : broken) {
-        const Outcome rejected = run({"convert", input, "--out", dir.file("never.csv")});
+        const Outcome rejected = run({"convert", input, "--out", dir.file("never.dat")});
         EXPECT_EQ(rejected.status, 1) << input;
         EXPECT_NE(rejected.err.find(cause), std::string::npos) << rejected.err;
         EXPECT_EQ(rejected.out, "");
     }
-    EXPECT_NE(::access(dir.file("never.csv").c_str(), F_OK), 0);
+    EXPECT_NE(::access(dir.file("never.dat").c_str(), F_OK), 0);
 }
 
 TEST_F(CliTest, FailuresNameTheirCauseAndExitCode) {

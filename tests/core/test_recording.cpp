@@ -1,7 +1,10 @@
 // Reading a recording of either program's text, its envelope, its exact
 // statistics and its gaps, against what the rows give when walked one by one.
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <cmath>
+#include <filesystem>
 #include <random>
 #include <string>
 #include <vector>
@@ -14,7 +17,9 @@
 #include "files/export_text.h"
 #include "files/record_writer.h"
 #include "fixtures.h"
+#include "common/atomic_file.h"
 #include "recording/recording_reader.h"
+#include "recording/stretch.h"
 #include "support.h"
 
 using namespace tarvelo;
@@ -247,6 +252,108 @@ TEST(Recording, StatisticsAndExtremesOfAnyStretchMatchTheRows) {
             ASSERT_EQ(Recording::toValue(e.max), hi->channel[k]);
         }
     }
+}
+
+// A stretch of at most 10240 samples becomes exactly its rows, gap and odd
+// rate included, with the statistics the recording gives for it; a longer
+// one gives the zoom factor and a span that no view of the run can hold
+// more samples in than the memory takes.
+TEST(RecordingStretch, TakesWhatFitsAndSaysHowFarToZoomOtherwise) {
+    const auto rows = makeRows(40000, 7, 3, 25000, 5000);
+    const auto r = read(fileText(Writer::Csv, rows));
+    ASSERT_TRUE(r);
+    constexpr uint64_t kLimit = acquisition::kMemoryCapacity;
+    const std::pair<uint64_t, uint64_t> stretches[] = {
+        {0, 0},          {0, 1},          {100, 100 + kLimit}, {20000, 20000 + kLimit},
+        {24990, 25010},  {39999, 40000},  {0, kLimit + 1},     {20000, 40000},
+        {0, 40000},      {30000, 50000}};
+    for (const auto& [from, to] : stretches) {
+        SCOPED_TRACE(std::to_string(from) + ".." + std::to_string(to));
+        const auto stretch = recording::stretchToMemory(*r, from, to);
+        const uint64_t n = std::min<uint64_t>(to, rows.size()) - from;
+        ASSERT_EQ(stretch.samples, n);
+        ASSERT_EQ(stretch.fits, n <= kLimit);
+        if (stretch.fits) {
+            ASSERT_EQ(stretch.rows.size(), n);
+            for (uint64_t i = 0; i < n; ++i) {
+                ASSERT_EQ(stretch.rows[i].timeMs, rows[from + i].timeMs);
+                for (int k = 0; k < 4; ++k)
+                    ASSERT_EQ(stretch.rows[i].channel[k], rows[from + i].channel[k]);
+            }
+            if (n > 0) {
+                ASSERT_EQ(cells(analysis::ComputeStatistics(stretch.rows)),
+                          cells(r->statistics(from, to)));
+            }
+            continue;
+        }
+        ASSERT_TRUE(stretch.rows.empty());
+        ASSERT_DOUBLE_EQ(stretch.zoomFactor, static_cast<double>(n) / kLimit);
+        // Every view of that span, start and end included, anywhere in the run.
+        for (uint64_t first = 0; first < rows.size(); first += 997) {
+            const double start = rows[first].timeMs;
+            const uint64_t held = r->lowerBound(std::floor(start + stretch.fittingSpanMs) + 1) -
+                                  r->lowerBound(start);
+            ASSERT_LE(held, kLimit) << "from sample " << first;
+        }
+    }
+}
+
+// An export stopped part-way, by Cancel or a failed write, leaves the old
+// file whole and no temporary file behind; one that goes on reports its way
+// up to the whole.
+TEST(RecordingStretch, AnExportStoppedPartWayLeavesTheOldFile) {
+    const auto rows = makeRows(60000, 9);
+    const auto r = read(fileText(Writer::Csv, rows));
+    ASSERT_TRUE(r);
+    test::TempDir dir;
+    const auto names = [&dir] {
+        std::vector<std::string> found;
+        for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+            found.push_back(entry.path().filename().string());
+        return found;
+    };
+    for (const auto format : {recording::StretchFormat::ExportText, recording::StretchFormat::Csv}) {
+        const std::string path = dir.file("stretch.txt");
+        ASSERT_TRUE(common::writeFileAtomically(path, "old"));
+        std::atomic<bool> cancel{false};
+        std::vector<double> shares;
+        recording::ExportOptions options;
+        options.cancel = &cancel;
+        options.progress = [&](double share) {
+            shares.push_back(share);
+            if (share > 0.3)
+                cancel = true;  // Cancel pressed while it writes
+        };
+        const auto stopped = recording::exportStretch(*r, 0, r->size(), format, path, '.', options);
+        EXPECT_EQ(stopped.result, recording::StretchExport::Result::Cancelled);
+        EXPECT_GT(shares.size(), 1u);
+        EXPECT_TRUE(std::is_sorted(shares.begin(), shares.end()));
+        EXPECT_EQ(test::readFile(path), "old");
+        EXPECT_EQ(names(), std::vector<std::string>{"stretch.txt"});
+
+        shares.clear();
+        options.cancel = nullptr;
+        const auto whole = recording::exportStretch(*r, 0, r->size(), format, path, '.', options);
+        EXPECT_EQ(whole.result, recording::StretchExport::Result::Written);
+        EXPECT_EQ(shares.back(), 1.0);
+        EXPECT_EQ(test::readFile(path).substr(0, 1), format == recording::StretchFormat::Csv ? "N" : "\t");
+    }
+    // A producer that gives up after its first piece: the same.
+    const std::string path = dir.file("stretch.txt");
+    ASSERT_TRUE(common::writeFileAtomically(path, "old"));
+    std::string error;
+    EXPECT_FALSE(common::writeFileAtomicallyFrom(
+        path,
+        [](const common::ByteSink& sink) {
+            if (!sink(std::string(3 << 20, 'x')))
+                return false;
+            errno = ENOSPC;
+            return false;
+        },
+        &error));
+    EXPECT_NE(error.find("No space left"), std::string::npos) << error;
+    EXPECT_EQ(test::readFile(path), "old");
+    EXPECT_EQ(names(), std::vector<std::string>{"stretch.txt"});
 }
 
 // The deviation of values far from zero with a tiny spread stays exact

@@ -378,7 +378,7 @@ std::multiset<std::string> manualMessages(const std::string& page) {
 
 // A text as the manual lists it: placeholders as "…", no trailing blank.
 std::string listed(std::string text) {
-    for (const char* placeholder : {"%1", "%2", "%3", "%d"}) {
+    for (const char* placeholder : {"%1", "%2", "%3", "%4", "%d"}) {
         for (std::size_t at; (at = text.find(placeholder)) != std::string::npos;)
             text.replace(at, 2, "\xE2\x80\xA6");
     }
@@ -405,7 +405,9 @@ TEST(ManualMessages, EachManualListsExactlyTheProgramsMessages) {
         ProgramText::RecordingOpening,   ProgramText::RecordingCancel,
         ProgramText::RecordingWholeRun,  ProgramText::RecordingUndoZoom,
         ProgramText::RecordingViewTooltip, ProgramText::RecordingCutLastLine,
-        ProgramText::RecordingGaps,
+        ProgramText::RecordingGaps,      ProgramText::RecordingTakeIntoMemory,
+        ProgramText::RecordingExportStretch, ProgramText::RecordingExportTitle,
+        ProgramText::RecordingExportFilter, ProgramText::RecordingExportWriting,
     };
     namespace device = tarvelo::device;
     const char* const fixedTexts[] = {device::kSendError, device::kErrX00, device::kErrM01,

@@ -8,6 +8,9 @@
 #include <functional>
 
 #include <QAbstractButton>
+#include <QApplication>
+#include <QFile>
+#include <QMouseEvent>
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
@@ -37,9 +40,13 @@
 #include "analysis/chartview.h"
 #include "analysis/mgrafik.h"
 #include "analysis/mlinecolor.h"
+#include "analysis/mrecording.h"
+#include "analysis/recordingview.h"
 #include "analysis/mstatistic.h"
 #include "app/shown_text.h"
+#include "files/csv_text.h"
 #include "files/mexport.h"
+#include "files/workbook.h"
 #include "fixtures.h"
 #include "support.h"
 
@@ -63,6 +70,32 @@ void fillMemory(Rig& rig) {
     }
     rig.values.memory.load(rows);
     rig.window().listModel()->refill(rig.values.memory);
+}
+
+// A recording as tarvelo-cli writes it: two minutes at 1000 samples/s with
+// units in the captions, a reconnect's gap and a last line cut short.
+void writeRecording(const QString& path) {
+    tarvelo::acquisition::SampleList captions;
+    captions.setCaption(1, "Time");
+    const char* names[] = {"Channel 1 (kN)", "Channel 2 (mm)", "Channel 3 (N.C.)",
+                           "Channel 4 (\u00b0C)"};
+    for (int k = 0; k < 4; ++k)
+        captions.setCaption(k + 2, names[k]);
+    std::string text = tarvelo::files::csvHeaderLine(captions);
+    tarvelo::acquisition::SampleRow row{};
+    for (int i = 0; i < 120000; ++i) {
+        const double t = i / 1000.0;
+        row.timeMs = 1765290000000.0 + i + (i >= 80000 ? 4000 : 0);
+        row.channel[0] = std::round((1000.25 + 0.375 * std::sin(t)) * 1e5) / 1e5;
+        row.channel[1] = std::round((-2500.125 + 98765.4321 * std::sin(t / 7)) * 1e5) / 1e5;
+        row.channel[2] = 0;
+        row.channel[3] = std::round((21.5 + 0.25 * std::cos(t / 3)) * 1e5) / 1e5;
+        tarvelo::files::appendCsvLine(text, static_cast<uint64_t>(i) + 1, row);
+    }
+    text += "120001,2025-12-09T14:";
+    QFile out(path);
+    if (out.open(QIODevice::WriteOnly))
+        out.write(text.data(), static_cast<qint64>(text.size()));
 }
 
 bool carriesPicture(const QLabel* label) {
@@ -236,6 +269,7 @@ void TestLayout::initTestCase() {
     rig_->writeSettings();
     rig_->startReady();
     fillMemory(*rig_);
+    writeRecording(rig_->folder() + QStringLiteral("/run.csv"));
 }
 
 void TestLayout::cleanupTestCase() {
@@ -360,6 +394,20 @@ void TestLayout::everyWindowWhole() {
         w.graph->channelBox(k)->setChecked(true);
     w.graph->close();
 
+    // The recording window with its file open, the cursor on a sample.
+    {
+        tarvelo::gui::TrecordingWindow* recording =
+            rig.window().openRecording(rig.folder() + QStringLiteral("/run.csv"));
+        QTRY_VERIFY_WITH_TIMEOUT(recording->recording(), 30000);
+        recording->resize(1000, 640);
+        tarvelo::gui::RecordingView* view = recording->view();
+        const QPointF over(view->plotArea().center());
+        QMouseEvent move(QEvent::MouseMove, over, view->mapToGlobal(over), Qt::NoButton,
+                         Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(view, &move);
+        check(QStringLiteral("recording"), recording, [recording] { recording->close(); });
+    }
+
     // The program's message boxes, built as the program builds them.
     const int lang = rig.values.settings.language.load();
     const QString detail =
@@ -371,6 +419,18 @@ void TestLayout::everyWindowWhole() {
          QString::fromStdString(rig.values.uiText[34])},
         {shownText(ProgramText::SaveFailed, lang) + '\n' + detail, QStringLiteral("Error")},
         {shownText(ProgramText::PrintFailed, lang), QString::fromStdString(rig.values.uiText[34])},
+        {shownText(ProgramText::RecordingTakeTooLong, lang)
+             .arg(86400000)
+             .arg(tarvelo::acquisition::kMemoryCapacity)
+             .arg(QStringLiteral("8437") + QLocale().decimalPoint() + QStringLiteral("5"),
+                  QStringLiteral("10") + QLocale().decimalPoint() + QStringLiteral("23 s")),
+         shownText(ProgramText::RecordingTakeIntoMemory, lang)},
+        {shownText(ProgramText::RecordingMemoryBusy, lang),
+         shownText(ProgramText::RecordingTakeIntoMemory, lang)},
+        {shownText(ProgramText::RecordingWorkbookTooLong, lang)
+             .arg(tarvelo::files::kWorkbookRowLimit)
+             .arg(86400000),
+         QString::fromStdString(rig.values.uiText[34])},
     };
     int n = 0;
     for (const auto& [text, caption] : boxes) {

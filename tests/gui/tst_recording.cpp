@@ -9,6 +9,7 @@
 #include <QGuiApplication>
 #include <QPointer>
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QImage>
 #include <QLabel>
@@ -17,6 +18,7 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <QToolButton>
 #include <QWheelEvent>
 
 #include "acquisition/sample_row.h"
@@ -25,7 +27,9 @@
 #include "analysis/statistics.h"
 #include "app/mmain.h"
 #include "files/csv_text.h"
+#include "files/sample_file.h"
 #include "recording/recording_reader.h"
+#include "recording/stretch.h"
 #include "support.h"
 
 using namespace tarvelo;
@@ -89,6 +93,265 @@ QString windowCells(TrecordingWindow& w) {
             text += QLatin1Char(' ') +
                     w.findChild<QLabel*>(QStringLiteral("cell%1_%2").arg(r).arg(k))->text();
     return text;
+}
+
+// The rows of an exported stretch as another program reads them: the header's
+// captions, then per row the time in milliseconds since 1970 and the four
+// values with "." and five decimals, checking on the way that the rows are
+// numbered from 1.
+const char* const kReadBack = R"(
+import csv, datetime, sys
+path = sys.argv[1]
+def ms(text, form):
+    t = datetime.datetime.strptime(text, form).replace(tzinfo=datetime.timezone.utc)
+    return round(t.timestamp() * 1000)
+rows = []
+if path.endswith(".asc"):
+    lines = open(path, encoding="cp1252", newline="").read().split("\r\n")
+    assert lines[-1] == ""
+    header = lines[0].split("\t")[1:]
+    for n, line in enumerate(lines[1:-1], 1):
+        f = line.split("\t")
+        assert int(f[0]) == n and f[6] == "", line
+        rows.append([ms(f[1], "%d.%m.%Y %H.%M.%S.%f")] + [v.replace(",", ".") for v in f[2:6]])
+elif path.endswith(".csv"):
+    table = list(csv.reader(open(path, encoding="utf-8", newline="")))
+    header = table[0][1:]
+    for n, f in enumerate(table[1:], 1):
+        assert int(f[0]) == n, f
+        rows.append([ms(f[1], "%Y-%m-%dT%H:%M:%S.%f")] + f[2:6])
+else:
+    import openpyxl
+    sheet = openpyxl.load_workbook(path)["Tabelle1"]
+    table = list(sheet.iter_rows(values_only=True))
+    header = list(table[0][1:6])
+    for n, f in enumerate(table[1:], 1):
+        assert f[0] == n, f
+        rows.append([ms(f[1], "%d.%m.%Y %H.%M.%S.%f")] + ["%.5f" % v for v in f[2:6]])
+print("|".join(header))
+for r in rows:
+    print(" ".join(str(v) for v in r))
+)";
+
+// The same lines from rows, as the file should give them.
+QString readBackOf(const QStringList& captions, const std::vector<acquisition::SampleRow>& rows) {
+    QString text = captions.join(QLatin1Char('|')) + QLatin1Char('\n');
+    for (const auto& row : rows) {
+        text += QString::number(static_cast<qint64>(row.timeMs));
+        for (double value : row.channel)
+            text += QLatin1Char(' ') + QString::number(value, 'f', 5);
+        text += QLatin1Char('\n');
+    }
+    return text;
+}
+
+std::vector<acquisition::SampleRow> memoryRows(const app::ProcessValues& values) {
+    return values.memory.snapshot().rows;
+}
+
+// A stretch of a long recording with an odd rate and a gap, taken into
+// the sample memory and exported: the memory's rows are those tarvelo-cli
+// converts from the stretch's lines, the files read back by another
+// program hold them too; what is too long for the memory or a workbook
+// is refused with how far to zoom, before anything changes.
+void takeAndExportTheStretchInView() {
+    Rig rig(false);
+    rig.writeSettings({QStringLiteral("Language=1")});
+    rig.start();
+    auto& memory = rig.values.memory;
+
+    // More samples than a workbook holds, one every 7 ms, and 5 s
+    // missing after sample kGap.
+    constexpr int kLong = 1048600, kGap = 600000;
+    const QString path = rig.folder() + QStringLiteral("/long.csv");
+    QList<QByteArray> lines;
+    {
+        acquisition::SampleList captions;
+        captions.setCaption(1, "Time");
+        for (int k = 1; k <= 4; ++k)
+            captions.setCaption(k + 1, "Channel " + std::to_string(k));
+        captions.setCaption(2, "Channel 1 (\xC2\xB0" "C)");
+        std::string text = files::csvHeaderLine(captions);
+        acquisition::SampleRow row{};
+        for (int64_t i = 0; i < kLong; ++i) {
+            row.timeMs = 1765290000000.0 + 7.0 * static_cast<double>(i) + (i >= kGap ? 5000 : 0);
+            for (int k = 0; k < 4; ++k)
+                row.channel[k] = static_cast<double>((i * 7919 * (k + 1)) % 2000001 - 1000000) / 1e5;
+            files::appendCsvLine(text, static_cast<uint64_t>(i) + 1, row);
+        }
+        QFile out(path);
+        QVERIFY(out.open(QIODevice::WriteOnly));
+        out.write(text.data(), static_cast<qint64>(text.size()));
+        lines = QByteArray::fromStdString(text).split('\n');
+    }
+    rig.dialogs.fileAnswers << path;
+    rig.window().openRecordingAction()->trigger();
+    auto* w = rig.window().findChild<TrecordingWindow*>();
+    QVERIFY(w);
+    QTRY_VERIFY_WITH_TIMEOUT(w->recording(), 60000);
+    w->resize(1000, 640);
+    auto* take = w->findChild<QPushButton*>(QStringLiteral("TakeIntoMemory"));
+    auto* exportButton = w->findChild<QPushButton*>(QStringLiteral("ExportStretch"));
+    QVERIFY(take && exportButton);
+    const auto answerOnce = [&](QMessageBox::StandardButton answer) { rig.dialogs.answers << answer; };
+
+    // The whole run: too long for the memory, with how far to zoom (in
+    // the regional format), and for a workbook, refused in the dialog
+    // before anything is written.
+    {
+        guitest::ScopedFormat german(QLocale(QLocale::German, QLocale::Germany));
+        take->click();
+    }
+    QCOMPARE(rig.dialogs.messages.size(), 1);
+    const auto tooLong = rig.dialogs.messages.takeFirst();
+    QCOMPARE(tooLong.text, QStringLiteral("The visible stretch holds 1048600 samples; the sample "
+                                          "memory takes at most 10240.\nZoom in at least 102,5 "
+                                          "times (to 71,67 s or less)."));
+    // A view of that span holds what the memory takes.
+    const double t0 = static_cast<double>(w->recording()->timeMs(1000));
+    w->view()->showView({t0, t0 + 71670, false, 0, 1});
+    const auto [fromFitting, toFitting] = w->view()->visibleStretch();
+    QCOMPARE(toFitting - fromFitting, uint64_t{10239});
+    w->view()->wholeRun();
+    QCOMPARE(tooLong.caption, QStringLiteral("Take into memory"));
+    QCOMPARE(memory.RowCount(), 0);
+    const QString whole = rig.folder() + QStringLiteral("/whole.xlsx");
+    rig.dialogs.fileAnswers << whole;
+    exportButton->click();
+    QVERIFY(!w->exporting());
+    QCOMPARE(rig.dialogs.messages.size(), 1);
+    QCOMPARE(rig.dialogs.messages.takeFirst().text,
+             QStringLiteral("A workbook holds at most 1048575 samples; the visible stretch holds "
+                            "1048600.\nZoom in, or export to .asc or .csv. Nothing was written."));
+    QVERIFY(!QFile::exists(whole));
+    // The writer itself refuses too, before anything is made.
+    QCOMPARE(recording::exportStretch(*w->recording(), 0, w->recording()->size(),
+                                      recording::StretchFormat::Workbook, whole.toStdString(), '.')
+                 .result,
+             recording::StretchExport::Result::TooManyRows);
+    QVERIFY(!QFile::exists(whole));
+    QCOMPARE(QDir(rig.folder()).entryList(QDir::Files | QDir::Hidden).filter(QStringLiteral("whole")),
+             QStringList());
+
+    // A stretch across the gap: its samples [a, b).
+    constexpr int a = kGap - 1500, b = kGap + 1000;
+    const recording::Recording& run = *w->recording();
+    w->view()->showView({static_cast<double>(run.timeMs(a)), static_cast<double>(run.timeMs(b - 1)),
+                         false, 0, 1});
+    QCOMPARE(w->view()->visibleStretch(), (std::pair<uint64_t, uint64_t>(a, b)));
+
+    // Taken into a memory that holds a sample: No keeps it, Yes replaces it.
+    QVERIFY(rig.window().replaceMemory({acquisition::SampleRow{}}, &rig.window()));
+    answerOnce(QMessageBox::No);
+    take->click();
+    QCOMPARE(rig.dialogs.messages.takeFirst().text,
+             QStringLiteral("Should the measured value memory be deleted?"));
+    QCOMPARE(memory.RowCount(), 1);
+    answerOnce(QMessageBox::Yes);
+    take->click();
+    QCOMPARE(rig.dialogs.messages.size(), 1);
+    rig.dialogs.messages.clear();
+    QCOMPARE(memory.RowCount(), b - a);
+    QCOMPARE(rig.window().sampleList().size(), b - a);
+    QVERIFY(rig.window().button(gui::ThauptFenster::Button::SaveToFile)->isEnabled());
+    QVERIFY(rig.window().button(gui::ThauptFenster::Button::ExportData)->isEnabled());
+
+    // The rows tarvelo-cli converts from the stretch's lines, to the five
+    // decimals of the file; the 5 s gap stays a jump of the time.
+    const QString cut = rig.folder() + QStringLiteral("/cut.csv");
+    {
+        QFile out(cut);
+        QVERIFY(out.open(QIODevice::WriteOnly));
+        out.write(lines[0] + '\n');
+        for (int i = a; i < b; ++i)
+            out.write(lines[i + 1] + '\n');
+    }
+    QProcess cli;
+    cli.start(QStringLiteral(TARVELO_CLI_BINARY),
+              {QStringLiteral("convert"), cut, QStringLiteral("--out"), rig.folder() + QStringLiteral("/cut.dat")});
+    QVERIFY(cli.waitForFinished(60000));
+    QVERIFY2(cli.exitCode() == 0, cli.readAllStandardError().constData());
+    const auto converted = files::loadSampleFile((rig.folder() + QStringLiteral("/cut.dat")).toStdString());
+    QVERIFY(converted.ok());
+    const auto taken = memoryRows(rig.values);
+    QCOMPARE(taken.size(), converted.rows.size());
+    for (std::size_t i = 0; i < taken.size(); ++i) {
+        QCOMPARE(taken[i].timeMs, converted.rows[i].timeMs);
+        for (int k = 0; k < 4; ++k)
+            QCOMPARE(taken[i].channel[k], converted.rows[i].channel[k]);
+    }
+    QCOMPARE(taken[1500].timeMs - taken[1499].timeMs, 5007.0);
+    // The statistics window's figures of the memory are the panel's.
+    QCOMPARE(windowCells(*w), cellsOf(analysis::ComputeStatistics(taken)));
+
+    // Sampling owns the memory: nothing is taken.
+    rig.window().setMemoryWritersEnabled(false);
+    take->click();
+    rig.window().setMemoryWritersEnabled(true);
+    QCOMPARE(rig.dialogs.messages.takeFirst().text,
+             QStringLiteral("The sample memory cannot be replaced while sampling or a batch readout is running."));
+
+    // The stretch exported in each format and read back by another program;
+    // the export text with the regional decimal comma.
+    const QStringList captions = {QStringLiteral("Time"), QString::fromUtf8("Channel 1 (\u00b0C)"),
+                                  QStringLiteral("Channel 2"), QStringLiteral("Channel 3"),
+                                  QStringLiteral("Channel 4")};
+    for (const char* suffix : {"asc", "csv", "xlsx"}) {
+        const QString file = rig.folder() + QStringLiteral("/stretch.") + QLatin1String(suffix);
+        rig.dialogs.fileAnswers << file;
+        {
+            guitest::ScopedFormat german(QLocale(QLocale::German, QLocale::Germany));
+            exportButton->click();
+        }
+        QVERIFY(w->exporting());
+        QTRY_VERIFY_WITH_TIMEOUT(!w->exporting(), 60000);
+        QVERIFY(rig.dialogs.messages.isEmpty());
+        QProcess python;
+        python.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral("-c"), QLatin1String(kReadBack), file});
+        QVERIFY(python.waitForFinished(60000));
+        QVERIFY2(python.exitCode() == 0, python.readAllStandardError().constData());
+        QCOMPARE(QString::fromUtf8(python.readAllStandardOutput()), readBackOf(captions, taken));
+    }
+    QFile asc(rig.folder() + QStringLiteral("/stretch.asc"));
+    QVERIFY(asc.open(QIODevice::ReadOnly));
+    asc.readLine();
+    QVERIFY(asc.readLine().split('\t')[2].contains(','));
+
+    // A file that may not be written: the failure box, the file as it was.
+    QFile::setPermissions(rig.folder() + QStringLiteral("/stretch.csv"), QFile::ReadOwner);
+    const QByteArray before = [&] {
+        QFile f(rig.folder() + QStringLiteral("/stretch.csv"));
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }();
+    w->view()->wholeRun();
+    rig.dialogs.fileAnswers << rig.folder() + QStringLiteral("/stretch.csv");
+    exportButton->click();
+    QTRY_VERIFY_WITH_TIMEOUT(!w->exporting(), 60000);
+    QCOMPARE(rig.dialogs.messages.size(), 1);
+    QCOMPARE(rig.dialogs.messages[0].caption, QStringLiteral("Error"));
+    QVERIFY2(rig.dialogs.messages[0].text.startsWith(QStringLiteral("The file could not be written.")),
+             qPrintable(rig.dialogs.messages[0].text));
+    QFile after(rig.folder() + QStringLiteral("/stretch.csv"));
+    QVERIFY(after.open(QIODevice::ReadOnly));
+    QCOMPARE(after.readAll(), before);
+
+    // Closing the window while it writes the whole run stops the writing:
+    // the file is not there or whole, and no temporary file stays.
+    rig.dialogs.messages.clear();
+    rig.dialogs.fileAnswers << rig.folder() + QStringLiteral("/all.csv");
+    exportButton->click();
+    QVERIFY(w->exporting());
+    delete w;
+    const QStringList left =
+        QDir(rig.folder()).entryList({QStringLiteral("*all.csv*")}, QDir::Files | QDir::Hidden);
+    if (!left.isEmpty()) {
+        QCOMPARE(left, QStringList{QStringLiteral("all.csv")});
+        QFile all(rig.folder() + QStringLiteral("/all.csv"));
+        QVERIFY(all.open(QIODevice::ReadOnly));
+        QCOMPARE(all.readAll().count('\n'), kLong + 1);
+    }
+    QCoreApplication::processEvents();
+    QVERIFY(rig.dialogs.messages.isEmpty());
 }
 
 }  // namespace
@@ -244,6 +507,9 @@ private slots:
         QVERIFY(rig.dialogs.messages.isEmpty());
         w->close();
     }
+
+    // A stretch of a long recording taken into the memory and exported.
+    void takesAndExportsTheStretchInView() { takeAndExportTheStretchInView(); }
 
     // Pictures of the window in each language and its regional format, into
     // the folder TARVELO_RECORDING_PICTURES names (skipped without it).

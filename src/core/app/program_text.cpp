@@ -143,6 +143,40 @@ constexpr Entry kEntries[] = {
      "La derni\u00e8re ligne \u00e9tait incompl\u00e8te et a \u00e9t\u00e9 ignor\u00e9e."},
     {ProgramText::RecordingGaps, "L\u00fccken: %1 (\u00fcblicher Abstand %2 ms)",
      "Gaps: %1 (usual step %2 ms)", "Lacunes : %1 (pas habituel %2 ms)"},
+    {ProgramText::RecordingTakeIntoMemory, "In den Speicher \u00fcbernehmen", "Take into memory",
+     "Copier dans la m\u00e9moire"},
+    {ProgramText::RecordingTakeTooLong,
+     "Im sichtbaren Ausschnitt liegen %1 Messwerte, der Messwertspeicher fasst h\u00f6chstens %2.\n"
+     "Bitte mindestens um das %3-Fache vergr\u00f6\u00dfern (auf %4 oder weniger).",
+     "The visible stretch holds %1 samples; the sample memory takes at most %2.\n"
+     "Zoom in at least %3 times (to %4 or less).",
+     "L\u2019extrait visible contient %1 mesures ; la m\u00e9moire en accepte au plus %2.\n"
+     "Agrandissez au moins %3 fois (jusqu\u2019\u00e0 %4 ou moins)."},
+    {ProgramText::RecordingMemoryBusy,
+     "Der Messwertspeicher kann nicht ersetzt werden, solange gemessen oder der Batchspeicher "
+     "ausgelesen wird.",
+     "The sample memory cannot be replaced while sampling or a batch readout is running.",
+     "La m\u00e9moire des mesures ne peut pas \u00eatre remplac\u00e9e pendant l\u2019acquisition "
+     "ou la lecture de la m\u00e9moire batch."},
+    {ProgramText::RecordingExportStretch, "Ausschnitt exportieren...", "Export stretch...",
+     "Exporter l\u2019extrait..."},
+    {ProgramText::RecordingExportTitle, "Ausschnitt exportieren", "Export stretch",
+     "Exporter l\u2019extrait"},
+    {ProgramText::RecordingExportFilter,
+     "Exporttext (*.asc);;CSV-Datei (*.csv);;Arbeitsmappe (*.xlsx)",
+     "Export text (*.asc);;Comma-separated values (*.csv);;Workbook (*.xlsx)",
+     "Texte d\u2019export (*.asc);;Valeurs s\u00e9par\u00e9es par des virgules (*.csv);;"
+     "Classeur (*.xlsx)"},
+    {ProgramText::RecordingWorkbookTooLong,
+     "Eine Arbeitsmappe fasst h\u00f6chstens %1 Messwerte, im sichtbaren Ausschnitt liegen %2.\n"
+     "Bitte vergr\u00f6\u00dfern oder als .asc oder .csv exportieren. Es wurde nichts "
+     "geschrieben.",
+     "A workbook holds at most %1 samples; the visible stretch holds %2.\n"
+     "Zoom in, or export to .asc or .csv. Nothing was written.",
+     "Un classeur contient au plus %1 mesures ; l\u2019extrait visible en contient %2.\n"
+     "Agrandissez ou exportez en .asc ou .csv. Rien n\u2019a \u00e9t\u00e9 \u00e9crit."},
+    {ProgramText::RecordingExportWriting, "%1 wird geschrieben...", "Writing %1...",
+     "\u00c9criture de %1..."},
 
     // Help
     {ProgramText::HelpCaption, "Hilfe", "Help", "Aide"},

@@ -64,6 +64,14 @@ enum class ProgramText {
     RecordingViewTooltip,
     RecordingCutLastLine,  // the file ended inside a line
     RecordingGaps,         // %1 the number of gaps, %2 the usual step in ms
+    RecordingTakeIntoMemory,  // the button
+    RecordingTakeTooLong,  // %1 samples in view, %2 the memory's size, %3 the zoom factor, %4 the span that fits
+    RecordingMemoryBusy,   // the memory is being written by sampling or a batch readout
+    RecordingExportStretch,  // the button
+    RecordingExportTitle,    // its save dialog
+    RecordingExportFilter,   // its save dialog's filters: .asc, .csv, .xlsx
+    RecordingWorkbookTooLong,  // %1 the workbook's row limit, %2 samples in view
+    RecordingExportWriting,  // the progress of Export stretch...: %1 the file
 
     // Help
     HelpCaption,      // caption of the box when the help cannot be shown

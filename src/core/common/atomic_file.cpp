@@ -110,13 +110,24 @@ void removeStaleTemporaries(const std::string& folder) {
 
 // Rewrites an existing file through its own descriptor, for a folder in
 // which no temporary file can be made.
-bool rewriteInPlace(const std::string& target, const std::string& path, std::string_view bytes,
-                    std::string* error) {
+// Hands the producer a sink that writes to `fd` and counts the bytes.
+bool produceInto(int fd, const ByteProducer& produce, off_t& written) {
+    written = 0;
+    return produce([fd, &written](std::string_view bytes) {
+        if (!writeAll(fd, bytes))
+            return false;
+        written += static_cast<off_t>(bytes.size());
+        return true;
+    });
+}
+
+bool rewriteInPlace(const std::string& target, const std::string& path,
+                    const ByteProducer& produce, std::string* error) {
     const int fd = ::open(target.c_str(), O_WRONLY | O_CLOEXEC);
     if (fd < 0)
         return fail(error, "Cannot write " + path, errno);
-    if (!writeAll(fd, bytes) || ::ftruncate(fd, static_cast<off_t>(bytes.size())) != 0 ||
-        ::fsync(fd) != 0) {
+    off_t written = 0;
+    if (!produceInto(fd, produce, written) || ::ftruncate(fd, written) != 0 || ::fsync(fd) != 0) {
         const int saved = errno;
         ::close(fd);
         return fail(error, "Cannot write " + path, saved);
@@ -170,6 +181,12 @@ std::string folderOf(const std::string& path) {
 
 bool writeFileAtomically(const std::string& path, std::string_view bytes, std::string* error,
                          Replace replace) {
+    return writeFileAtomicallyFrom(
+        path, [bytes](const ByteSink& sink) { return sink(bytes); }, error, replace);
+}
+
+bool writeFileAtomicallyFrom(const std::string& path, const ByteProducer& produce,
+                             std::string* error, Replace replace) {
     if (path.empty() || path.back() == '/')
         return fail(error, "No file name", EINVAL);
 
@@ -188,7 +205,7 @@ bool writeFileAtomically(const std::string& path, std::string_view bytes, std::s
     const std::string folder = folderOf(target);
     if (replace == Replace::AtomicallyOrInPlace && exists && S_ISREG(existing.st_mode) &&
         !mayWrite(folder, W_OK | X_OK))
-        return rewriteInPlace(target, path, bytes, error);
+        return rewriteInPlace(target, path, produce, error);
 
     removeStaleTemporaries(folder);
     const auto slash = target.find_last_of('/');
@@ -211,7 +228,8 @@ bool writeFileAtomically(const std::string& path, std::string_view bytes, std::s
                                                             : (0666 & ~currentUmask());
     if (::fchmod(fd, mode) != 0)
         return abandon("Cannot write " + path);
-    if (!writeAll(fd, bytes))
+    off_t written = 0;
+    if (!produceInto(fd, produce, written))
         return abandon("Cannot write " + path);
     if (::fsync(fd) != 0)
         return abandon("Cannot write " + path);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -32,6 +33,18 @@ enum class Replace {
 // removed from the folder before the new one is created.
 bool writeFileAtomically(const std::string& path, std::string_view bytes,
                          std::string* error = nullptr, Replace replace = Replace::Atomically);
+
+// Receives a file's bytes piece by piece; false (errno set) when a write failed.
+using ByteSink = std::function<bool(std::string_view)>;
+// Hands a file's whole content to the sink, piece by piece; false to abandon
+// the file (a failed sink, or the producer's own reason with errno set).
+using ByteProducer = std::function<bool(const ByteSink&)>;
+
+// writeFileAtomically for content that is written as it is made, never held
+// whole: the same temporary file, rename and reasons. The old file stays as
+// it was when the producer gives up.
+bool writeFileAtomicallyFrom(const std::string& path, const ByteProducer& produce,
+                             std::string* error = nullptr, Replace replace = Replace::Atomically);
 
 // The name of the temporary file a save of `name` uses: "." + name +
 // ".tarvelo~" and six random characters. True when `fileName` has that form.

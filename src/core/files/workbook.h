@@ -8,6 +8,8 @@
 namespace tarvelo::files {
 
 inline constexpr const char* kWorksheetName = "Tabelle1";
+// The most data rows a workbook holds below its header row.
+inline constexpr uint64_t kWorkbookRowLimit = 1048575;
 
 // Writes a new workbook (.xlsx) at `path` with one worksheet "Tabelle1":
 //   A1 empty, B1..F1 the list's captions of columns 1..5;

@@ -1,5 +1,8 @@
 #include "analysis/mrecording.h"
 
+#include <algorithm>
+#include <cmath>
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
@@ -10,8 +13,10 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QProgressBar>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QStackedWidget>
+#include <QStyle>
 #include <QVBoxLayout>
 
 #include "acquisition/samplelistmodel.h"
@@ -26,6 +31,8 @@
 #include "app/shown_text.h"
 #include "common/numbers.h"
 #include "device/replies.h"
+#include "files/workbook.h"
+#include "recording/stretch.h"
 
 namespace tarvelo::gui {
 
@@ -33,6 +40,7 @@ namespace {
 
 constexpr int kCountText = 42;        // "Number of datasets: %d"
 constexpr int kFirstRowHeading = 43;  // minimum, maximum, average, standard deviation
+constexpr int kErrorCaptionText = 34;  // "Error"
 
 constexpr analysis::StatisticRow kRows[4] = {
     analysis::StatisticRow::Minimum, analysis::StatisticRow::Maximum,
@@ -40,6 +48,42 @@ constexpr analysis::StatisticRow kRows[4] = {
 
 QString fromUtf8(const std::string& text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// A push button wide enough for its text with the style's margin on both
+// sides (the style's own size hint leaves room for one).
+void giveTextRoom(QPushButton* button) {
+    const QStyle* style = button->style();
+    const int room = button->fontMetrics().horizontalAdvance(button->text()) +
+                     2 * style->pixelMetric(QStyle::PM_ButtonMargin, nullptr, button) +
+                     2 * style->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, button);
+    button->setMinimumWidth(std::max(button->minimumSizeHint().width(), room));
+}
+
+// `value` cut (never rounded up) to `decimals` places, without trailing zeros,
+// with the regional decimal separator.
+QString decimalText(double value, int decimals, char separator) {
+    const double scale = std::pow(10.0, decimals);
+    QString text = QString::number(std::floor(value * scale + 1e-9) / scale, 'f', decimals);
+    if (text.contains(QLatin1Char('.'))) {
+        while (text.endsWith(QLatin1Char('0')))
+            text.chop(1);
+        if (text.endsWith(QLatin1Char('.')))
+            text.chop(1);
+    }
+    return text.replace(QLatin1Char('.'), QLatin1Char(separator));
+}
+
+// A time span in the unit that reads best, cut so that it never says more
+// than `ms`: "750 ms", "10,24 s", "2,5 min", "3,1 h".
+QString spanText(double ms, char separator) {
+    if (ms < 1000.0)
+        return decimalText(ms, 0, separator) + QStringLiteral(" ms");
+    if (ms < 120000.0)
+        return decimalText(ms / 1000.0, 2, separator) + QStringLiteral(" s");
+    if (ms < 7200000.0)
+        return decimalText(ms / 60000.0, 1, separator) + QStringLiteral(" min");
+    return decimalText(ms / 3600000.0, 1, separator) + QStringLiteral(" h");
 }
 
 }  // namespace
@@ -80,6 +124,10 @@ TrecordingWindow::TrecordingWindow(app::ProcessValues& values, Dialogs& dialogs,
     wholeRun_->setObjectName(QStringLiteral("WholeRun"));
     undo_ = new QPushButton(text(static_cast<int>(app::ProgramText::RecordingUndoZoom)));
     undo_->setObjectName(QStringLiteral("UndoZoom"));
+    take_ = new QPushButton(text(static_cast<int>(app::ProgramText::RecordingTakeIntoMemory)));
+    take_->setObjectName(QStringLiteral("TakeIntoMemory"));
+    export_ = new QPushButton(text(static_cast<int>(app::ProgramText::RecordingExportStretch)));
+    export_->setObjectName(QStringLiteral("ExportStretch"));
     bar->addWidget(wholeRun_);
     bar->addWidget(undo_);
     view_ = new RecordingView;
@@ -138,6 +186,9 @@ TrecordingWindow::TrecordingWindow(app::ProcessValues& values, Dialogs& dialogs,
     }
     copy_ = new QPushButton(text(static_cast<int>(app::ProgramText::StatisticsCopyButton)));
     copy_->setObjectName(QStringLiteral("Copy"));
+    // What acts on the stretch in view, beside its statistics.
+    stats->addWidget(take_, 2, 5);
+    stats->addWidget(export_, 3, 5);
     stats->addWidget(copy_, 4, 5, Qt::AlignBottom);
     stats->setColumnStretch(6, 1);
     layout->addLayout(stats);
@@ -146,9 +197,14 @@ TrecordingWindow::TrecordingWindow(app::ProcessValues& values, Dialogs& dialogs,
     layout->addWidget(info_);
     pages_->addWidget(page);
 
+    for (QPushButton* button : {cancel_, wholeRun_, undo_, take_, export_, copy_})
+        giveTextRoom(button);
+
     connect(wholeRun_, &QPushButton::clicked, view_, &RecordingView::wholeRun);
     connect(undo_, &QPushButton::clicked, view_, &RecordingView::undo);
     connect(copy_, &QPushButton::clicked, this, &TrecordingWindow::copyStatistics);
+    connect(take_, &QPushButton::clicked, this, &TrecordingWindow::takeIntoMemory);
+    connect(export_, &QPushButton::clicked, this, &TrecordingWindow::exportStretch);
     connect(view_, &RecordingView::viewChanged, this, &TrecordingWindow::updateStatistics);
     connect(view_, &RecordingView::cursorMoved, this, &TrecordingWindow::showCursor);
 }
@@ -157,6 +213,10 @@ TrecordingWindow::~TrecordingWindow() {
     cancelOpening();
     if (reader_.joinable())
         reader_.join();
+    // An export in progress stops; the file it was to replace stays.
+    exportCancelled_.store(true);
+    if (exporter_.joinable())
+        exporter_.join();
 }
 
 QString TrecordingWindow::text(int programText) const {
@@ -233,6 +293,9 @@ void TrecordingWindow::updateStatistics() {
     if (!recording_)
         return;
     const auto [from, to] = view_->visibleStretch();
+    // A stretch without samples gives nothing to take or write.
+    take_->setEnabled(to > from);
+    export_->setEnabled(to > from && !exporting());
     const auto result = recording_->statistics(from, to);
     const char separator = SampleListModel::decimalSeparator();
     QString count = fromUtf8(values_.uiText[kCountText]);
@@ -275,6 +338,133 @@ QString TrecordingWindow::statisticsText() const {
 
 void TrecordingWindow::copyStatistics() {
     QGuiApplication::clipboard()->setText(statisticsText());
+}
+
+void TrecordingWindow::takeIntoMemory() {
+    if (!recording_ || !taker_)
+        return;
+    const auto [from, to] = view_->visibleStretch();
+    const recording::MemoryStretch stretch = recording::stretchToMemory(*recording_, from, to);
+    const QString caption = text(static_cast<int>(app::ProgramText::RecordingTakeIntoMemory));
+    if (!stretch.fits) {
+        // How far to zoom in: the factor, rounded up, and the span of a
+        // view that holds no more samples than the memory takes.
+        const char separator = SampleListModel::decimalSeparator();
+        const double factor = std::ceil(stretch.zoomFactor * 10.0 - 1e-9) / 10.0;
+        const double span = stretch.fittingSpanMs;
+        dialogs_.message(this,
+                         text(static_cast<int>(app::ProgramText::RecordingTakeTooLong))
+                             .arg(stretch.samples)
+                             .arg(acquisition::kMemoryCapacity)
+                             .arg(decimalText(factor, 1, separator), spanText(span, separator)),
+                         caption, QMessageBox::Information, QMessageBox::Ok);
+        return;
+    }
+    if (taker_(stretch.rows, this) == Take::Busy)
+        dialogs_.message(this, text(static_cast<int>(app::ProgramText::RecordingMemoryBusy)),
+                         caption, QMessageBox::Warning, QMessageBox::Ok);
+}
+
+void TrecordingWindow::exportStretch() {
+    if (!recording_ || exporting())
+        return;
+    const auto [from, to] = view_->visibleStretch();
+    const uint64_t samples = to - from;
+    const int language = language_;
+    const QString tooLong = text(static_cast<int>(app::ProgramText::RecordingWorkbookTooLong))
+                                .arg(files::kWorkbookRowLimit)
+                                .arg(samples);
+
+    FileRequest request;
+    request.title = text(static_cast<int>(app::ProgramText::RecordingExportTitle));
+    request.folder = QString::fromStdString(values_.fileDialogFolder());
+    request.filter = text(static_cast<int>(app::ProgramText::RecordingExportFilter));
+    request.defaultSuffix = QStringLiteral("asc");
+    request.suffixFromFilter = true;
+    request.confirmOverwrite = true;
+    // Refused in the dialog, which stays open for another choice, before
+    // anything is written: a folder that is not there, and a workbook that
+    // could not hold the stretch.
+    request.refusal = [language, samples, tooLong](const QString& path) {
+        QString refused = missingFolderText(path, language);
+        if (refused.isEmpty() &&
+            recording::stretchFormatFor(path.toStdString()) == recording::StretchFormat::Workbook &&
+            samples > files::kWorkbookRowLimit)
+            refused = tooLong;
+        return refused;
+    };
+    request.refusalCaption = fromUtf8(values_.uiText[kErrorCaptionText]);
+    const QString path = dialogs_.saveFileName(this, request);
+    if (path.isEmpty())
+        return;
+
+    // Written on a thread of its own, a stretch of any length: the window
+    // waits behind a progress box with Cancel, the program goes on.
+    const std::string file = QFile::encodeName(path).toStdString();
+    const auto format =
+        recording::stretchFormatFor(path.toStdString()).value_or(recording::StretchFormat::ExportText);
+    const char separator = SampleListModel::decimalSeparator();
+    exportPath_ = path;
+    exportCancelled_.store(false);
+    exportProgress_ = new QProgressDialog(
+        text(static_cast<int>(app::ProgramText::RecordingExportWriting)).arg(QFileInfo(path).fileName()),
+        text(static_cast<int>(app::ProgramText::RecordingCancel)), 0, 1000, this);
+    exportProgress_->setObjectName(QStringLiteral("ExportProgress"));
+    exportProgress_->setWindowModality(Qt::WindowModal);
+    exportProgress_->setMinimumDuration(500);
+    exportProgress_->setAutoReset(false);
+    exportProgress_->setAutoClose(false);
+    exportProgress_->setValue(0);
+    connect(exportProgress_, &QProgressDialog::canceled, this,
+            [this] { exportCancelled_.store(true); });
+    export_->setEnabled(false);
+    exporter_ = std::thread([this, file, format, separator, from = from, to = to] {
+        recording::ExportOptions options;
+        options.cancel = &exportCancelled_;
+        int last = -1;
+        options.progress = [this, &last](double share) {
+            const int value = static_cast<int>(share * 1000);
+            if (value == last)
+                return;
+            last = value;
+            QMetaObject::invokeMethod(
+                this,
+                [this, value] {
+                    if (exportProgress_)
+                        exportProgress_->setValue(value);
+                },
+                Qt::QueuedConnection);
+        };
+        exportOutcome_ =
+            recording::exportStretch(*recording_, from, to, format, file, separator, options);
+        QMetaObject::invokeMethod(this, [this] { finishExport(); }, Qt::QueuedConnection);
+    });
+}
+
+void TrecordingWindow::finishExport() {
+    if (exporter_.joinable())
+        exporter_.join();
+    if (exportProgress_) {
+        exportProgress_->deleteLater();
+        exportProgress_ = nullptr;
+    }
+    updateStatistics();  // enables the buttons again
+    const QString caption = fromUtf8(values_.uiText[kErrorCaptionText]);
+    if (exportOutcome_.result == recording::StretchExport::Result::TooManyRows) {
+        dialogs_.message(this,
+                         text(static_cast<int>(app::ProgramText::RecordingWorkbookTooLong))
+                             .arg(files::kWorkbookRowLimit)
+                             .arg(exportOutcome_.rows),
+                         caption, QMessageBox::Critical, QMessageBox::Ok);
+    } else if (exportOutcome_.result == recording::StretchExport::Result::Failed) {
+        // As the main window's Save and Export report a failed write.
+        dialogs_.message(this,
+                         failureText(app::ProgramText::WriteFailed, language_, exportPath_,
+                                     exportOutcome_.errorNumber, exportOutcome_.error),
+                         QString::fromLatin1(device::kErrorCaption), QMessageBox::Critical,
+                         QMessageBox::Ok);
+    }
+    emit exportFinished();
 }
 
 }  // namespace tarvelo::gui

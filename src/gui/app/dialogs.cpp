@@ -152,13 +152,7 @@ bool StandardDialogs::openUrl(const QUrl& url) {
 }
 
 void refuseMissingFolder(FileRequest& request, int language, const QString& caption) {
-    request.refusal = [language](const QString& path) {
-        const QString folder = QFileInfo(path).absolutePath();
-        if (QFileInfo(folder).isDir())
-            return QString();
-        return shownText(app::ProgramText::FolderMissing, language)
-            .arg(QDir::toNativeSeparators(folder));
-    };
+    request.refusal = [language](const QString& path) { return missingFolderText(path, language); };
     request.refusalCaption = caption;
 }
 

@@ -102,6 +102,13 @@ public:
 
     app::ProcessValues& values() { return values_; }
     Dialogs& dialogs() { return dialogs_; }
+    // Replaces the sample memory and the list by `rows` (at most 10240,
+    // oldest first), as a load does: a memory holding samples is asked
+    // about first, in a box owned by `asker`; false after any answer but
+    // Yes, and nothing changed.
+    bool replaceMemory(const std::vector<acquisition::SampleRow>& rows, QWidget* asker);
+    // Whether no other writer (sampling, a batch readout) owns the memory now.
+    bool memoryWritable() const;
     // Opens the recording at `path` in a new recording window (the file
     // named on the command line, or chosen in the menu) and returns it.
     TrecordingWindow* openRecording(const QString& path);

@@ -58,18 +58,6 @@ QString fromUtf8(const std::string& text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-// A failure box's text: what failed, then the file the operator chose and
-// the system's reason, all in the chosen language. A failure without a
-// system error (`errorNumber` 0) gives the reader's own detail instead.
-QString failureText(app::ProgramText what, int language, const QString& path, int errorNumber,
-                    const std::string& detail) {
-    const QString reason = errorNumber != 0
-                               ? fromUtf8(app::systemErrorText(errorNumber, language))
-                               : fromUtf8(detail);
-    return shownText(what, language) + QLatin1Char('\n') + QDir::toNativeSeparators(path) +
-           QStringLiteral(": ") + reason;
-}
-
 std::string localPath(const QString& path) {
     return QFile::encodeName(path).toStdString();
 }
@@ -155,6 +143,12 @@ void ThauptFenster::OpenRecordingClick() {
 
 TrecordingWindow* ThauptFenster::openRecording(const QString& path) {
     auto* window = new TrecordingWindow(values_, dialogs_, this);
+    window->setMemoryTaker([this](const std::vector<acquisition::SampleRow>& rows, QWidget* asker) {
+        if (!memoryWritable())
+            return TrecordingWindow::Take::Busy;
+        return replaceMemory(rows, asker) ? TrecordingWindow::Take::Taken
+                                          : TrecordingWindow::Take::Declined;
+    });
     window->open(path);
     return window;
 }
@@ -183,24 +177,36 @@ void ThauptFenster::LoadFromFileClick() {
         return;
     }
 
+    replaceMemory(loaded.rows, this);
+}
+
+bool ThauptFenster::memoryWritable() const {
+    // Load is disabled exactly while another writer (the sampling thread, a
+    // batch readout) owns the memory.
+    return action(MenuItem::LoadFromFile)->isEnabled();
+}
+
+bool ThauptFenster::replaceMemory(const std::vector<acquisition::SampleRow>& rows,
+                                  QWidget* asker) {
     // ClearMemory: a memory holding samples is replaced only after a Yes.
     // An empty memory is not cleared, so its controls keep their state.
     if (values_.memory.RowCount() != 0) {
         const auto answer =
-            dialogs_.message(this, fromUtf8(values_.uiText[kDeleteQuestionText]),
+            dialogs_.message(asker, fromUtf8(values_.uiText[kDeleteQuestionText]),
                              fromUtf8(values_.uiText[kQuestionCaptionText]), QMessageBox::Question,
                              QMessageBox::Yes | QMessageBox::No);
         if (answer != QMessageBox::Yes)
-            return;
+            return false;
         setSaveExportEnabled(false);
     }
     values_.memory.clear();
     model_->clear();
 
-    values_.memory.load(loaded.rows);
+    values_.memory.load(rows);
     model_->refill(values_.memory);
     if (values_.memory.WritePosition() != 0)
         setSaveExportEnabled(true);
+    return true;
 }
 
 // --- export ----------------------------------------------------------------
