@@ -720,7 +720,7 @@ int runProgram(int argc, char* argv[], const std::string& programDirectory) {
         const char* xdg = std::getenv("XDG_CONFIG_HOME");
         const char* home = std::getenv("HOME");
         const auto paths = app::resolveProgramPaths(
-            {programDirectory, TARVELO_INSTALL_BINDIR, xdg ? xdg : "", home ? home : "", ""});
+            {programDirectory, TARVELO_INSTALL_BINDIR, xdg ? xdg : "", home ? home : "", "", ""});
         settingsPath = paths.settingsDirectory + "/" + app::kSettingsFileName;
     }
     app::readStartupSettings(app::SettingsFile(settingsPath), context.settings);
