@@ -7,9 +7,11 @@
 #include <thread>
 
 #include <QString>
+#include <QStringList>
 #include <QWidget>
 
 #include "recording/recording_reader.h"
+#include "recording/split_run.h"
 
 class QCheckBox;
 class QLabel;
@@ -42,6 +44,10 @@ public:
 
     // Starts reading `path` and shows the window with its progress.
     void open(const QString& path);
+    // The same for the parts of a split run, in any order; files that are
+    // not the consecutive parts of one run are refused in a box naming the
+    // one that does not fit, and the window closes.
+    void open(const QStringList& paths);
 
     bool opening() const { return reader_.joinable(); }
     const recording::Recording* recording() const { return recording_.get(); }
@@ -55,6 +61,7 @@ signals:
 
 private:
     void finishOpening();
+    void refuseRun(const recording::RunOrder& order);
     void cancelOpening();
     void updateStatistics();
     void showCursor(std::optional<uint64_t> sample);
@@ -64,7 +71,8 @@ private:
     app::ProcessValues& values_;
     Dialogs& dialogs_;
     QWidget* owner_;
-    QString path_;
+    QString path_;  // the first file of the run
+    bool severalFiles_ = false;
     int language_ = 1;
 
     std::thread reader_;
