@@ -30,6 +30,8 @@ run bench_batch
 # A 10-million-sample recording (about 710 MB in TMPDIR, removed afterwards).
 run bench_recording
 run bench_recording_view
+# A day at 1000 samples/s in 24 split files (about 6 GB in TMPDIR, removed afterwards).
+run bench_recording_day
 run bench_publish
 echo "bench: link timings" >&2
 bash scripts/in-netns.sh "$bin/test_link" --gtest_also_run_disabled_tests \

@@ -30,6 +30,7 @@ refresh = medians("bench_refresh")
 batch = medians("bench_batch")
 recording = medians("bench_recording")
 recording_view = medians("bench_recording_view")
+recording_day = medians("bench_recording_day")
 publish = medians("bench_publish")
 
 rows = []
@@ -130,6 +131,19 @@ for name, what in (("BM_StatisticsWholeRun", "whole run"), ("BM_StatisticsStretc
     b = recording[name]
     row(f"Statistics of a recording's {what} (exact, every sample)", f"{ms(b):.3f} ms", "–", "–",
         "<= 50 ms")
+day = recording_day["BM_OpenDay/iterations:1/real_time"]
+day_wc = recording_day["BM_DayWcL/iterations:3/manual_time"]
+row(f"Open a day at 1000 samples/s as one run: {day['files']:.0f} split files, "
+    f"{day['samples'] / 1e6:.1f} M samples ({day['file_MB'] / 1e3:.2f} GB .csv)",
+    f"{ms(day) / 1e3:.1f} s", f"`wc -l` {ms(day_wc) / 1e3:.2f} s", f"{ms(day) / ms(day_wc):.1f}",
+    "opens")
+row("Memory of that day open: held (bytes per sample); peak of the program's own while opening",
+    f"{day['held_MB']:.0f} MB ({day['bytes_per_sample']:.1f} B); peak {day['peak_own_MB']:.0f} MB",
+    f"the files {day['file_MB']:.0f} MB", f"{day['peak_own_MB'] / day['file_MB']:.2f}",
+    "well below the files")
+second = recording_day["BM_DayStretchToMemory"]
+row(f"A one-second stretch of that day ({second['rows']:.0f} samples) as memory rows "
+    f"({second.get('label', '')})", f"{ms(second):.3f} ms", "–", "–", "works")
 fill = recording_view["BM_PlainImageFill"]
 for arg, what in ((1, "whole run"), (100, "1/100 of it"), (10000, "1/10^4"),
                   (1000000, "1/10^6: single samples")):

@@ -4,6 +4,8 @@
 #include <atomic>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
+#include <functional>
 #include <filesystem>
 #include <random>
 #include <string>
@@ -19,12 +21,15 @@
 #include "fixtures.h"
 #include "common/atomic_file.h"
 #include "recording/recording_reader.h"
+#include "recording/split_run.h"
 #include "recording/stretch.h"
 #include "support.h"
 
 using namespace tarvelo;
 using recording::readRecording;
 using recording::readRecordingBytes;
+using recording::readRecordingFiles;
+using recording::RunFault;
 using recording::Recording;
 
 namespace {
@@ -426,6 +431,158 @@ TEST(Recording, HoldsASampleInFarFewerBytesThanTheFile) {
     const double perSample = static_cast<double>(r->memoryBytes()) / static_cast<double>(r->size());
     EXPECT_LT(perSample, 24.0);
     RecordProperty("bytes_per_sample", std::to_string(perSample));
+}
+
+// A run split into parts as the recorder splits it: each part a file of its
+// own with the header and its lines numbered from 1. `cuts` are the samples
+// that begin the parts after the first.
+std::vector<std::string> writeParts(const test::TempDir& dir, Writer writer,
+                                    const std::vector<acquisition::SampleRow>& rows,
+                                    const std::vector<std::size_t>& cuts) {
+    std::vector<std::string> paths;
+    std::size_t from = 0;
+    for (std::size_t k = 0; k <= cuts.size(); ++k) {
+        const std::size_t to = k < cuts.size() ? cuts[k] : rows.size();
+        char name[32];
+        std::snprintf(name, sizeof name, "run-%04zu.%s", k + 1, writer == Writer::Csv ? "csv" : "asc");
+        paths.push_back(dir.file(name));
+        test::writeFile(paths.back(), fileText(writer, {rows.begin() + static_cast<long>(from),
+                                                        rows.begin() + static_cast<long>(to)}));
+        from = to;
+    }
+    return paths;
+}
+
+// Wherever the run was cut, and in whatever order its parts are named, the
+// parts read as the unsplit file: the same samples, statistics and gaps, a
+// gap only where time is missing (also one that falls on a cut).
+TEST(SplitRun, PartsReadAsTheUnsplitRun) {
+    // 2 ms steps, 800 ms missing before sample 20000.
+    const auto rows = makeRows(30000, 9, 2, 20000, 800);
+    const std::vector<std::vector<std::size_t>> cutSets = {
+        {10000, 20000},  // the second cut on the gap
+        {4096, 8192},    // on block boundaries
+        {1, 29999},      // parts of one sample
+        {4095, 4097},    // a part of two samples inside one block
+        {12345, 23456},
+    };
+    for (Writer writer : {Writer::Csv, Writer::ExportComma}) {
+        const auto whole = read(fileText(writer, rows));
+        ASSERT_TRUE(whole);
+        for (const auto& cuts : cutSets) {
+            test::TempDir dir;
+            auto paths = writeParts(dir, writer, rows, cuts);
+            std::reverse(paths.begin(), paths.end());
+            const auto order = recording::orderSplitRun(paths);
+            ASSERT_EQ(order.fault, RunFault::None);
+            ASSERT_EQ(order.paths.front(), dir.file(writer == Writer::Csv ? "run-0001.csv" : "run-0001.asc"));
+            for (unsigned threads : {1u, 2u, 3u, 7u}) {
+                SCOPED_TRACE(std::to_string(cuts[0]) + " " + std::to_string(threads));
+                recording::ReadOptions options;
+                options.threads = threads;
+                const auto outcome = readRecordingFiles(order.paths, options);
+                ASSERT_TRUE(outcome.recording) << outcome.error;
+                const auto& r = *outcome.recording;
+                ASSERT_EQ(r.size(), whole->size());
+                for (uint64_t i = 0; i < r.size(); ++i) {
+                    ASSERT_EQ(r.timeMs(i), whole->timeMs(i)) << i;
+                    for (int k = 0; k < 4; ++k)
+                        ASSERT_EQ(r.units(k, i), whole->units(k, i)) << i;
+                }
+                EXPECT_EQ(r.gaps(), std::vector<uint64_t>{20000});
+                EXPECT_EQ(r.usualStepMs(), 2);
+                EXPECT_EQ(cells(r.statistics(0, r.size())), cells(whole->statistics(0, r.size())));
+                EXPECT_EQ(cells(r.statistics(cuts[0] - 1, cuts[1] + 1)),
+                          cells(whole->statistics(cuts[0] - 1, cuts[1] + 1)));
+                EXPECT_EQ(r.extremes(1, 0, r.size()).max, whole->extremes(1, 0, r.size()).max);
+            }
+        }
+    }
+}
+
+// Sets of files that are not the consecutive parts of one run are refused
+// with the file that does not fit; the others are put in the run's order.
+TEST(SplitRun, OrdersTheFilesOfOneRunAndNamesTheOneThatDoesNotFit) {
+    using V = std::vector<std::string>;
+    const struct {
+        V paths;
+        RunFault fault;
+        std::string file;
+        V order;
+    } cases[] = {
+        {{"d/run-0002.csv", "d/run-0003.csv", "d/run-0001.csv"}, RunFault::None, "",
+         {"d/run-0001.csv", "d/run-0002.csv", "d/run-0003.csv"}},
+        {{"d/run-10000.csv", "./d/run-9999.csv"}, RunFault::None, "", {"./d/run-9999.csv", "d/run-10000.csv"}},
+        {{"d/run-0006.csv.part", "d/run-0005.csv"}, RunFault::None, "",
+         {"d/run-0005.csv", "d/run-0006.csv.part"}},
+        {{"run-0002", "run-0001"}, RunFault::None, "", {"run-0001", "run-0002"}},
+        {{"d/a.csv"}, RunFault::None, "", {"d/a.csv"}},
+        {{"d/run-0001.csv", "d/run-0003.csv"}, RunFault::Missing, "d/run-0002.csv", {}},
+        {{"d/run-0001.csv", "d/other-0002.csv"}, RunFault::OtherRun, "d/other-0002.csv", {}},
+        {{"d/run-0001.csv", "e/run-0002.csv"}, RunFault::OtherRun, "e/run-0002.csv", {}},
+        {{"d/run-0001.csv", "d/run-0002.asc"}, RunFault::OtherRun, "d/run-0002.asc", {}},
+        {{"d/run-0001.csv", "d/run-0001.csv"}, RunFault::Twice, "d/run-0001.csv", {}},
+        {{"d/run-0002.csv", "d/run-0001.csv", "d/run-0002.csv.part"}, RunFault::Twice, "d/run-0002.csv", {}},
+        {{"d/run-0001.csv", "d/run.csv"}, RunFault::NotAPart, "d/run.csv", {}},
+        {{"d/a.csv", "d/b.csv"}, RunFault::NotAPart, "d/a.csv", {}},
+        {{"d/run-001.csv", "d/run-002.csv"}, RunFault::NotAPart, "d/run-001.csv", {}},
+        {{"d/run-0001.csv.part", "d/run-0002.csv"}, RunFault::Unfinished, "d/run-0001.csv.part", {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.paths.front() + " " + c.paths.back());
+        const auto order = recording::orderSplitRun(c.paths);
+        EXPECT_EQ(order.fault, c.fault);
+        EXPECT_EQ(order.file, c.file);
+        EXPECT_EQ(order.paths, c.order);
+    }
+}
+
+// What only the files' contents tell: a part of another run, a part cut
+// short before the last, a faulty line; the message names the file and its
+// own line.
+TEST(SplitRun, RefusesPartsWhoseContentsDoNotJoin) {
+    const auto rows = makeRows(9000, 10);
+    const struct {
+        const char* what;
+        std::function<void(std::vector<std::string>&)> spoil;
+        std::string error;
+    } cases[] = {
+        {"other captions",
+         [](auto& parts) { parts[1].replace(parts[1].find("Kraft"), 5, "Druck"); },
+         "run-0002.csv: its header differs from that of run-0001.csv"},
+        {"earlier times",
+         [&](auto& parts) { parts[2] = fileText(Writer::Csv, {rows.begin(), rows.begin() + 10}); },
+         "run-0003.csv, line 2: the time goes back"},
+        {"middle part cut", [](auto& parts) { parts[1].resize(parts[1].size() - 5); },
+         "run-0002.csv: it ends inside a line"},
+        {"faulty line", [](auto& parts) { parts[1][parts[1].find("\n1,") + 3] = 'x'; },
+         "run-0002.csv, line 2: the time"},
+        {"other format", [&](auto& parts) { parts[1] = fileText(Writer::ExportPoint, {rows[4000]}); },
+         "run-0002.csv: its header differs"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<std::string> parts;
+        for (auto [from, to] : {std::pair{0, 3000}, std::pair{3000, 6000}, std::pair{6000, 9000}})
+            parts.push_back(fileText(Writer::Csv, {rows.begin() + from, rows.begin() + to}));
+        c.spoil(parts);
+        test::TempDir dir;
+        std::vector<std::string> paths;
+        for (std::size_t k = 0; k < parts.size(); ++k) {
+            paths.push_back(dir.file("run-000" + std::to_string(k + 1) + ".csv"));
+            test::writeFile(paths.back(), parts[k]);
+        }
+        for (unsigned threads : {1u, 2u}) {
+            recording::ReadOptions options;
+            options.threads = threads;
+            const auto outcome = readRecordingFiles(paths, options);
+            EXPECT_FALSE(outcome.recording);
+            EXPECT_NE(outcome.error.find(c.error), std::string::npos) << outcome.error;
+        }
+    }
+    test::TempDir dir;
+    EXPECT_EQ(readRecordingFiles({dir.file("run-0001.csv"), dir.file("run-0002.csv")}).error.substr(0, 14),
+              "run-0001.csv: ");
 }
 
 }  // namespace

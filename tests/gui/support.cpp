@@ -63,6 +63,11 @@ QString RecordingDialogs::openFileName(QWidget*, const gui::FileRequest& request
     return fileAnswers.isEmpty() ? QString() : fileAnswers.takeFirst();
 }
 
+QStringList RecordingDialogs::openFileNames(QWidget* owner, const gui::FileRequest& request) {
+    const QString answer = openFileName(owner, request);
+    return answer.isEmpty() ? QStringList() : answer.split(QLatin1Char('\n'));
+}
+
 // A loopback port bound for as long as the rig lives, but not listening:
 // connects to it are refused, and no other program can take the port meanwhile.
 static int boundRefusingSocket(uint16_t& port) {

@@ -32,6 +32,8 @@ public:
                                         QMessageBox::StandardButtons buttons) override;
     QString saveFileName(QWidget* owner, const gui::FileRequest& request) override;
     QString openFileName(QWidget* owner, const gui::FileRequest& request) override;
+    // The next answer, its files one per line.
+    QStringList openFileNames(QWidget* owner, const gui::FileRequest& request) override;
     bool openUrl(const QUrl& url) override {
         urls.append(url);
         return openUrlResult;

@@ -602,6 +602,77 @@ private slots:
         QVERIFY(rig.dialogs.messages.isEmpty());
     }
 
+    // A run that tarvelo-cli split into three files, chosen together in any
+    // order, opens in one window as one run: the samples of the three files
+    // one after the other, no gap at the joins. Sets that are not the
+    // consecutive parts of one run get a box naming the file that does not fit.
+    void opensASplitRunAsOne() {
+        sim::InstrumentConfig config;
+        config.recordsPerSecond = 0;
+        sim::Instrument instrument(config);
+        QVERIFY(instrument.start());
+        Rig rig(false);
+        rig.writeSettings({QStringLiteral("Language=2")});
+        rig.start();
+        const QString folder = rig.folder();
+        QProcess cli;
+        cli.start(QStringLiteral(TARVELO_CLI_BINARY),
+                  {QStringLiteral("--address"), QStringLiteral("127.0.0.1"), QStringLiteral("--port"),
+                   QString::number(instrument.commandPort()), QStringLiteral("record"),
+                   QStringLiteral("--rate"), QStringLiteral("0"), QStringLiteral("--seconds"),
+                   QStringLiteral("3"), QStringLiteral("--split"), QStringLiteral("1"),
+                   QStringLiteral("--out"), folder + QStringLiteral("/run.csv")});
+        QVERIFY(cli.waitForFinished(120000));
+        QVERIFY2(cli.exitCode() == 0, cli.readAllStandardError().constData());
+        auto part = [&](int n) { return folder + QStringLiteral("/run-%1.csv").arg(n, 4, 10, QLatin1Char('0')); };
+        std::vector<acquisition::SampleRow> rows;
+        for (int n = 1; n <= 3; ++n) {
+            const auto partRows = readIndependently(part(n)).rows;
+            QVERIFY(!partRows.empty());
+            rows.insert(rows.end(), partRows.begin(), partRows.end());
+        }
+        QVERIFY(!QFile::exists(part(4)));
+
+        rig.dialogs.fileAnswers << QStringList{part(3), part(1), part(2)}.join(QLatin1Char('\n'));
+        rig.window().openRecordingAction()->trigger();
+        QPointer<TrecordingWindow> w = rig.window().findChild<TrecordingWindow*>();
+        QVERIFY(w);
+        QVERIFY(w->windowTitle().startsWith(QStringLiteral("run-0001.csv")));
+        QTRY_VERIFY_WITH_TIMEOUT(w->recording(), 30000);
+        const auto& r = *w->recording();
+        QCOMPARE(r.size(), rows.size());
+        for (uint64_t i = 0; i < r.size(); i += 1 + i % 97) {
+            QCOMPARE(static_cast<double>(r.timeMs(i)), rows[i].timeMs);
+            QCOMPARE(r.value(2, i), rows[i].channel[2]);
+        }
+        QCOMPARE(r.gaps(), std::vector<uint64_t>{});
+        QCOMPARE(windowCells(*w), cellsOf(analysis::ComputeStatistics(rows)));
+        delete w.data();
+
+        // The box is in the program's language (French here).
+        QFile::copy(part(2), folder + QStringLiteral("/other-0002.csv"));
+        const struct {
+            QStringList files;
+            QString reason;
+        } wrongSets[] = {
+            {{part(3), part(1)}, QString::fromUtf8("run-0002.csv manque")},
+            {{part(1), folder + QStringLiteral("/other-0002.csv")},
+             QString::fromUtf8("other-0002.csv appartient \u00e0 un autre enregistrement que run-0001.csv.")},
+            {{part(2), part(1), part(2)},
+             QString::fromUtf8("run-0002.csv et run-0002.csv sont la m\u00eame partie")},
+        };
+        for (const auto& wrong : wrongSets) {
+            rig.dialogs.messages.clear();
+            QPointer<TrecordingWindow> refused = rig.window().openRecording(wrong.files);
+            QTRY_VERIFY(refused.isNull());
+            QCOMPARE(rig.dialogs.messages.size(), 1);
+            QVERIFY2(rig.dialogs.messages[0].text.startsWith(
+                         QString::fromUtf8("L\u2019enregistrement n\u2019a pas pu \u00eatre ouvert.\n") +
+                         wrong.reason),
+                     qPrintable(rig.dialogs.messages[0].text));
+        }
+    }
+
     // A file that is no recording: a box with the reason, no window stays.
     void refusesWhatIsNoRecording() {
         Rig rig(false);

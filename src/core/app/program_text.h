@@ -56,6 +56,12 @@ enum class ProgramText {
     OpenRecordingMenu,     // the File menu's item, with its accelerator
     OpenRecordingTitle,    // the open dialog
     RecordingFilter,       // the open dialog's filters
+    // Several files chosen that are not the consecutive parts of one split run
+    RecordingRunNotAPart,     // %1 the file
+    RecordingRunOtherRun,     // %1 the file, %2 a file of the run
+    RecordingRunTwice,        // %1 and %2 the files
+    RecordingRunMissing,      // %1 the missing part's file
+    RecordingRunUnfinished,   // %1 the file
     RecordingOpenFailed,   // opening line of the failure box; the reason follows
     RecordingOpening,      // %1 the file
     RecordingCancel,

@@ -303,25 +303,52 @@ std::string lineText(uint64_t line) {
     return "line " + std::to_string(line);
 }
 
+// One file's bytes for the builder, and its name for the messages (empty
+// when the recording is a single file).
+struct Source {
+    std::string_view bytes;
+    std::string name;
+};
+
 }  // namespace
 
-// Fills a Recording from the lines of a file, block by block, from several
-// threads at once: each parses whole blocks of 4096 lines into their own
-// places, so no thread waits on another.
+// Fills a Recording from the lines of one file, or of the files of a split
+// run one after the other, block by block, from several threads at once:
+// each parses whole blocks of 4096 lines into their own places, so no
+// thread waits on another. A block may hold the end of one file and the
+// start of the next.
 class RecordingBuilder {
 public:
-    RecordingBuilder(std::string_view bytes, const ReadOptions& options)
-        : bytes_(bytes), options_(options) {}
+    RecordingBuilder(std::vector<Source> sources, const ReadOptions& options)
+        : sources_(std::move(sources)), options_(options) {}
 
     ReadOutcome run();
 
 private:
-    struct Chunk {
+    // The sample lines of one file (whole lines only).
+    struct Segment {
         const char* begin = nullptr;
         const char* end = nullptr;
+        uint64_t headerLines = 1;
+        uint64_t firstSample = 0;
+        uint64_t bytesBefore = 0;  // of the segments before
+    };
+    // A place in the sample lines: kept on a segment's start rather than on
+    // the end of the one before, so that equal places compare equal.
+    struct Place {
+        std::size_t segment = 0;
+        const char* p = nullptr;
+        bool operator==(const Place&) const = default;
+        bool operator<(const Place& other) const {
+            return segment != other.segment ? segment < other.segment : p < other.p;
+        }
+    };
+    struct Chunk {
+        Place begin;
+        Place end;
         uint64_t firstSample = 0;
         // Filled by its thread.
-        Fault fault;
+        Fault fault;  // `line` holds the sample's index
         std::vector<uint64_t> steps;  // steps of kStepTable ms or more
         std::array<uint64_t, kStepTable> stepTable{};
         std::vector<std::array<Recording::Sums, 4>> blockSums;
@@ -330,24 +357,35 @@ private:
     bool cancelled() const {
         return options_.cancel && options_.cancel->load(std::memory_order_relaxed);
     }
-    void fault(Chunk& chunk, uint64_t line, std::string reason) {
-        chunk.fault = {line, std::move(reason)};
-        uint64_t known = faultLine_.load();
-        while (line < known && !faultLine_.compare_exchange_weak(known, line)) {
+    void fault(Chunk& chunk, uint64_t sample, std::string reason) {
+        chunk.fault = {sample, std::move(reason)};
+        uint64_t known = faultSample_.load();
+        while (sample < known && !faultSample_.compare_exchange_weak(known, sample)) {
         }
     }
+    // Past empty segments and segment ends, but not past the last one's end.
+    Place settle(Place place) const {
+        while (place.p == segments_[place.segment].end && place.segment + 1 < segments_.size())
+            place = {place.segment + 1, segments_[place.segment + 1].begin};
+        return place;
+    }
+    // The place `offset` bytes into the sample lines of all the files.
+    Place placeAt(uint64_t offset) const;
+    // Where sample `index` is: its line, and with several files the file's name.
+    std::string where(uint64_t index) const;
+    bool readHeaders(ReadOutcome& outcome);
     void parseChunk(Chunk& chunk, ByteArena& arena);
     template <typename Work>
     void runChunks(Work work, double progressFrom, double progressTo);
     void findGaps();
 
-    std::string_view bytes_;
+    std::vector<Source> sources_;
+    std::vector<Segment> segments_;
     const ReadOptions& options_;
     std::unique_ptr<Recording> recording_ = std::make_unique<Recording>();
     std::vector<Chunk> chunks_;
-    uint64_t headerLines_ = 1;
-    // The first faulty line found so far: a thread stops once past it.
-    std::atomic<uint64_t> faultLine_{std::numeric_limits<uint64_t>::max()};
+    // The first faulty sample found so far: a thread stops once past it.
+    std::atomic<uint64_t> faultSample_{std::numeric_limits<uint64_t>::max()};
     std::atomic<uint64_t> done_{0};  // bytes or samples done in the current pass
     uint64_t doneGoal_ = 1;
     // Per-block scratch of the thread that parses it.
@@ -398,28 +436,88 @@ void RecordingBuilder::runChunks(Work work, double progressFrom, double progress
     report();
 }
 
+RecordingBuilder::Place RecordingBuilder::placeAt(uint64_t offset) const {
+    // The last segment that starts at or before `offset`, then past its end.
+    auto after = std::upper_bound(segments_.begin(), segments_.end(), offset,
+                                  [](uint64_t at, const Segment& s) { return at < s.bytesBefore; });
+    const auto k = static_cast<std::size_t>(after - segments_.begin() - 1);
+    return settle({k, segments_[k].begin + (offset - segments_[k].bytesBefore)});
+}
+
+std::string RecordingBuilder::where(uint64_t index) const {
+    auto after = std::upper_bound(segments_.begin(), segments_.end(), index,
+                                  [](uint64_t at, const Segment& s) { return at < s.firstSample; });
+    // Empty segments share their first sample with the next: the last one counts.
+    const auto k = static_cast<std::size_t>(after - segments_.begin() - 1);
+    const std::string line = lineText(segments_[k].headerLines + (index - segments_[k].firstSample) + 1);
+    return sources_.size() == 1 ? line : sources_[k].name + ", " + line;
+}
+
+bool RecordingBuilder::readHeaders(ReadOutcome& outcome) {
+    auto& r = *recording_;
+    uint64_t bytesBefore = 0;
+    for (std::size_t k = 0; k < sources_.size(); ++k) {
+        const std::string_view bytes = sources_[k].bytes;
+        const std::string prefix = sources_.size() == 1 ? std::string() : sources_[k].name + ": ";
+        RecordingFormat format;
+        std::array<std::string, 5> captions;
+        std::size_t headerLength = 0;
+        if (!readHeader(bytes, format, captions, headerLength, outcome.error)) {
+            outcome.error = prefix + outcome.error;
+            return false;
+        }
+        if (k == 0) {
+            r.format_ = format;
+            r.captions_ = captions;
+        } else if (format != r.format_ || captions != r.captions_) {
+            // The parts of one run are written with one header.
+            outcome.error = prefix + "its header differs from that of " + sources_[0].name +
+                            ": not a part of the same run";
+            return false;
+        }
+        Segment segment;
+        segment.headerLines = static_cast<uint64_t>(
+            std::count(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(headerLength), '\n'));
+        segment.begin = bytes.data() + headerLength;
+        const std::size_t lastNewline = bytes.rfind('\n');
+        segment.end = std::max(segment.begin, bytes.data() + lastNewline + 1);
+        const bool cut = segment.end != bytes.data() + bytes.size();
+        if (cut && k + 1 < sources_.size()) {
+            // Only the file still being written when a run ended can end
+            // inside a line; in an earlier part that line would be lost.
+            outcome.error = prefix + "it ends inside a line, and it is not the last part of the run";
+            return false;
+        }
+        r.cutLastLine_ = cut;
+        segment.bytesBefore = bytesBefore;
+        bytesBefore += static_cast<uint64_t>(segment.end - segment.begin);
+        segments_.push_back(segment);
+    }
+    return true;
+}
+
 void RecordingBuilder::parseChunk(Chunk& chunk, ByteArena& arena) {
     auto scratch = std::make_unique<Scratch>();
     LineParser parser(recording_->format_);
-    const char* p = chunk.begin;
+    Place place = chunk.begin;
     uint64_t index = chunk.firstSample;
     int64_t previous = std::numeric_limits<int64_t>::min();
     std::string reason;
-    while (p < chunk.end) {
-        if (cancelled() || headerLines_ + index > faultLine_.load(std::memory_order_relaxed))
+    while (place != chunk.end) {
+        if (cancelled() || index > faultSample_.load(std::memory_order_relaxed))
             return;
-        const char* blockStart = p;
+        uint64_t blockBytes = 0;
         std::size_t n = 0;
-        while (n < kBlock && p < chunk.end) {
+        while (n < kBlock && place != chunk.end) {
             int64_t values[4];
             int64_t time;
-            const char* next = parser.parse(p, time, values, reason);
+            const char* next = parser.parse(place.p, time, values, reason);
             if (!next) {
-                fault(chunk, headerLines_ + index + n + 1, std::move(reason));
+                fault(chunk, index + n, std::move(reason));
                 return;
             }
             if (time < previous) {
-                fault(chunk, headerLines_ + index + n + 1,
+                fault(chunk, index + n,
                       "the time goes back (" + std::to_string(previous) + " ms to " +
                           std::to_string(time) + " ms)");
                 return;
@@ -436,7 +534,8 @@ void RecordingBuilder::parseChunk(Chunk& chunk, ByteArena& arena) {
             for (int k = 0; k < 4; ++k)
                 scratch->values[k][n] = values[k];
             ++n;
-            p = next;
+            blockBytes += static_cast<uint64_t>(next - place.p);
+            place = settle({place.segment, next});
         }
         // Pack the block and its envelope leaves and sums.
         const std::size_t block = static_cast<std::size_t>(index / kBlock);
@@ -463,7 +562,7 @@ void RecordingBuilder::parseChunk(Chunk& chunk, ByteArena& arena) {
             sums[k] = Recording::Sums{s1, s2};
         }
         index += n;
-        done_.fetch_add(static_cast<uint64_t>(p - blockStart), std::memory_order_relaxed);
+        done_.fetch_add(blockBytes, std::memory_order_relaxed);
     }
 }
 
@@ -492,20 +591,13 @@ void RecordingBuilder::findGaps() {
 ReadOutcome RecordingBuilder::run() {
     ReadOutcome outcome;
     auto& r = *recording_;
-    std::size_t headerLength = 0;
-    if (!readHeader(bytes_, r.format_, r.captions_, headerLength, outcome.error))
+    if (!readHeaders(outcome))
         return outcome;
-    headerLines_ = static_cast<uint64_t>(
-        std::count(bytes_.begin(), bytes_.begin() + static_cast<std::ptrdiff_t>(headerLength), '\n'));
-    const char* data = bytes_.data() + headerLength;
-    const std::size_t lastNewline = bytes_.rfind('\n');
-    const char* dataEnd = bytes_.data() + lastNewline + 1;
-    if (dataEnd < data)
-        dataEnd = data;
-    r.cutLastLine_ = dataEnd != bytes_.data() + bytes_.size();
+    const Place dataEnd{segments_.size() - 1, segments_.back().end};
 
-    // 1. Count the lines of equal shares of the bytes, in parallel.
-    const std::size_t dataBytes = static_cast<std::size_t>(dataEnd - data);
+    // 1. Count the lines of equal shares of the bytes, in parallel, per file.
+    const uint64_t dataBytes =
+        segments_.back().bytesBefore + static_cast<uint64_t>(dataEnd.p - segments_.back().begin);
     // One thread per processor, but none for less than a megabyte; as many
     // as asked for when asked.
     unsigned threads = options_.threads;
@@ -515,26 +607,30 @@ ReadOutcome RecordingBuilder::run() {
     threads = std::max(1u, threads);
     chunks_.resize(threads);
     for (unsigned k = 0; k < threads; ++k) {
-        chunks_[k].begin = data + dataBytes * k / threads;
-        chunks_[k].end = data + dataBytes * (k + 1) / threads;
+        chunks_[k].begin = placeAt(dataBytes * k / threads);
+        chunks_[k].end = k + 1 < threads ? placeAt(dataBytes * (k + 1) / threads) : dataEnd;
     }
-    std::vector<uint64_t> lineCounts(threads);
+    // lineCounts[k][s]: the line ends of share k in file s.
+    std::vector<std::vector<uint64_t>> lineCounts(threads, std::vector<uint64_t>(segments_.size()));
     doneGoal_ = std::max<uint64_t>(1, dataBytes);
     runChunks(
         [&](std::size_t k) {
-            uint64_t count = 0;
-            const char* p = chunks_[k].begin;
-            const char* end = chunks_[k].end;
-            while (p < end) {
-                const char* piece = std::min(end, p + (4 << 20));
-                const char* start = p;
-                count += countLineEnds(p, piece);
-                done_.fetch_add(static_cast<uint64_t>(piece - start), std::memory_order_relaxed);
-                p = piece;
-                if (cancelled())
-                    return;
+            const Place begin = chunks_[k].begin, end = chunks_[k].end;
+            for (std::size_t s = begin.segment; s <= end.segment; ++s) {
+                const char* p = s == begin.segment ? begin.p : segments_[s].begin;
+                const char* stop = s == end.segment ? end.p : segments_[s].end;
+                uint64_t count = 0;
+                while (p < stop) {
+                    const char* piece = std::min(stop, p + (4 << 20));
+                    const char* start = p;
+                    count += countLineEnds(p, piece);
+                    done_.fetch_add(static_cast<uint64_t>(piece - start), std::memory_order_relaxed);
+                    p = piece;
+                    if (cancelled())
+                        return;
+                }
+                lineCounts[k][s] = count;
             }
-            lineCounts[k] = count;
         },
         0.0, 0.1);
     if (cancelled()) {
@@ -542,14 +638,14 @@ ReadOutcome RecordingBuilder::run() {
         return outcome;
     }
 
-    // 2. Move each share's start to the line that begins a block of 4096.
+    // 2. Number the files' samples, and move each share's start to the line
+    // that begins a block of 4096.
     uint64_t total = 0;
-    std::vector<uint64_t> firstLine(threads + 1);
-    for (unsigned k = 0; k < threads; ++k) {
-        firstLine[k] = total;
-        total += lineCounts[k];
+    for (std::size_t s = 0; s < segments_.size(); ++s) {
+        segments_[s].firstSample = total;
+        for (unsigned k = 0; k < threads; ++k)
+            total += lineCounts[k][s];
     }
-    firstLine[threads] = total;
     if (total > static_cast<uint64_t>(std::numeric_limits<int32_t>::max())) {
         outcome.error = "the recording holds more than 2147483647 samples";
         return outcome;
@@ -559,14 +655,22 @@ ReadOutcome RecordingBuilder::run() {
         return outcome;
     }
     for (unsigned k = 1; k < threads; ++k) {
-        const uint64_t target = std::min(total, (firstLine[k] + kBlock - 1) / kBlock * kBlock);
-        // Line firstLine[k] is the one the share starts in: it begins after
-        // the last line end before the share.
-        const char* p = chunks_[k].begin;
-        const void* before = ::memrchr(data, '\n', static_cast<std::size_t>(p - data));
-        p = before ? static_cast<const char*>(before) + 1 : data;
-        for (uint64_t line = firstLine[k]; line < target; ++line)
-            p = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(dataEnd - p))) + 1;
+        // The share starts in line `line` of its file: the one that begins
+        // after the last line end before the share.
+        const Place start = chunks_[k].begin;
+        const Segment& segment = segments_[start.segment];
+        uint64_t line = segment.firstSample;
+        for (unsigned j = 0; j < k; ++j)
+            line += lineCounts[j][start.segment];
+        const void* before =
+            ::memrchr(segment.begin, '\n', static_cast<std::size_t>(start.p - segment.begin));
+        Place p{start.segment, before ? static_cast<const char*>(before) + 1 : segment.begin};
+        const uint64_t target = std::min(total, (line + kBlock - 1) / kBlock * kBlock);
+        for (p = settle(p); line < target; ++line) {
+            const auto* end = segments_[p.segment].end;
+            p = settle({p.segment, static_cast<const char*>(std::memchr(
+                                       p.p, '\n', static_cast<std::size_t>(end - p.p))) + 1});
+        }
         chunks_[k].begin = std::max(p, chunks_[k - 1].begin);
         chunks_[k].firstSample = std::max(target, chunks_[k - 1].firstSample);
         chunks_[k - 1].end = chunks_[k].begin;
@@ -596,7 +700,7 @@ ReadOutcome RecordingBuilder::run() {
             first = &chunk.fault;
     }
     if (first) {
-        outcome.error = lineText(first->line) + ": " + first->reason;
+        outcome.error = where(first->line) + ": " + first->reason;
         return outcome;
     }
     if (cancelled()) {
@@ -610,8 +714,8 @@ ReadOutcome RecordingBuilder::run() {
             continue;
         const int64_t before = r.time_.at(at - 1), after = r.time_.at(at);
         if (after < before) {
-            outcome.error = lineText(headerLines_ + at + 1) + ": the time goes back (" +
-                            std::to_string(before) + " ms to " + std::to_string(after) + " ms)";
+            outcome.error = where(at) + ": the time goes back (" + std::to_string(before) +
+                            " ms to " + std::to_string(after) + " ms)";
             return outcome;
         }
         const uint64_t step = static_cast<uint64_t>(after - before);
@@ -620,7 +724,6 @@ ReadOutcome RecordingBuilder::run() {
         else
             chunks_[k].steps.push_back(step);
     }
-
     // 4. Running sums, the upper envelope levels, the usual step and the gaps.
     for (int k = 0; k < 4; ++k) {
         auto& prefix = r.prefix_[k];
@@ -666,38 +769,94 @@ ReadOutcome RecordingBuilder::run() {
     return outcome;
 }
 
+namespace {
+
+// A file mapped into memory, unmapped when it goes.
+class MappedFile {
+public:
+    MappedFile() = default;
+    MappedFile(const MappedFile&) = delete;
+    MappedFile& operator=(const MappedFile&) = delete;
+    ~MappedFile() {
+        if (map_)
+            ::munmap(map_, size_);
+    }
+
+    // False with the reason.
+    bool open(const std::string& path, std::string& error) {
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) {
+            error = std::strerror(errno);
+            return false;
+        }
+        struct stat status {};
+        if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+            error = S_ISDIR(status.st_mode) ? "a folder, not a file" : std::strerror(errno);
+            ::close(fd);
+            return false;
+        }
+        size_ = static_cast<std::size_t>(status.st_size);
+        if (size_ == 0) {
+            ::close(fd);
+            return true;
+        }
+        void* map = ::mmap(nullptr, size_, PROT_READ, MAP_PRIVATE, fd, 0);
+        ::close(fd);
+        if (map == MAP_FAILED) {
+            error = std::strerror(errno);
+            return false;
+        }
+        map_ = map;
+        ::madvise(map_, size_, MADV_SEQUENTIAL);
+        return true;
+    }
+    std::string_view bytes() const {
+        return map_ ? std::string_view(static_cast<const char*>(map_), size_) : std::string_view();
+    }
+
+private:
+    void* map_ = nullptr;
+    std::size_t size_ = 0;
+};
+
+std::string fileName(const std::string& path) {
+    const auto slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace
+
 ReadOutcome readRecordingBytes(std::string_view bytes, const ReadOptions& options) {
-    return RecordingBuilder(bytes, options).run();
+    return RecordingBuilder({Source{bytes, {}}}, options).run();
 }
 
 ReadOutcome readRecording(const std::string& path, const ReadOptions& options) {
+    MappedFile file;
     ReadOutcome outcome;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        outcome.error = std::strerror(errno);
+    if (!file.open(path, outcome.error))
+        return outcome;
+    return readRecordingBytes(file.bytes(), options);
+}
+
+ReadOutcome readRecordingFiles(const std::vector<std::string>& paths, const ReadOptions& options) {
+    if (paths.size() == 1)
+        return readRecording(paths.front(), options);
+    ReadOutcome outcome;
+    if (paths.empty()) {
+        outcome.error = "no file";
         return outcome;
     }
-    struct stat status {};
-    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
-        outcome.error = S_ISDIR(status.st_mode) ? "a folder, not a file" : std::strerror(errno);
-        ::close(fd);
-        return outcome;
+    std::vector<std::unique_ptr<MappedFile>> files;
+    std::vector<Source> sources;
+    for (const auto& path : paths) {
+        files.push_back(std::make_unique<MappedFile>());
+        if (!files.back()->open(path, outcome.error)) {
+            outcome.error = fileName(path) + ": " + outcome.error;
+            return outcome;
+        }
+        sources.push_back({files.back()->bytes(), fileName(path)});
     }
-    const auto size = static_cast<std::size_t>(status.st_size);
-    if (size == 0) {
-        ::close(fd);
-        return readRecordingBytes({}, options);
-    }
-    void* map = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
-    ::close(fd);
-    if (map == MAP_FAILED) {
-        outcome.error = std::strerror(errno);
-        return outcome;
-    }
-    ::madvise(map, size, MADV_SEQUENTIAL);
-    outcome = readRecordingBytes(std::string_view(static_cast<const char*>(map), size), options);
-    ::munmap(map, size);
-    return outcome;
+    return RecordingBuilder(std::move(sources), options).run();
 }
 
 }  // namespace tarvelo::recording

@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "recording/recording.h"
 
@@ -32,6 +33,15 @@ struct ReadOutcome {
 // The file is mapped and parsed by several threads, every value of it, and
 // the whole file is refused with the line and the reason at its first fault.
 ReadOutcome readRecording(const std::string& path, const ReadOptions& options = {});
+// The files of one run split in parts (split_run.h puts them in order) read
+// as one recording, each file's samples after the previous file's, as if the
+// run had been written to one file: its gaps are where the time steps say,
+// not where a file ends. Every file must have the first one's header, the
+// time must not go back from one file to the next, and only the last file
+// may end inside a line. The messages name the file. One path reads as
+// readRecording does.
+ReadOutcome readRecordingFiles(const std::vector<std::string>& paths,
+                               const ReadOptions& options = {});
 // The same from bytes in memory.
 ReadOutcome readRecordingBytes(std::string_view bytes, const ReadOptions& options = {});
 

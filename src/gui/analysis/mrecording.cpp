@@ -33,6 +33,7 @@
 #include "device/replies.h"
 #include "files/workbook.h"
 #include "recording/stretch.h"
+#include "recording/split_run.h"
 
 namespace tarvelo::gui {
 
@@ -224,7 +225,21 @@ QString TrecordingWindow::text(int programText) const {
 }
 
 void TrecordingWindow::open(const QString& path) {
+    open(QStringList{path});
+}
+
+void TrecordingWindow::open(const QStringList& paths) {
+    std::vector<std::string> files;
+    for (const QString& path : paths)
+        files.push_back(QFile::encodeName(path).toStdString());
+    const recording::RunOrder order = recording::orderSplitRun(files);
+    if (order.fault != recording::RunFault::None) {
+        refuseRun(order);
+        return;
+    }
+    const QString path = QFile::decodeName(order.paths.front().c_str());
     path_ = path;
+    severalFiles_ = order.paths.size() > 1;
     setWindowTitle(QFileInfo(path).fileName() + QStringLiteral(" \u2013 ") +
                    QApplication::applicationName());
     openingLabel_->setText(text(static_cast<int>(app::ProgramText::RecordingOpening))
@@ -232,8 +247,7 @@ void TrecordingWindow::open(const QString& path) {
     pages_->setCurrentIndex(0);
     progress_->setValue(0);
     show();
-    const std::string file = QFile::encodeName(path).toStdString();
-    reader_ = std::thread([this, file] {
+    reader_ = std::thread([this, files = order.paths] {
         recording::ReadOptions options;
         options.cancel = &cancelled_;
         int last = -1;
@@ -245,9 +259,35 @@ void TrecordingWindow::open(const QString& path) {
             QMetaObject::invokeMethod(this, [this, value] { progress_->setValue(value); },
                                       Qt::QueuedConnection);
         };
-        outcome_ = recording::readRecording(file, options);
+        outcome_ = recording::readRecordingFiles(files, options);
         QMetaObject::invokeMethod(this, [this] { finishOpening(); }, Qt::QueuedConnection);
     });
+}
+
+void TrecordingWindow::refuseRun(const recording::RunOrder& order) {
+    using recording::RunFault;
+    // The files by name; by path where two files have the same name.
+    QString file = QFile::decodeName(order.file.c_str());
+    QString other = QFile::decodeName(order.other.c_str());
+    if (file == other || QFileInfo(file).fileName() != QFileInfo(other).fileName()) {
+        file = QFileInfo(file).fileName();
+        other = QFileInfo(other).fileName();
+    }
+    const app::ProgramText reason = order.fault == RunFault::NotAPart ? app::ProgramText::RecordingRunNotAPart
+                                    : order.fault == RunFault::OtherRun ? app::ProgramText::RecordingRunOtherRun
+                                    : order.fault == RunFault::Twice    ? app::ProgramText::RecordingRunTwice
+                                    : order.fault == RunFault::Missing  ? app::ProgramText::RecordingRunMissing
+                                                                        : app::ProgramText::RecordingRunUnfinished;
+    QString why = text(static_cast<int>(reason)).arg(file);
+    if (order.fault == RunFault::OtherRun || order.fault == RunFault::Twice)
+        why = why.arg(other);
+    dialogs_.message(owner_,
+                     text(static_cast<int>(app::ProgramText::RecordingOpenFailed)) +
+                         QLatin1Char('\n') + why,
+                     QString::fromLatin1(device::kErrorCaption), QMessageBox::Critical,
+                     QMessageBox::Ok);
+    emit openingFinished(false);
+    close();
 }
 
 void TrecordingWindow::cancelOpening() {
@@ -261,8 +301,11 @@ void TrecordingWindow::finishOpening() {
         if (!outcome_.cancelled) {
             dialogs_.message(owner_,
                              text(static_cast<int>(app::ProgramText::RecordingOpenFailed)) +
-                                 QLatin1Char('\n') + QFileInfo(path_).fileName() +
-                                 QStringLiteral(": ") + fromUtf8(outcome_.error),
+                                 QLatin1Char('\n') +
+                                 // With several files the reason names the file.
+                                 (severalFiles_ ? QString()
+                                                : QFileInfo(path_).fileName() + QStringLiteral(": ")) +
+                                 fromUtf8(outcome_.error),
                              QString::fromLatin1(device::kErrorCaption), QMessageBox::Critical,
                              QMessageBox::Ok);
         }

@@ -9,10 +9,12 @@
 #include <vector>
 
 #include <QString>
+#include <QStringList>
 #include <QWidget>
 
 #include "acquisition/sample_row.h"
 #include "recording/recording_reader.h"
+#include "recording/split_run.h"
 #include "recording/stretch.h"
 
 class QCheckBox;
@@ -61,6 +63,10 @@ public:
 
     // Starts reading `path` and shows the window with its progress.
     void open(const QString& path);
+    // The same for the parts of a split run, in any order; files that are
+    // not the consecutive parts of one run are refused in a box naming the
+    // one that does not fit, and the window closes.
+    void open(const QStringList& paths);
 
     bool opening() const { return reader_.joinable(); }
     // An "Export stretch..." is being written (on a thread of its own).
@@ -78,6 +84,7 @@ signals:
 
 private:
     void finishOpening();
+    void refuseRun(const recording::RunOrder& order);
     void cancelOpening();
     void updateStatistics();
     void showCursor(std::optional<uint64_t> sample);
@@ -90,7 +97,8 @@ private:
     app::ProcessValues& values_;
     Dialogs& dialogs_;
     QWidget* owner_;
-    QString path_;
+    QString path_;  // the first file of the run
+    bool severalFiles_ = false;
     int language_ = 1;
     MemoryTaker taker_;
 

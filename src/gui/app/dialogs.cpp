@@ -74,14 +74,15 @@ private:
     Dialogs& dialogs_;
 };
 
-QString runFileDialog(QWidget* owner, const FileRequest& request, QFileDialog::AcceptMode mode,
-                      Dialogs& dialogs) {
+QStringList runFileDialog(QWidget* owner, const FileRequest& request, QFileDialog::AcceptMode mode,
+                          Dialogs& dialogs, bool several = false) {
     CheckedFileDialog dialog(owner, request, dialogs);
     dialog.setAcceptMode(mode);
     // Set after the mode, which puts the toolkit's title in place of an empty one.
     if (request.emptyTitleStays || !request.title.isEmpty())
         dialog.setWindowTitle(request.title);
     dialog.setFileMode(mode == QFileDialog::AcceptSave ? QFileDialog::AnyFile
+                       : several                       ? QFileDialog::ExistingFiles
                                                        : QFileDialog::ExistingFile);
     if (!request.defaultSuffix.isEmpty())
         dialog.setDefaultSuffix(request.defaultSuffix);
@@ -100,10 +101,12 @@ QString runFileDialog(QWidget* owner, const FileRequest& request, QFileDialog::A
     }
     if (dialog.exec() != QDialog::Accepted)
         return {};
+    if (several)
+        return dialog.selectedFiles();
     const QString path = dialog.selectedFiles().value(0);
     if (request.suffixFromFilter && !path.isEmpty())
-        return withFilterSuffix(path, dialog.selectedNameFilter(), request.filter);
-    return path;
+        return {withFilterSuffix(path, dialog.selectedNameFilter(), request.filter)};
+    return {path};
 }
 
 // Whether the desktop names an application for files of this one's kind. The
@@ -138,11 +141,15 @@ QMessageBox::StandardButton StandardDialogs::message(QWidget* owner, const QStri
 }
 
 QString StandardDialogs::saveFileName(QWidget* owner, const FileRequest& request) {
-    return runFileDialog(owner, request, QFileDialog::AcceptSave, *this);
+    return runFileDialog(owner, request, QFileDialog::AcceptSave, *this).value(0);
 }
 
 QString StandardDialogs::openFileName(QWidget* owner, const FileRequest& request) {
-    return runFileDialog(owner, request, QFileDialog::AcceptOpen, *this);
+    return runFileDialog(owner, request, QFileDialog::AcceptOpen, *this).value(0);
+}
+
+QStringList StandardDialogs::openFileNames(QWidget* owner, const FileRequest& request) {
+    return runFileDialog(owner, request, QFileDialog::AcceptOpen, *this, true);
 }
 
 bool StandardDialogs::openUrl(const QUrl& url) {

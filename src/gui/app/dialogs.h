@@ -4,6 +4,7 @@
 
 #include <QMessageBox>
 #include <QString>
+#include <QStringList>
 #include <QUrl>
 
 class QWidget;
@@ -54,6 +55,11 @@ public:
     // The chosen file's path, or the empty text on cancel.
     virtual QString saveFileName(QWidget* owner, const FileRequest& request) = 0;
     virtual QString openFileName(QWidget* owner, const FileRequest& request) = 0;
+    // An open dialog in which several files can be chosen; empty when cancelled.
+    virtual QStringList openFileNames(QWidget* owner, const FileRequest& request) {
+        const QString path = openFileName(owner, request);
+        return path.isEmpty() ? QStringList() : QStringList{path};
+    }
     // Hands a file, web address or mail address to the desktop's default
     // application. False when no application could be started, also when the
     // desktop has no application for a file of that kind; callers that have
@@ -69,6 +75,7 @@ public:
                                         QMessageBox::StandardButtons buttons) override;
     QString saveFileName(QWidget* owner, const FileRequest& request) override;
     QString openFileName(QWidget* owner, const FileRequest& request) override;
+    QStringList openFileNames(QWidget* owner, const FileRequest& request) override;
     bool openUrl(const QUrl& url) override;
 };
 

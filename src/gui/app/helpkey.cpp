@@ -20,7 +20,7 @@ constexpr Section kSections[] = {
     {"form_gauge", "batch"},      {"FormExport", "export"},
     {"graphView", "graph"},       {"LineColor", "graph"},
     {"messwerte", "live"},        {"statWindow", "statistics"},
-    {"config", "settings"},
+    {"config", "settings"},       {"RecordingWindow", "recordings"},
 };
 
 }  // namespace

@@ -45,10 +45,14 @@ int main(int argc, char* argv[]) {
     tarvelo::gui::StandardDialogs dialogs;
     tarvelo::gui::ProgramWindows windows = tarvelo::gui::createProgramWindows(values, dialogs);
     windows.hauptFenster->show();
-    // `tarvelo FILE`: a recording named on the command line opens in its
-    // window (Qt's own options are gone from argv by now).
+    // `tarvelo FILE...`: a recording named on the command line opens in its
+    // window, several files as the parts of one split run (Qt's own options
+    // are gone from argv by now).
+    QStringList files;
     for (int i = 1; i < argc; ++i)
-        windows.hauptFenster->openRecording(QString::fromLocal8Bit(argv[i]));
+        files.append(QString::fromLocal8Bit(argv[i]));
+    if (!files.isEmpty())
+        windows.hauptFenster->openRecording(files);
     const int result = application.exec();
     windows.hauptFenster.reset();
     return result;

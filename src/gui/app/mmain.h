@@ -112,6 +112,8 @@ public:
     // Opens the recording at `path` in a new recording window (the file
     // named on the command line, or chosen in the menu) and returns it.
     TrecordingWindow* openRecording(const QString& path);
+    // The parts of one split run, in any order, in one window.
+    TrecordingWindow* openRecording(const QStringList& paths);
     QAction* openRecordingAction() const { return openRecording_; }
     device::DeviceLink& link() { return link_; }
     acquisition::SampleList& sampleList() { return list_; }

@@ -22,6 +22,7 @@
 #include "acquisition/samplelistmodel.h"
 #include "analysis/mrecording.h"
 #include "app/dialogs.h"
+#include "app/helpkey.h"
 #include "app/process_values.h"
 #include "app/program_text.h"
 #include "app/shown_text.h"
@@ -136,12 +137,17 @@ void ThauptFenster::OpenRecordingClick() {
     request.title = shownText(app::ProgramText::OpenRecordingTitle, language);
     request.folder = QString::fromStdString(values_.fileDialogFolder());
     request.filter = shownText(app::ProgramText::RecordingFilter, language);
-    const QString path = dialogs_.openFileName(this, request);
-    if (!path.isEmpty())
-        openRecording(path);
+    // Several files are the parts of one split run.
+    const QStringList paths = dialogs_.openFileNames(this, request);
+    if (!paths.isEmpty())
+        openRecording(paths);
 }
 
 TrecordingWindow* ThauptFenster::openRecording(const QString& path) {
+    return openRecording(QStringList{path});
+}
+
+TrecordingWindow* ThauptFenster::openRecording(const QStringList& paths) {
     auto* window = new TrecordingWindow(values_, dialogs_, this);
     window->setMemoryTaker([this](const std::vector<acquisition::SampleRow>& rows, QWidget* asker) {
         if (!memoryWritable())
@@ -149,7 +155,8 @@ TrecordingWindow* ThauptFenster::openRecording(const QString& path) {
         return replaceMemory(rows, asker) ? TrecordingWindow::Take::Taken
                                           : TrecordingWindow::Take::Declined;
     });
-    window->open(path);
+    addHelpKey(*window, [this](const QWidget* from) { showHelp(from); });
+    window->open(paths);
     return window;
 }
 
