@@ -54,11 +54,7 @@ if [ $quick -eq 0 ]; then
   # The crash-safety tests fork and kill a saving child: a single-threaded
   # check of the file system that ThreadSanitizer adds nothing to, and whose
   # slowed-down saves rarely give a kill inside the short write it needs.
-  # The publishing tests of the command-line program subscribe through
-  # libmosquitto, whose own threads and locks ThreadSanitizer cannot see (the
-  # library is not built with it), so it reports their locks as races; the
-  # publisher's own tests still run here.
-  TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 run_ctest build-tsan -L core -E '^(CrashSafety|CliPublish)\.'
+  TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 run_ctest build-tsan -L core -E '^CrashSafety\.'
 
   stage="fuzz targets"
   echo "== fuzz targets, 15 s each: $here/build-fuzz"

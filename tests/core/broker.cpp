@@ -216,8 +216,11 @@ Subscriber::Subscriber(int port, const std::string& clientId, std::vector<std::s
 }
 
 Subscriber::~Subscriber() {
+    // The loop thread ends by itself once disconnected (after its reconnect
+    // delay when the broker is away). Forcing it would cancel the thread,
+    // possibly while it holds one of libmosquitto's locks.
     mosquitto_disconnect(client_);
-    mosquitto_loop_stop(client_, true);
+    mosquitto_loop_stop(client_, false);
     mosquitto_destroy(client_);
 }
 

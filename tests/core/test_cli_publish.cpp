@@ -178,19 +178,21 @@ TEST_F(CliPublish, BrokerRestartLosesNothingUnlessTheQueueOverflows) {
         EXPECT_NE(err.find("was lost"), std::string::npos) << err;
 
         json final;
-        auto samples = finalSamples(subscriber, c.prefix, final);
-        // Samples sent again after the broker came back can arrive after
-        // later ones; what is checked here is that each arrives once.
-        std::stable_sort(samples.begin(), samples.end(), [](const json& a, const json& b) {
-            return a.at("n").get<uint64_t>() < b.at("n").get<uint64_t>();
-        });
+        // The first copy of each sample, in the order they came.
+        const auto samples = finalSamples(subscriber, c.prefix, final);
         const uint64_t total = final.at("samples").get<uint64_t>();
         const uint64_t dropped = final.at("dropped").get<uint64_t>();
         EXPECT_EQ(final.at("undelivered"), 0);
         EXPECT_EQ(samples.size(), total - dropped);
-        // The doubles removed, none missing but those dropped.
-        for (std::size_t i = 1; i < samples.size(); ++i)
-            ASSERT_LT(samples[i - 1].at("n").get<uint64_t>(), samples[i].at("n").get<uint64_t>());
+        // The doubles removed, none missing but those dropped. The order is
+        // checked on an undisturbed run; across a broker restart (a new
+        // session on a broker that kept its queues) it was once seen to
+        // differ on a loaded machine, which at-least-once delivery allows.
+        std::vector<uint64_t> numbers;
+        for (const auto& sample : samples)
+            numbers.push_back(sample.at("n").get<uint64_t>());
+        std::sort(numbers.begin(), numbers.end());
+        EXPECT_EQ(std::adjacent_find(numbers.begin(), numbers.end()), numbers.end());
         if (c.overflow) {
             EXPECT_EQ(status, 1) << err;
             EXPECT_GT(dropped, 0u);
@@ -203,7 +205,7 @@ TEST_F(CliPublish, BrokerRestartLosesNothingUnlessTheQueueOverflows) {
             EXPECT_EQ(status, 0) << err;
             EXPECT_EQ(dropped, 0u);
             EXPECT_NE(err.find("every one acknowledged"), std::string::npos) << err;
-            ASSERT_EQ(samples.back().at("n").get<uint64_t>(), total);
+            ASSERT_EQ(numbers.back(), total);
         }
     }
 }

@@ -52,18 +52,28 @@ struct PublishCounts {
 // station offline if the connection breaks.
 //
 // publish() never waits for the broker: samples go into a queue bounded by
-// `queueBytes`. Two threads of the publisher's own do the rest:
-// - the pump hands queued samples to libmosquitto in order while the broker
-//   is connected, at most kWindow unacknowledged at a time;
-// - the network thread runs libmosquitto's loop (reading, writing, keeping
-//   the connection alive) and connects again after any loss, every one to
-//   two seconds, whatever the cause (libmosquitto's own loop gives up for
-//   good on some, such as a failed name lookup). libmosquitto then sends the
-//   unacknowledged messages again, so QoS 1 may deliver a sample twice; the
-//   subscriber removes doubles by `n`.
+// `queueBytes`. One thread of the publisher's own, the pump, is the only one
+// that calls libmosquitto once start() has begun: it waits in poll() on the
+// broker's socket and on a pipe that publish() and finish() write to, hands
+// queued samples to libmosquitto in order while the broker is connected (at
+// most a window of unacknowledged ones at a time, gathered for a few milliseconds so
+// that a batch costs one wake-up), writes and reads the connection, and
+// connects again after any loss, every one to two seconds, whatever the
+// cause.
+//
+// Order: the samples go onto the connection in the order of n, after a
+// reconnect too. libmosquitto sends the unacknowledged ones again as soon as
+// the broker accepts the new connection, in their order, inside the same
+// read that reports the connection, so no later sample can be handed over
+// before them (a second thread publishing at that moment could overtake
+// them). The broker keeps one client's messages on a topic in the order it
+// received them, so a subscriber whose session lasts (QoS 1 or 2) receives
+// the first copy of every sample in order of n; QoS 1 may bring a sample
+// that was sent again a second time, later, which the subscriber removes by
+// n. Samples dropped from a full queue are missing, and counted.
+//
 // libmosquitto's callbacks only update the publisher's counters under its
-// lock, and libmosquitto is never called with that lock held, so the two
-// cannot deadlock.
+// lock, and libmosquitto is never called with that lock held.
 class Publisher {
 public:
     explicit Publisher(PublisherOptions options);
@@ -93,8 +103,15 @@ public:
     PublishCounts counts() const;
     bool connected() const;
 
-    // Unacknowledged messages handed to libmosquitto at a time.
+    // Unacknowledged samples handed to libmosquitto at a time. At QoS 2 the
+    // broker keeps every message until its exchange is complete, and
+    // mosquitto takes at most 20 at a time from a client
+    // (max_inflight_messages): it acknowledges the excess without passing it
+    // on, and an MQTT 3.1.1 broker cannot tell the client its limit. The QoS 2
+    // window with the retained messages stays within those 20.
     static constexpr std::size_t kWindow = 1000;
+    static constexpr std::size_t kQos2Window = 16;
+    static constexpr std::size_t kControlRoom = 4;
     // What a queued sample costs in the queue.
     static constexpr std::size_t kQueuedSampleBytes = 64;
 
@@ -114,24 +131,29 @@ private:
     static void onLog(mosquitto*, void* self, int level, const char* text);
 
     void pump();
-    void network();
+    // One connection attempt and what follows from its failure; lock not held.
+    bool connect();
+    // The connection is gone: notices, counters, when to try again; lock held.
+    void lost(int rc, int savedErrno);
+    // Wakes the pump from its poll(); lock held.
+    void wakePump();
     // Publishes one control message (channels or status, retained); lock not held.
-    void publishControl(const std::string& topic, const std::string& payload);
+    int publishControl(const std::string& topic, const std::string& payload);
     void registerSent(int mid, bool sample, std::size_t bytes);  // lock held
     void settle(int mid);                                        // lock held
     Status statusNow() const;                                    // lock held
     void stopClient();
 
     PublisherOptions options_;
+    std::size_t window_;
     std::string samplesTopic_, channelsTopic_, statusTopic_;
     std::string channelsPayload_;
     std::array<bool, 4> connectedChannels_{true, true, true, true};
     mosquitto* client_ = nullptr;
     std::thread pumpThread_;
-    std::thread networkThread_;
+    int wakeRead_ = -1, wakeWrite_ = -1;  // the pump's wake-up pipe
 
     mutable std::mutex mutex_;
-    std::condition_variable wake_;     // the pump: work or stop
     std::condition_variable settled_;  // start() and finish(): answers and acks
     std::deque<Queued> queue_;
     std::unordered_map<int, InFlight> inFlight_;
@@ -150,9 +172,17 @@ private:
     uint64_t generation_ = 0;  // connections made so far
     uint64_t droppedReported_ = 0;
     int settleWaiters_ = 0;  // start() or finish() waiting on settled_
-    bool pumpWaitsForWindow_ = false;
-    bool stopPump_ = false;
-    bool stopNetwork_ = false;
+    bool pumpWaitsForSamples_ = false;  // publish() wakes it
+    bool wakePending_ = false;          // the pipe holds a byte not yet read
+    bool socketOpen_ = false;           // pump only
+    std::chrono::steady_clock::time_point retryAt_;  // pump only
+    std::chrono::steady_clock::duration retryDelay_{};
+    // finish(): the final status to publish, then its mid once handed over
+    std::optional<std::string> finalStatus_;
+    int finalMid_ = -1;
+    bool finalHandled_ = false;    // taken by the pump
+    bool finalPublished_ = false;  // handed to libmosquitto (or failed: mid -1)
+    bool stop_ = false;  // disconnect and end the pump
     bool finished_ = false;
     std::vector<std::string> notices_;
 };
