@@ -29,10 +29,7 @@
 #include "files/csv_text.h"
 #include "recording/recording_reader.h"
 #include "recording/split_run.h"
-#if __has_include("recording/stretch.h")
 #include "recording/stretch.h"
-#define TARVELO_HAVE_STRETCH 1
-#endif
 
 using namespace tarvelo;
 
@@ -210,29 +207,16 @@ void BM_DayStretchToMemory(benchmark::State& state) {
     for (auto _ : state) {
         const double start = first + std::floor(span * static_cast<double>(random() % 1000000) / 1e6);
         const uint64_t from = r.lowerBound(start), to = r.lowerBound(start + 1000.0);
-#ifdef TARVELO_HAVE_STRETCH
         const auto stretch = recording::stretchToMemory(r, from, to);
         if (!stretch.fits)
             state.SkipWithError("a second does not fit the memory");
         rows = stretch.rows.size();
         benchmark::DoNotOptimize(stretch.rows.data());
-#else
-        std::vector<acquisition::SampleRow> block;
-        block.reserve(acquisition::kMemoryCapacity);
-        for (uint64_t i = from; i < to; ++i)
-            block.push_back(r.row(i));
-        rows = block.size();
-        benchmark::DoNotOptimize(block.data());
-#endif
         if (rows != 1000)
             state.SkipWithError("a second is not 1000 samples");
     }
     state.counters["rows"] = static_cast<double>(rows);
-#ifdef TARVELO_HAVE_STRETCH
     state.SetLabel("stretchToMemory");
-#else
-    state.SetLabel("Recording::row");
-#endif
 }
 BENCHMARK(BM_DayStretchToMemory)->Unit(benchmark::kMicrosecond);
 
