@@ -39,8 +39,21 @@ namespace tarvelo::gui {
 
 namespace {
 
-constexpr int kCountText = 42;        // "Number of datasets: %d"
-constexpr int kFirstRowHeading = 43;  // minimum, maximum, average, standard deviation
+// A worker thread's progress, a share from 0 to 1, handed to the window's
+// thread in steps of a tenth of a percent (the bars run from 0 to 1000).
+std::function<void(double)> progressPoster(QObject* window, std::function<void(int)> show) {
+    return [window, show = std::move(show), last = -1](double share) mutable {
+        const int value = static_cast<int>(share * 1000);
+        if (value == last)
+            return;
+        last = value;
+        QMetaObject::invokeMethod(
+            window, [show, value] { show(value); }, Qt::QueuedConnection);
+    };
+}
+
+constexpr int kCountText = 42;         // "Number of datasets: %d"
+constexpr int kFirstRowHeading = 43;   // minimum, maximum, average, standard deviation
 constexpr int kErrorCaptionText = 34;  // "Error"
 
 constexpr analysis::StatisticRow kRows[4] = {
@@ -140,17 +153,18 @@ TrecordingWindow::TrecordingWindow(app::ProcessValues& values, Dialogs& dialogs,
         box->setObjectName(QStringLiteral("Ch%1").arg(k + 1));
         box->setChecked(settings.readBool("Channel " + std::to_string(k + 1), true));
         view_->setChannelShown(k, box->isChecked());
-        const int index = settings.readInt("Color " + std::to_string(k + 1),
-                                           analysis::kDefaultColourIndex[static_cast<std::size_t>(k)]);
+        const int index =
+            settings.readInt("Color " + std::to_string(k + 1),
+                             analysis::kDefaultColourIndex[static_cast<std::size_t>(k)]);
         const auto colour = analysis::standardColour(index).value_or(
             *analysis::standardColour(analysis::kDefaultColourIndex[static_cast<std::size_t>(k)]));
         view_->setColour(k, QColor(colour.red, colour.green, colour.blue));
         QPalette palette = box->palette();
-        palette.setColor(QPalette::WindowText, QColor(colour.red, colour.green, colour.blue).darker(130));
+        palette.setColor(QPalette::WindowText,
+                         QColor(colour.red, colour.green, colour.blue).darker(130));
         box->setPalette(palette);
-        connect(box, &QCheckBox::toggled, this, [this, k](bool on) {
-            view_->setChannelShown(k, on);
-        });
+        connect(box, &QCheckBox::toggled, this,
+                [this, k](bool on) { view_->setChannelShown(k, on); });
         bar->addWidget(box);
     }
     bar->addStretch();
@@ -242,25 +256,18 @@ void TrecordingWindow::open(const QStringList& paths) {
     severalFiles_ = order.paths.size() > 1;
     setWindowTitle(QFileInfo(path).fileName() + QStringLiteral(" \u2013 ") +
                    QApplication::applicationName());
-    openingLabel_->setText(text(static_cast<int>(app::ProgramText::RecordingOpening))
-                               .arg(QFileInfo(path).fileName()));
+    openingLabel_->setText(
+        text(static_cast<int>(app::ProgramText::RecordingOpening)).arg(QFileInfo(path).fileName()));
     pages_->setCurrentIndex(0);
     progress_->setValue(0);
     show();
     reader_ = std::thread([this, files = order.paths] {
         recording::ReadOptions options;
         options.cancel = &cancelled_;
-        int last = -1;
-        options.progress = [this, &last](double share) {
-            const int value = static_cast<int>(share * 1000);
-            if (value == last)
-                return;
-            last = value;
-            QMetaObject::invokeMethod(this, [this, value] { progress_->setValue(value); },
-                                      Qt::QueuedConnection);
-        };
+        options.progress = progressPoster(this, [this](int value) { progress_->setValue(value); });
         outcome_ = recording::readRecordingFiles(files, options);
-        QMetaObject::invokeMethod(this, [this] { finishOpening(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this] { finishOpening(); }, Qt::QueuedConnection);
     });
 }
 
@@ -273,19 +280,19 @@ void TrecordingWindow::refuseRun(const recording::RunOrder& order) {
         file = QFileInfo(file).fileName();
         other = QFileInfo(other).fileName();
     }
-    const app::ProgramText reason = order.fault == RunFault::NotAPart ? app::ProgramText::RecordingRunNotAPart
-                                    : order.fault == RunFault::OtherRun ? app::ProgramText::RecordingRunOtherRun
-                                    : order.fault == RunFault::Twice    ? app::ProgramText::RecordingRunTwice
-                                    : order.fault == RunFault::Missing  ? app::ProgramText::RecordingRunMissing
-                                                                        : app::ProgramText::RecordingRunUnfinished;
+    const app::ProgramText reason =
+        order.fault == RunFault::NotAPart   ? app::ProgramText::RecordingRunNotAPart
+        : order.fault == RunFault::OtherRun ? app::ProgramText::RecordingRunOtherRun
+        : order.fault == RunFault::Twice    ? app::ProgramText::RecordingRunTwice
+        : order.fault == RunFault::Missing  ? app::ProgramText::RecordingRunMissing
+                                            : app::ProgramText::RecordingRunUnfinished;
     QString why = text(static_cast<int>(reason)).arg(file);
     if (order.fault == RunFault::OtherRun || order.fault == RunFault::Twice)
         why = why.arg(other);
-    dialogs_.message(owner_,
-                     text(static_cast<int>(app::ProgramText::RecordingOpenFailed)) +
-                         QLatin1Char('\n') + why,
-                     QString::fromLatin1(device::kErrorCaption), QMessageBox::Critical,
-                     QMessageBox::Ok);
+    dialogs_.message(
+        owner_,
+        text(static_cast<int>(app::ProgramText::RecordingOpenFailed)) + QLatin1Char('\n') + why,
+        QString::fromLatin1(device::kErrorCaption), QMessageBox::Critical, QMessageBox::Ok);
     emit openingFinished(false);
     close();
 }
@@ -299,15 +306,14 @@ void TrecordingWindow::finishOpening() {
         reader_.join();
     if (!outcome_.recording) {
         if (!outcome_.cancelled) {
-            dialogs_.message(owner_,
-                             text(static_cast<int>(app::ProgramText::RecordingOpenFailed)) +
-                                 QLatin1Char('\n') +
-                                 // With several files the reason names the file.
-                                 (severalFiles_ ? QString()
-                                                : QFileInfo(path_).fileName() + QStringLiteral(": ")) +
-                                 fromUtf8(outcome_.error),
-                             QString::fromLatin1(device::kErrorCaption), QMessageBox::Critical,
-                             QMessageBox::Ok);
+            dialogs_.message(
+                owner_,
+                text(static_cast<int>(app::ProgramText::RecordingOpenFailed)) + QLatin1Char('\n') +
+                    // With several files the reason names the file.
+                    (severalFiles_ ? QString()
+                                   : QFileInfo(path_).fileName() + QStringLiteral(": ")) +
+                    fromUtf8(outcome_.error),
+                QString::fromLatin1(device::kErrorCaption), QMessageBox::Critical, QMessageBox::Ok);
         }
         emit openingFinished(false);
         close();
@@ -359,7 +365,8 @@ void TrecordingWindow::showCursor(std::optional<uint64_t> sample) {
     QString line = TimeAxis::dateText(time) + QLatin1Char(' ') + TimeAxis::timeText(time, 3);
     const char separator = SampleListModel::decimalSeparator();
     for (int k = 0; k < 4; ++k)
-        line += QStringLiteral("   ") + fromUtf8(common::formatValue(recording_->value(k, *sample), separator));
+        line += QStringLiteral("   ") +
+                fromUtf8(common::formatValue(recording_->value(k, *sample), separator));
     cursor_->setText(line);
 }
 
@@ -444,13 +451,14 @@ void TrecordingWindow::exportStretch() {
     // Written on a thread of its own, a stretch of any length: the window
     // waits behind a progress box with Cancel, the program goes on.
     const std::string file = QFile::encodeName(path).toStdString();
-    const auto format =
-        recording::stretchFormatFor(path.toStdString()).value_or(recording::StretchFormat::ExportText);
+    const auto format = recording::stretchFormatFor(path.toStdString())
+                            .value_or(recording::StretchFormat::ExportText);
     const char separator = SampleListModel::decimalSeparator();
     exportPath_ = path;
     exportCancelled_.store(false);
     exportProgress_ = new QProgressDialog(
-        text(static_cast<int>(app::ProgramText::RecordingExportWriting)).arg(QFileInfo(path).fileName()),
+        text(static_cast<int>(app::ProgramText::RecordingExportWriting))
+            .arg(QFileInfo(path).fileName()),
         text(static_cast<int>(app::ProgramText::RecordingCancel)), 0, 1000, this);
     exportProgress_->setObjectName(QStringLiteral("ExportProgress"));
     exportProgress_->setWindowModality(Qt::WindowModal);
@@ -464,23 +472,14 @@ void TrecordingWindow::exportStretch() {
     exporter_ = std::thread([this, file, format, separator, from = from, to = to] {
         recording::ExportOptions options;
         options.cancel = &exportCancelled_;
-        int last = -1;
-        options.progress = [this, &last](double share) {
-            const int value = static_cast<int>(share * 1000);
-            if (value == last)
-                return;
-            last = value;
-            QMetaObject::invokeMethod(
-                this,
-                [this, value] {
-                    if (exportProgress_)
-                        exportProgress_->setValue(value);
-                },
-                Qt::QueuedConnection);
-        };
+        options.progress = progressPoster(this, [this](int value) {
+            if (exportProgress_)
+                exportProgress_->setValue(value);
+        });
         exportOutcome_ =
             recording::exportStretch(*recording_, from, to, format, file, separator, options);
-        QMetaObject::invokeMethod(this, [this] { finishExport(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this] { finishExport(); }, Qt::QueuedConnection);
     });
 }
 
