@@ -20,6 +20,7 @@
 #include <QVBoxLayout>
 
 #include "acquisition/samplelistmodel.h"
+#include "analysis/mstatistic.h"
 #include "analysis/recordingview.h"
 #include "analysis/standard_colours.h"
 #include "analysis/statistics.h"
@@ -371,19 +372,7 @@ void TrecordingWindow::showCursor(std::optional<uint64_t> sample) {
 }
 
 QString TrecordingWindow::statisticsText() const {
-    const QLatin1Char tab('\t');
-    const QLatin1Char end('\n');
-    QString table = count_->text() + end;
-    for (const QLabel* heading : headings_)
-        table += tab + heading->text();
-    table += end;
-    for (std::size_t r = 0; r < 4; ++r) {
-        table += rowHeadings_[r]->text();
-        for (const QLabel* cell : cells_[r])
-            table += tab + cell->text();
-        table += end;
-    }
-    return table;
+    return statisticsTableText(count_, headings_, rowHeadings_, cells_);
 }
 
 void TrecordingWindow::copyStatistics() {

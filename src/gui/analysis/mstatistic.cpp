@@ -140,20 +140,26 @@ void TstatWindow::FormShow() {
     copy_->resize(std::max(75, copy_->sizeHint().width()), 25);
 }
 
-QString TstatWindow::tableText() const {
+QString statisticsTableText(const QLabel* count, const std::array<QLabel*, 4>& headings,
+                            const std::array<QLabel*, 4>& rowHeadings,
+                            const std::array<std::array<QLabel*, 4>, 4>& cells) {
     const QLatin1Char tab('\t');
     const QLatin1Char end('\n');
-    QString table = numDataSets_->text() + end;
-    for (const QLabel* heading : headings_)
+    QString table = count->text() + end;
+    for (const QLabel* heading : headings)
         table += tab + heading->text();
     table += end;
     for (std::size_t r = 0; r < 4; ++r) {
-        table += rowHeadings_[r]->text();
-        for (const QLabel* cell : cells_[r])
+        table += rowHeadings[r]->text();
+        for (const QLabel* cell : cells[r])
             table += tab + cell->text();
         table += end;
     }
     return table;
+}
+
+QString TstatWindow::tableText() const {
+    return statisticsTableText(numDataSets_, headings_, rowHeadings_, cells_);
 }
 
 void TstatWindow::copyTable() {

@@ -79,4 +79,10 @@ private:
     QPushButton* copy_ = nullptr;
 };
 
+// A statistics table as Copy puts it on the clipboard: the count, the
+// channel headings, then one line a row, the cells separated by tabs.
+QString statisticsTableText(const QLabel* count, const std::array<QLabel*, 4>& headings,
+                            const std::array<QLabel*, 4>& rowHeadings,
+                            const std::array<std::array<QLabel*, 4>, 4>& cells);
+
 }  // namespace tarvelo::gui
