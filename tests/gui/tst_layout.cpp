@@ -332,11 +332,20 @@ void TestLayout::everyWindowWhole() {
         QVERIFY(main.recording());
         main.streamResumed(-1);
         QTRY_VERIFY(!main.streamNoteLabel()->text().isEmpty());
+        // The count replaces "Recording to FILE" at the stream thread's next
+        // receive time-out, which a long path may outlast; it is posted here
+        // as the thread posts it.
+        const auto showsCount = [&main] {
+            return !main.statusText().contains(QStringLiteral("layout.asc"));
+        };
+        main.samplesStored(rig.values.memory.WritePosition());
+        QTRY_VERIFY(showsCount());
         check(QStringLiteral("main-recording-unknown"), &main, [&main] {
             main.clearStreamNote();
         });
         main.streamResumed(12345);
         QTRY_VERIFY(!main.streamNoteLabel()->text().isEmpty());
+        QVERIFY(showsCount());
         check(QStringLiteral("main-recording"), &main, [&main] {
             main.action(tarvelo::app::MenuItem::RecordToFile)->trigger();
             main.clearStreamNote();
