@@ -1,9 +1,7 @@
 #include "app/dialogs.h"
 
 #include <QDesktopServices>
-#include <QDir>
 #include <QFileDialog>
-#include <QFileInfo>
 #include <QMimeDatabase>
 #include <QProcess>
 
